@@ -1,0 +1,28 @@
+#pragma once
+// The record of the services a boost stopped: one REG_DWORD value per service under a volatile
+// key of the current user, so that it lasts until log-off and no longer. Boost mode is on exactly
+// when the record holds a name. Every call opens and closes its own keys, and none reports a
+// failure: an unwritable record stays as it was.
+#include <string>
+#include <vector>
+
+#include "common/registry_port.h"
+
+namespace kestrava {
+
+// "Software\Kestrava\Tarnwell Kestrava FREE" and its "BoostedService" subkey.
+std::string BoostRecordParentPath();
+std::string BoostRecordPath();
+
+// Replaces names with the recorded service names in registry enumeration order; a missing record
+// gives an empty list. Always true.
+bool ReadBoostedServices(RegistryPort& registry, std::vector<std::string>& names);
+
+// Records (remove false) or forgets (remove true) one service. Creates the record key, and any
+// missing parent, as volatile.
+void SetBoostedService(RegistryPort& registry, const std::string& serviceName, bool remove);
+
+// Deletes the record key with everything under it; its parent stays. Always true.
+bool ClearBoostedServices(RegistryPort& registry);
+
+}  // namespace kestrava

@@ -1,0 +1,21 @@
+#include "common/os_version.h"
+
+namespace kestrava {
+namespace {
+// The host has no Windows version; it answers as Windows 7 so that the portable core behaves as
+// on the most common target.
+class HostOsVersion final : public OsVersionPort {
+ public:
+  bool Query(OsVersionReport& report) override {
+    report = {2, 6, 1};
+    return true;
+  }
+};
+}  // namespace
+
+OsVersionPort& PlatformOsVersion() {
+  static HostOsVersion port;
+  return port;
+}
+
+}  // namespace kestrava

@@ -1,0 +1,27 @@
+#include <windows.h>
+
+#include "common/os_version.h"
+
+namespace kestrava {
+namespace {
+class Win32OsVersion final : public OsVersionPort {
+ public:
+  bool Query(OsVersionReport& report) override {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);  // the basic record, 148 bytes
+    if (!GetVersionExA(&info)) return false;
+    report.platformId = info.dwPlatformId;
+    report.major = info.dwMajorVersion;
+    report.minor = info.dwMinorVersion;
+    return true;
+  }
+};
+static_assert(sizeof(OSVERSIONINFOA) == 148, "basic version record");
+}  // namespace
+
+OsVersionPort& PlatformOsVersion() {
+  static Win32OsVersion port;
+  return port;
+}
+
+}  // namespace kestrava

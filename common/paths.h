@@ -1,0 +1,14 @@
+#pragma once
+// Path routines on ANSI drive-letter paths.
+#include <string>
+
+namespace kestrava {
+
+// The path with one trailing backslash: unchanged when empty or when its last byte already is one.
+std::string AddBackslash(const std::string& path);
+
+// The first two characters of an absolute path: the drive letter and its colon ("C:").
+// Shorter paths give what there is.
+std::string DriveOfPath(const char* path);
+
+}  // namespace kestrava

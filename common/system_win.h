@@ -1,0 +1,50 @@
+#pragma once
+// System routines of the Windows build: privileges, volume geometry and WOW64 file-system
+// redirection. None of them shows anything; only GetVolumeClusterSize raises.
+#include <windows.h>
+
+#include <string>
+
+namespace kestrava {
+
+// Enables one privilege ("SeDebugPrivilege", ...) in the process token. True when the adjust
+// call succeeded; like the system, it does not report a privilege the token lacks.
+bool EnablePrivilege(const std::string& privilegeName);
+
+// Bytes per cluster of the volume holding the path (an absolute drive-letter path). Raises
+// KestravaError "Df Error 2009" + the system message when the volume cannot be asked.
+DWORD GetVolumeClusterSize(const char* path);
+
+// True when this 32-bit process runs under WOW64; set before main and never changed.
+extern const bool IsWow64;
+// True when the system has the redirection entry points (Windows XP x64 and later).
+extern const bool RedirAvailable;
+
+struct TRedirState {
+  bool Disabled = false;  // redirection was switched off and must be switched on again
+  PVOID OldValue = nullptr;
+};
+
+// Switches redirection off for the calling thread when switchOff is true. Fails (last error 1)
+// when the system lacks the entry points.
+bool DisableRedirection(bool switchOff, TRedirState& state);
+void RevertRedirection(const TRedirState& state);
+
+// FindFirstFileA with redirection switched off around the call; keeps FindFirstFileA's last error.
+HANDLE FindFirstFileNoRedir(bool switchOff, const std::string& pattern, WIN32_FIND_DATAA& data);
+
+// Switches redirection off for one scope on the calling thread.
+class ScopedNoRedirection {
+ public:
+  explicit ScopedNoRedirection(bool switchOff) { ok_ = DisableRedirection(switchOff, state_); }
+  ~ScopedNoRedirection() { RevertRedirection(state_); }
+  ScopedNoRedirection(const ScopedNoRedirection&) = delete;
+  ScopedNoRedirection& operator=(const ScopedNoRedirection&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  TRedirState state_;
+  bool ok_ = false;
+};
+
+}  // namespace kestrava

@@ -1,0 +1,67 @@
+#pragma once
+// One owning wrapper for every kind of Win32 handle. Each kind is a one-line alias naming its
+// close function and its invalid value; Win32 has two of those (NULL for most handles,
+// INVALID_HANDLE_VALUE for CreateFile and FindFirstFile), and the alias says which.
+#include <windows.h>
+
+#include <utility>
+
+namespace kestrava {
+
+template <typename Handle, auto Close, auto InvalidValue>
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle h) : handle_(h) {}
+  ~UniqueHandle() { Reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  Handle Get() const { return handle_; }
+  bool IsValid() const { return handle_ != Invalid(); }
+  explicit operator bool() const { return IsValid(); }
+
+  // For APIs that return the handle through an out-parameter.
+  Handle* Put() {
+    Reset();
+    return &handle_;
+  }
+  Handle Release() { return std::exchange(handle_, Invalid()); }
+  void Reset(Handle h = Invalid()) {
+    if (handle_ != Invalid()) Close(handle_);
+    handle_ = h;
+  }
+
+ private:
+  static Handle Invalid() { return reinterpret_cast<Handle>(InvalidValue); }
+  Handle handle_ = Invalid();
+};
+
+namespace detail {
+inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
+inline void CloseFind(HANDLE h) { ::FindClose(h); }
+inline void CloseRegKey(HKEY h) { ::RegCloseKey(h); }
+inline void CloseScHandle(SC_HANDLE h) { ::CloseServiceHandle(h); }
+inline void CloseWindow(HWND h) { ::DestroyWindow(h); }
+inline void CloseGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
+inline void CloseModule(HMODULE h) { ::FreeLibrary(h); }
+}  // namespace detail
+
+constexpr LONG_PTR kNullHandle = 0;
+constexpr LONG_PTR kInvalidHandle = -1;
+
+using UniqueKernelHandle = UniqueHandle<HANDLE, detail::CloseKernelHandle, kNullHandle>;  // process, thread, token, mutex
+using UniqueFileHandle = UniqueHandle<HANDLE, detail::CloseKernelHandle, kInvalidHandle>;  // CreateFile
+using UniqueFindHandle = UniqueHandle<HANDLE, detail::CloseFind, kInvalidHandle>;           // FindFirstFile
+using UniqueRegKey = UniqueHandle<HKEY, detail::CloseRegKey, kNullHandle>;
+using UniqueScHandle = UniqueHandle<SC_HANDLE, detail::CloseScHandle, kNullHandle>;
+using UniqueWindow = UniqueHandle<HWND, detail::CloseWindow, kNullHandle>;
+using UniqueGdiObject = UniqueHandle<HGDIOBJ, detail::CloseGdiObject, kNullHandle>;
+using UniqueModule = UniqueHandle<HMODULE, detail::CloseModule, kNullHandle>;
+
+}  // namespace kestrava
