@@ -1,0 +1,7 @@
+#include "app/boost_window.h"
+
+namespace kestrava {
+
+std::atomic<bool> BoostFinished{false};
+
+}  // namespace kestrava

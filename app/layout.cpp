@@ -1,0 +1,121 @@
+#include "app/layout.h"
+
+#include <algorithm>
+
+namespace kestrava {
+namespace {
+
+constexpr Anchors kLeftTopRight = kAnchorLeft | kAnchorTop | kAnchorRight;
+constexpr Anchors kRightBottom = kAnchorRight | kAnchorBottom;
+
+// The service options stand in two columns of "Boost Option 2".
+constexpr int kRightColumn = 390;
+constexpr int kRightColumnWidth = 324;
+constexpr int kLeftColumn = 12;
+constexpr int kLeftColumnWidth = 355;
+constexpr int kOptionHeight = 17;
+
+constexpr ControlSpec RightOption(ControlId id, const char* name, int top, const char* caption) {
+  return {id, name, ControlKind::CheckBox, ControlId::GroupBox1,
+          {kRightColumn, top, kRightColumnWidth, kOptionHeight}, kAnchorsDefault, caption, true};
+}
+constexpr ControlSpec LeftOption(ControlId id, const char* name, int top, const char* caption) {
+  return {id, name, ControlKind::CheckBox, ControlId::GroupBox1,
+          {kLeftColumn, top, kLeftColumnWidth, kOptionHeight}, kAnchorsDefault, caption, true};
+}
+
+using K = ControlKind;
+using C = ControlId;
+
+constexpr std::array<ControlSpec, kControlCount> kControls{{
+    {C::plTip, "plTip", K::Panel, C::Form, {7, 5, 777, 502}, kAnchorsAll, "", false},
+    {C::lblTips, "lblTips", K::Label, C::plTip, {208, 16, 552, 68}, kLeftTopRight, nullptr, false},
+    {C::Bevel1, "Bevel1", K::Bevel, C::plTip, {8, 101, 758, 2}, kAnchorsDefault, "", false},
+    {C::Image1, "Image1", K::Image, C::plTip, {16, 14, 185, 70}, kAnchorsDefault, "", false},
+    {C::btnRecovery, "btnRecovery", K::PushButton, C::plTip, {403, 468, 225, 25}, kRightBottom, nullptr,
+     false},
+    {C::GroupBox1, "GroupBox1", K::GroupBox, C::plTip, {15, 235, 751, 225}, kLeftTopRight, "Boost Option 2",
+     false},
+    RightOption(C::chkStopPrinterSupport, "chkStopPrinterSupport", 25, "Stop Printer Support"),
+    RightOption(C::chkStopAeroEffect, "chkStopAeroEffect", 58, "Stop Aero Glass effect(Vista, Win7only)"),
+    RightOption(C::chkStopTabletInput, "chkStopTabletInput", 91, "Stop tablet input support(Vista, Win7 only)"),
+    RightOption(C::chkStopAppCache, "chkStopAppCache", 125, "Stop application compatibility cache"),
+    RightOption(C::chkStopLanView, "chkStopLanView", 158, "Stop Network Neiborhood"),
+    RightOption(C::chkStopScanner, "chkStopScanner", 192, "Stop Graphics Scanner and other Device"),
+    LeftOption(C::chkStopKeyboardHotkey, "chkStopKeyboardHotkey", 25, "Stop Keyboard Hotkey"),
+    LeftOption(C::chkStopLanshare, "chkStopLanshare", 58, "Stop Network Share"),
+    LeftOption(C::chkStopTasks, "chkStopTasks", 91, "Stop scheduled tasks"),
+    LeftOption(C::chkStopProxyAutoDetect, "chkStopProxyAutoDetect", 192, "Stop Proxy Auto-discovery"),
+    LeftOption(C::chkStopShareMedia, "chkStopShareMedia", 158, "Stop sharing media to other media devices"),
+    LeftOption(C::chkStopWindowsUpdate, "chkStopWindowsUpdate", 125, "Stop Windows Update"),
+    {C::GroupBox2, "GroupBox2", K::GroupBox, C::plTip, {14, 118, 751, 109}, kLeftTopRight, "Boost Option 1",
+     false},
+    {C::chkDefragGamePath, "chkDefragGamePath", K::CheckBox, C::GroupBox2, {16, 45, 686, 17}, kAnchorsDefault,
+     "Defrag the path of the game:", false},
+    {C::chkDefragMem, "chkDefragMem", K::CheckBox, C::GroupBox2, {16, 20, 686, 17}, kAnchorsDefault,
+     "Defrag the memory", true},
+    {C::edtGamePath, "edtGamePath", K::Edit, C::GroupBox2, {16, 74, 606, 23}, kAnchorsDefault, "", false},
+    {C::btnOpen, "btnOpen", K::PushButton, C::GroupBox2, {630, 74, 92, 21}, kAnchorsDefault, nullptr, false},
+    {C::btnClose, "btnClose", K::PushButton, C::plTip, {635, 468, 129, 24}, kRightBottom, nullptr, false},
+}};
+
+// One axis of AnchorRect: position and length along it, and whether each end is anchored.
+void AnchorAxis(int& position, int& length, int designParent, int parent, bool nearEdge, bool farEdge) {
+  const int growth = parent - designParent;
+  if (nearEdge && farEdge) {
+    length = std::max(0, length + growth);
+  } else if (farEdge) {
+    position += growth;
+  } else if (!nearEdge && designParent > 0) {
+    // The centre keeps its proportion of the parent.
+    const long long centreTimesTwo = 2LL * position + length;
+    position = static_cast<int>(centreTimesTwo * parent / designParent / 2) - length / 2;
+  }
+}
+
+}  // namespace
+
+const std::array<ControlSpec, kControlCount>& FormControls() { return kControls; }
+
+const ControlSpec& FormControl(ControlId id) { return kControls[static_cast<std::size_t>(id)]; }
+
+int ScaleLength(int length, int dpi) {
+  const long long product = static_cast<long long>(length) * dpi;
+  const long long half = kDesignDpi / 2;
+  return static_cast<int>(product >= 0 ? (product + half) / kDesignDpi : -((-product + half) / kDesignDpi));
+}
+
+Rect ScaleRect(const Rect& rect, int dpi) {
+  const int left = ScaleLength(rect.left, dpi);
+  const int top = ScaleLength(rect.top, dpi);
+  return {left, top, ScaleLength(rect.Right(), dpi) - left, ScaleLength(rect.Bottom(), dpi) - top};
+}
+
+Rect AnchorRect(const Rect& bounds, Size designParent, Size parent, Anchors anchors) {
+  Rect result = bounds;
+  AnchorAxis(result.left, result.width, designParent.width, parent.width, anchors & kAnchorLeft,
+             anchors & kAnchorRight);
+  AnchorAxis(result.top, result.height, designParent.height, parent.height, anchors & kAnchorTop,
+             anchors & kAnchorBottom);
+  return result;
+}
+
+std::array<Rect, kControlCount> ArrangeForm(Size client, int dpi) {
+  std::array<Rect, kControlCount> arranged{};
+  const Rect scaledForm = ScaleRect({0, 0, kFormClientSize.width, kFormClientSize.height}, dpi);
+  for (const ControlSpec& spec : kControls) {
+    Size designParent{scaledForm.width, scaledForm.height};
+    Size parent = client;
+    if (spec.parent != ControlId::Form) {
+      const Rect scaledParent = ScaleRect(FormControl(spec.parent).bounds, dpi);
+      const Rect& parentNow = arranged[static_cast<std::size_t>(spec.parent)];
+      designParent = {scaledParent.width, scaledParent.height};
+      parent = {parentNow.width, parentNow.height};
+    }
+    arranged[static_cast<std::size_t>(spec.id)] =
+        AnchorRect(ScaleRect(spec.bounds, dpi), designParent, parent, spec.anchors);
+  }
+  return arranged;
+}
+
+}  // namespace kestrava

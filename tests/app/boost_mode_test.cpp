@@ -1,0 +1,68 @@
+#include "app/boost_mode.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+
+#include "boost/record.h"
+#include "common/texts.h"
+#include "tests/doubles/fake_registry.h"
+
+namespace kestrava {
+namespace {
+
+using testing::FakeRegistry;
+
+TEST(BoostMode, OnExactlyWhileTheRecordHoldsAName) {
+  FakeRegistry registry;
+  EXPECT_FALSE(ReadBoostMode(registry));  // no record at all
+
+  {
+    RegistryKey emptyRecord(registry);
+    ASSERT_EQ(emptyRecord.Create(BoostRecordPath(), true), err::kSuccess);
+  }
+  EXPECT_FALSE(ReadBoostMode(registry));  // a record without names
+
+  SetBoostedService(registry, "Spooler", false);
+  EXPECT_TRUE(ReadBoostMode(registry));
+
+  SetBoostedService(registry, "Spooler", true);
+  EXPECT_FALSE(ReadBoostMode(registry));
+
+  SetBoostedService(registry, "wuauserv", false);
+  registry.LogOff();  // the record is volatile
+  EXPECT_FALSE(ReadBoostMode(registry));
+}
+
+// A registry whose every call fails the way an out-of-memory would.
+class ThrowingRegistry final : public RegistryPort {
+ public:
+  WinError CreateKey(const std::string&, bool, Key*) override { throw std::bad_alloc(); }
+  WinError OpenKey(const std::string&, bool, Key*) override { throw std::bad_alloc(); }
+  void CloseKey(Key) override {}
+  WinError EnumValueName(Key, std::uint32_t, std::string*) override { throw std::bad_alloc(); }
+  WinError EnumSubKeyName(Key, std::uint32_t, std::string*) override { throw std::bad_alloc(); }
+  WinError SetDwordValue(Key, const std::string&, std::uint32_t) override { throw std::bad_alloc(); }
+  WinError DeleteValue(Key, const std::string&) override { throw std::bad_alloc(); }
+  WinError DeleteSubKey(Key, const std::string&) override { throw std::bad_alloc(); }
+};
+
+TEST(BoostMode, RecordThatCannotBeReadCountsAsOff) {
+  ThrowingRegistry registry;
+  EXPECT_FALSE(ReadBoostMode(registry));
+}
+
+TEST(BoostMode, TextsNameTheNextStepAndAlwaysClearTheProgressPanel) {
+  const BoostModeTexts on = TextsForBoostMode(true);
+  EXPECT_STREQ(on.action, SQuitMode);
+  EXPECT_STREQ(on.panel0, "");
+  EXPECT_STREQ(on.panel1, SModeOn);
+  const BoostModeTexts off = TextsForBoostMode(false);
+  EXPECT_STREQ(off.action, SEnterMode);
+  EXPECT_STREQ(off.panel0, "");
+  EXPECT_STREQ(off.panel1, SModeOff);
+}
+
+}  // namespace
+}  // namespace kestrava
