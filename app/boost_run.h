@@ -51,6 +51,7 @@ class BoostRun {
   // Read by the worker's thread; once true it stays true.
   bool SysAbort() const { return sysAbort_.load(); }
   void SetSysAbort(bool value) { sysAbort_.store(value); }
+  const std::atomic<bool>& SysAbortFlag() const { return sysAbort_; }
 
  private:
   BoostRunHost& host_;

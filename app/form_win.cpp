@@ -1,0 +1,373 @@
+#include "app/form_win.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "app/boost_mode.h"
+#include "app/folder_browser_win.h"
+#include "app/logo_win.h"
+#include "app/panel_win.h"
+#include "app/startup.h"
+#include "common/paths.h"
+#include "common/registry_port.h"
+#include "common/texts.h"
+
+namespace kestrava {
+namespace {
+
+constexpr char kFormClass[] = "TfrmKestrava";
+constexpr int kMainIconId = 1;
+constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL, which the dialog manager sends
+constexpr int kStatusBarId = 99;
+constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT;
+
+int ControlIdOf(ControlId id) { return kFirstControlId + static_cast<int>(id); }
+
+// The check boxes the worker reads, in the order of OptionBox.
+constexpr std::array<ControlId, kOptionBoxCount> kOptionControls{
+    ControlId::chkDefragMem,          ControlId::chkDefragGamePath,      ControlId::chkStopPrinterSupport,
+    ControlId::chkStopAeroEffect,     ControlId::chkStopTabletInput,     ControlId::chkStopAppCache,
+    ControlId::chkStopLanView,        ControlId::chkStopScanner,         ControlId::chkStopKeyboardHotkey,
+    ControlId::chkStopLanshare,       ControlId::chkStopTasks,           ControlId::chkStopProxyAutoDetect,
+    ControlId::chkStopShareMedia,     ControlId::chkStopWindowsUpdate,
+};
+
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+
+HICON LoadMainIcon(HINSTANCE instance, int metricX, int metricY) {
+  return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(kMainIconId), IMAGE_ICON,
+                                       GetSystemMetrics(metricX), GetSystemMetrics(metricY), LR_SHARED));
+}
+
+bool RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
+  WNDCLASSEXA formClass{};
+  formClass.cbSize = sizeof formClass;
+  if (GetClassInfoExA(instance, kFormClass, &formClass)) return true;
+  formClass.cbSize = sizeof formClass;
+  formClass.lpfnWndProc = procedure;
+  formClass.hInstance = instance;
+  formClass.hIcon = LoadMainIcon(instance, SM_CXICON, SM_CYICON);
+  formClass.hIconSm = LoadMainIcon(instance, SM_CXSMICON, SM_CYSMICON);
+  formClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  formClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  formClass.lpszClassName = kFormClass;
+  return RegisterClassExA(&formClass) != 0;
+}
+
+struct ControlStyle {
+  const char* windowClass;
+  DWORD style;
+  DWORD exStyle;
+};
+
+ControlStyle StyleOf(ControlKind kind, const char* panelClass) {
+  switch (kind) {
+    case ControlKind::Panel:
+      return {panelClass, WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
+    case ControlKind::Label:
+    case ControlKind::Image:
+      return {"Static", SS_OWNERDRAW, 0};
+    case ControlKind::Bevel:
+      return {"Static", SS_ETCHEDHORZ, 0};
+    case ControlKind::PushButton:
+      return {"Button", BS_PUSHBUTTON | WS_TABSTOP, 0};
+    case ControlKind::GroupBox:
+      return {"Button", BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
+    case ControlKind::CheckBox:
+      return {"Button", BS_AUTOCHECKBOX | WS_TABSTOP, 0};
+    case ControlKind::Edit:
+      return {"Edit", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
+  }
+  return {"Static", 0, 0};
+}
+
+}  // namespace
+
+TfrmKestrava::TfrmKestrava(Application& application, WorkerStarter startWorker)
+    : application_(application), startWorker_(startWorker), run_(*this, BoostFinished) {}
+
+TfrmKestrava::~TfrmKestrava() {
+  // Destroyed here, while the members its handlers use still exist.
+  window_.Reset();
+}
+
+bool TfrmKestrava::Create(HINSTANCE instance) {
+  if (!RegisterFormClass(instance, WindowProc)) return false;
+  dpi_ = ScreenDpi();
+
+  const Rect client = ScaleRect({0, 0, kFormClientSize.width, kFormClientSize.height}, dpi_);
+  RECT outer{0, 0, client.width, client.height};
+  AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
+  const int width = outer.right - outer.left;
+  const int height = outer.bottom - outer.top;
+  const int left = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - width) / 2);
+  const int top = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
+
+  CreateWindowExA(kFormExStyle, kFormClass, "", kFormStyle, left, top, width, height, nullptr, nullptr, instance,
+                  this);
+  if (!window_) return false;
+  CreateControls(instance);
+  ArrangeControls();
+  FormCreate();
+  return true;
+}
+
+void TfrmKestrava::CreateControls(HINSTANCE instance) {
+  const char* panelClass = RegisterPanelClass(instance);
+  font_.Reset(CreateFontA(-ScaleLength(kFontCharHeight, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          VARIABLE_PITCH | FF_SWISS, "Arial"));
+  const auto font = reinterpret_cast<WPARAM>(font_.Get());
+
+  // Created in table order: parents first, siblings in their tab order.
+  for (const ControlSpec& spec : FormControls()) {
+    const ControlStyle style = StyleOf(spec.kind, panelClass);
+    HWND parent = spec.parent == ControlId::Form ? Handle() : Control(spec.parent);
+    HWND control = CreateWindowExA(style.exStyle, style.windowClass, spec.caption ? spec.caption : "",
+                                   WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style.style, 0, 0, 0, 0, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlIdOf(spec.id))), instance,
+                                   nullptr);
+    controls_[static_cast<std::size_t>(spec.id)] = control;
+    SendMessageA(control, WM_SETFONT, font, FALSE);
+    if (spec.kind == ControlKind::GroupBox) MakeGroupBoxContainer(control);
+    if (spec.kind == ControlKind::CheckBox) {
+      SendMessageA(control, BM_SETCHECK, spec.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+  }
+
+  StatusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, Handle(),
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)), instance, nullptr);
+  SendMessageA(StatusBar, WM_SETFONT, font, FALSE);
+  int parts[2] = {ScaleLength(kStatusPanel0Width, dpi_), -1};
+  SendMessageA(StatusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+
+  BoostWindowControls worker;
+  worker.form = Handle();
+  worker.statusBar = StatusBar;
+  worker.gamePath = Control(ControlId::edtGamePath);
+  for (std::size_t i = 0; i < kOptionBoxCount; ++i) worker.boxes[i] = Control(kOptionControls[i]);
+  boostWindow_ = std::make_unique<BoostWindowWin>(worker, run_.SysAbortFlag());
+}
+
+void TfrmKestrava::ArrangeControls() {
+  if (!window_ || !Control(ControlId::plTip)) return;
+  RECT client;
+  GetClientRect(Handle(), &client);
+  const auto arranged = ArrangeForm({client.right, client.bottom}, dpi_);
+  for (std::size_t i = 0; i < kControlCount; ++i) {
+    const Rect& r = arranged[i];
+    SetWindowPos(controls_[i], nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // The description wraps anew at its new width.
+  InvalidateRect(Control(ControlId::lblTips), nullptr, TRUE);
+  SendMessageA(StatusBar, WM_SIZE, 0, 0);
+}
+
+void TfrmKestrava::Show(int showCommand) {
+  ShowWindow(Handle(), showCommand);
+  UpdateWindow(Handle());
+}
+
+void TfrmKestrava::BringToFront() {
+  // Also a window hidden by the autorun switch: a second start is the user asking for it.
+  if (!IsWindowVisible(Handle())) ShowWindow(Handle(), SW_SHOW);
+  if (IsIconic(Handle())) ShowWindow(Handle(), SW_RESTORE);
+  SetForegroundWindow(Handle());
+}
+
+// Operations of the window.
+
+void TfrmKestrava::FormCreate() {
+  SHFILEINFOA info{};
+  SystemImages = reinterpret_cast<HIMAGELIST>(
+      SHGetFileInfoA("", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+  run_.SetSysAbort(false);
+  ApplyTexts();
+  ShowBoostMode();
+}
+
+void TfrmKestrava::ApplyTexts() {
+  SetWindowTextA(Handle(), SAppTitle);
+  SetWindowTextA(Control(ControlId::lblTips), SAppDescription);
+  SetWindowTextA(Control(ControlId::btnOpen), SBrowse);
+  SetWindowTextA(Control(ControlId::btnClose), SClose);
+}
+
+bool TfrmKestrava::BoostMode() { return kestrava::ReadBoostMode(PlatformRegistry()); }
+
+void TfrmKestrava::ShowBoostMode() {
+  const BoostModeTexts texts = TextsForBoostMode(BoostMode());
+  SetWindowTextA(Control(ControlId::btnRecovery), texts.action);
+  SetStatusPanel(0, texts.panel0);
+  SetStatusPanel(1, texts.panel1);
+}
+
+void TfrmKestrava::ActBoostExecute() { run_.Execute(); }
+
+void TfrmKestrava::btnOpenClick() {
+  std::string folder;
+  if (BrowseForFolder(Handle(), SAppTitle, &folder)) {
+    SetWindowTextA(Control(ControlId::edtGamePath), AddBackslash(folder).c_str());
+  }
+}
+
+void TfrmKestrava::btnCloseClick() { run_.RequestClose(); }
+
+void TfrmKestrava::FormDestroy() { run_.SetSysAbort(true); }
+
+// BoostRunHost
+
+void TfrmKestrava::EnableBoostAction(bool enabled) {
+  HWND button = Control(ControlId::btnRecovery);
+  if (!enabled && GetFocus() == button) {
+    // A disabled control cannot keep the focus; lend it to Close, which stays usable.
+    SetFocus(Control(ControlId::btnClose));
+    focusLentToClose_ = true;
+  }
+  EnableWindow(button, enabled);
+  if (enabled && focusLentToClose_) {
+    focusLentToClose_ = false;
+    if (GetFocus() == Control(ControlId::btnClose)) SetFocus(button);
+  }
+}
+
+bool TfrmKestrava::StartWorker(bool boost) { return startWorker_ != nullptr && startWorker_(*boostWindow_, boost); }
+
+void TfrmKestrava::DestroyForm() {
+  if (window_) DestroyWindow(Handle());
+}
+
+void TfrmKestrava::SetStatusPanel(int panel, const char* text) {
+  SendMessageA(StatusBar, SB_SETTEXTA, static_cast<WPARAM>(panel), reinterpret_cast<LPARAM>(text));
+}
+
+// Messages
+
+LRESULT CALLBACK TfrmKestrava::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<TfrmKestrava*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->window_.Reset(window);
+  }
+  auto* self = reinterpret_cast<TfrmKestrava*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    self->window_.Release();
+    self->controls_.fill(nullptr);
+    self->StatusBar = nullptr;
+    self->application_.SetMainWindow(nullptr);
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      ArrangeControls();
+      return 0;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_DRAWITEM:
+      OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      return TRUE;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE || HIWORD(wParam) != 0) {
+        OnActivate(false);
+        break;
+      }
+      OnActivate(true);
+      return 0;
+    case WM_SETFOCUS:
+      if (HWND target = FocusTarget()) SetFocus(target);
+      return 0;
+    case WM_CLOSE:
+      // The close box and Alt+F4 close the way the Close button does, so that a running worker
+      // never outlives the controls it reads.
+      btnCloseClick();
+      return 0;
+    case WM_ENDSESSION:
+      // The logon ends and the process with it: stop a defragmentation and let the worker finish.
+      if (wParam) {
+        run_.SetSysAbort(true);
+        if (run_.WorkerRunning()) run_.WaitForWorker();
+      }
+      return 0;
+    case WM_DESTROY:
+      FormDestroy();
+      PostQuitMessage(0);
+      return 0;
+    case kWakeUpMessage:
+      BringToFront();
+      return 0;
+    case kSynchronizeMessage:
+      if (boostWindow_) boostWindow_->ServeSynchronize();
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(Handle(), message, wParam, lParam);
+}
+
+void TfrmKestrava::OnCommand(WORD id, WORD code) {
+  if (code != BN_CLICKED) return;
+  if (id == ControlIdOf(ControlId::btnRecovery)) {
+    ActBoostExecute();
+  } else if (id == ControlIdOf(ControlId::btnOpen)) {
+    btnOpenClick();
+  } else if (id == ControlIdOf(ControlId::btnClose)) {
+    btnCloseClick();
+  }
+}
+
+void TfrmKestrava::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  if (item.CtlID == static_cast<UINT>(ControlIdOf(ControlId::lblTips))) {
+    DrawTips(item);
+  } else if (item.CtlID == static_cast<UINT>(ControlIdOf(ControlId::Image1))) {
+    DrawLogo(item.hDC, item.rcItem);
+  }
+}
+
+// The description: word-wrapped and centred vertically in its box; when it needs more lines
+// than fit, its beginning stays visible.
+void TfrmKestrava::DrawTips(const DRAWITEMSTRUCT& item) {
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  char text[1024] = "";
+  GetWindowTextA(item.hwndItem, text, sizeof text);
+  const HGDIOBJ previousFont = SelectObject(item.hDC, font_.Get());
+  constexpr UINT kFormat = DT_WORDBREAK | DT_NOPREFIX | DT_LEFT;
+  RECT measured = item.rcItem;
+  DrawTextA(item.hDC, text, -1, &measured, kFormat | DT_CALCRECT);
+  RECT box = item.rcItem;
+  box.top += std::max(0L, ((item.rcItem.bottom - item.rcItem.top) - (measured.bottom - measured.top)) / 2);
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, GetSysColor(COLOR_BTNTEXT));
+  DrawTextA(item.hDC, text, -1, &box, kFormat);
+  SelectObject(item.hDC, previousFont);
+}
+
+// Like a dialog, the window gives the focus back to the control that had it.
+void TfrmKestrava::OnActivate(bool active) {
+  if (!active) {
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(Handle(), focus)) lastFocus_ = focus;
+    return;
+  }
+  if (HWND target = FocusTarget()) SetFocus(target);
+}
+
+HWND TfrmKestrava::FocusTarget() const {
+  if (lastFocus_ != nullptr && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)) return lastFocus_;
+  return GetNextDlgTabItem(Handle(), nullptr, FALSE);
+}
+
+}  // namespace kestrava

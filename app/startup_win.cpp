@@ -1,0 +1,68 @@
+#include "app/startup_win.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/application_win.h"
+#include "app/form_win.h"
+#include "common/texts.h"
+
+namespace kestrava {
+namespace {
+
+// COM for the user-interface thread, single-threaded apartment: the folder browser needs it.
+class ComApartment {
+ public:
+  ComApartment() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
+  ~ComApartment() {
+    if (initialised_) CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  bool initialised_;
+};
+
+}  // namespace
+
+StartupPort::Window StartupWin::FindRunningInstance() {
+  // The running instance's only top-level window is its main window, so the search finds it
+  // whether it is shown or hidden by the autorun switch.
+  return reinterpret_cast<Window>(FindWindowA(nullptr, SAppTitle));
+}
+
+void StartupWin::PostWakeUp(Window window) {
+  HWND running = reinterpret_cast<HWND>(window);
+  // The starting program is the one the user just launched, so it may let the running instance
+  // come to the front; without this Windows would only flash its taskbar button.
+  DWORD processId = 0;
+  if (GetWindowThreadProcessId(running, &processId)) AllowSetForegroundWindow(processId);
+  PostMessageA(running, kWakeUpMessage, 0, 0);
+}
+
+MutexResult StartupWin::CreateInstanceMutex() {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
+  if (mutex == nullptr) return MutexResult::Failed;
+  // Deliberately never closed: holding the handle for the life of the process is what keeps a
+  // later start out, and the system releases it when the process ends.
+  return GetLastError() == ERROR_ALREADY_EXISTS ? MutexResult::AlreadyExists : MutexResult::Created;
+}
+
+void StartupWin::RunApplication(bool showMainWindow) {
+  ComApartment com;
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  Application application;
+  // The boost worker joins with a later version; until then a press of the boost button only
+  // refreshes the mode shown.
+  TfrmKestrava form(application, nullptr);
+  if (!form.Create(instance_)) return;
+  application.SetMainWindow(form.Handle());
+  if (showMainWindow) form.Show(showCommand_);
+  application.Run();
+  form.WaitForWorkerBeforeExit();
+}
+
+}  // namespace kestrava

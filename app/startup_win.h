@@ -1,0 +1,24 @@
+#pragma once
+// Start-up against the real system: the window search, the wake-up message, the instance mutex
+// and the application with its main window.
+#include <windows.h>
+
+#include "app/startup.h"
+
+namespace kestrava {
+
+class StartupWin final : public StartupPort {
+ public:
+  StartupWin(HINSTANCE instance, int showCommand) : instance_(instance), showCommand_(showCommand) {}
+
+  Window FindRunningInstance() override;
+  void PostWakeUp(Window window) override;
+  MutexResult CreateInstanceMutex() override;
+  void RunApplication(bool showMainWindow) override;
+
+ private:
+  HINSTANCE instance_;
+  int showCommand_;
+};
+
+}  // namespace kestrava
