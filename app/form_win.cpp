@@ -73,9 +73,8 @@ ControlStyle StyleOf(ControlKind kind, const char* panelClass) {
       return {panelClass, WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
     case ControlKind::Label:
     case ControlKind::Image:
-      return {"Static", SS_OWNERDRAW, 0};
     case ControlKind::Bevel:
-      return {"Static", SS_ETCHEDHORZ, 0};
+      return {"Static", SS_OWNERDRAW, 0};
     case ControlKind::PushButton:
       return {"Button", BS_PUSHBUTTON | WS_TABSTOP, 0};
     case ControlKind::GroupBox:
@@ -334,24 +333,36 @@ void TfrmKestrava::OnDrawItem(const DRAWITEMSTRUCT& item) {
     DrawTips(item);
   } else if (item.CtlID == static_cast<UINT>(ControlIdOf(ControlId::Image1))) {
     DrawLogo(item.hDC, item.rcItem);
+  } else if (item.CtlID == static_cast<UINT>(ControlIdOf(ControlId::Bevel1))) {
+    DrawRule(item);
   }
+}
+
+// A lowered rule: a shadow line over a highlight line, one pixel each at any DPI.
+void TfrmKestrava::DrawRule(const DRAWITEMSTRUCT& item) {
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  RECT line = item.rcItem;
+  line.bottom = line.top + 1;
+  FillRect(item.hDC, &line, GetSysColorBrush(COLOR_BTNSHADOW));
+  OffsetRect(&line, 0, 1);
+  FillRect(item.hDC, &line, GetSysColorBrush(COLOR_BTNHIGHLIGHT));
 }
 
 // The description: word-wrapped and centred vertically in its box; when it needs more lines
 // than fit, its beginning stays visible.
 void TfrmKestrava::DrawTips(const DRAWITEMSTRUCT& item) {
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
-  char text[1024] = "";
-  GetWindowTextA(item.hwndItem, text, sizeof text);
+  std::string text(static_cast<std::size_t>(std::max(0, GetWindowTextLengthA(item.hwndItem))) + 1, '\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextA(item.hwndItem, &text[0], static_cast<int>(text.size()))));
   const HGDIOBJ previousFont = SelectObject(item.hDC, font_.Get());
   constexpr UINT kFormat = DT_WORDBREAK | DT_NOPREFIX | DT_LEFT;
   RECT measured = item.rcItem;
-  DrawTextA(item.hDC, text, -1, &measured, kFormat | DT_CALCRECT);
+  DrawTextA(item.hDC, text.c_str(), -1, &measured, kFormat | DT_CALCRECT);
   RECT box = item.rcItem;
   box.top += std::max(0L, ((item.rcItem.bottom - item.rcItem.top) - (measured.bottom - measured.top)) / 2);
   SetBkMode(item.hDC, TRANSPARENT);
   SetTextColor(item.hDC, GetSysColor(COLOR_BTNTEXT));
-  DrawTextA(item.hDC, text, -1, &box, kFormat);
+  DrawTextA(item.hDC, text.c_str(), -1, &box, kFormat);
   SelectObject(item.hDC, previousFont);
 }
 

@@ -59,6 +59,7 @@ class TfrmKestrava final : private BoostRunHost {
   void OnCommand(WORD id, WORD code);
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   void DrawTips(const DRAWITEMSTRUCT& item);
+  void DrawRule(const DRAWITEMSTRUCT& item);
   void OnActivate(bool active);
   HWND FocusTarget() const;
   HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }

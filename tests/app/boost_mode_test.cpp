@@ -6,7 +6,6 @@
 #include <string>
 
 #include "boost/record.h"
-#include "common/texts.h"
 #include "tests/doubles/fake_registry.h"
 
 namespace kestrava {
@@ -51,17 +50,6 @@ class ThrowingRegistry final : public RegistryPort {
 TEST(BoostMode, RecordThatCannotBeReadCountsAsOff) {
   ThrowingRegistry registry;
   EXPECT_FALSE(ReadBoostMode(registry));
-}
-
-TEST(BoostMode, TextsNameTheNextStepAndAlwaysClearTheProgressPanel) {
-  const BoostModeTexts on = TextsForBoostMode(true);
-  EXPECT_STREQ(on.action, SQuitMode);
-  EXPECT_STREQ(on.panel0, "");
-  EXPECT_STREQ(on.panel1, SModeOn);
-  const BoostModeTexts off = TextsForBoostMode(false);
-  EXPECT_STREQ(off.action, SEnterMode);
-  EXPECT_STREQ(off.panel0, "");
-  EXPECT_STREQ(off.panel1, SModeOff);
 }
 
 }  // namespace

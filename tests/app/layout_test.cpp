@@ -76,17 +76,6 @@ TEST(Layout, EveryControlFitsItsParentWithoutOverlappingASibling) {
   }
 }
 
-TEST(Layout, OptionsStartTickedExceptTheGameFolder) {
-  int serviceOptions = 0;
-  for (const ControlSpec& spec : FormControls()) {
-    if (spec.kind != ControlKind::CheckBox) continue;
-    EXPECT_EQ(spec.checked, spec.id != ControlId::chkDefragGamePath) << spec.name;
-    EXPECT_EQ(spec.bounds.height, 17) << spec.name;
-    if (spec.parent == ControlId::GroupBox1) ++serviceOptions;
-  }
-  EXPECT_EQ(serviceOptions, 12);
-}
-
 TEST(Layout, AtDesignSizeEveryControlStaysWhereItWasDesigned) {
   const auto arranged = ArrangeForm(kFormClientSize, 96);
   for (const ControlSpec& spec : FormControls()) EXPECT_EQ(arranged[Index(spec.id)], spec.bounds) << spec.name;
