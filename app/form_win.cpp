@@ -178,7 +178,8 @@ void TfrmKestrava::BringToFront() {
   // Also a window hidden by the autorun switch: a second start is the user asking for it.
   if (!IsWindowVisible(Handle())) ShowWindow(Handle(), SW_SHOW);
   if (IsIconic(Handle())) ShowWindow(Handle(), SW_RESTORE);
-  SetForegroundWindow(Handle());
+  // While the folder browser is open, it is the window to bring forward.
+  SetForegroundWindow(GetLastActivePopup(Handle()));
 }
 
 // Operations of the window.
@@ -265,7 +266,13 @@ LRESULT CALLBACK TfrmKestrava::WindowProc(HWND window, UINT message, WPARAM wPar
     self->application_.SetMainWindow(nullptr);
     return DefWindowProcA(window, message, wParam, lParam);
   }
-  return self->HandleMessage(message, wParam, lParam);
+  // An exception cannot travel through the system's frames back to WinMain; ending the program
+  // here would show the runtime's error box. The message counts as handled.
+  try {
+    return self->HandleMessage(message, wParam, lParam);
+  } catch (...) {
+    return 0;
+  }
 }
 
 LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
