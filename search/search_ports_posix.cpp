@@ -1,0 +1,296 @@
+// The host's answers to the search ports, so that the finder runs natively on Linux: directories
+// through opendir/readdir/fstatat, local time through localtime_r, threads through std::thread and
+// a message queue per thread that stands in for the Windows message queue.
+//
+// Attributes are mapped from the POSIX file type and mode: a folder gets the directory bit, a
+// symbolic link the reparse-point bit (and never the directory bit: links are not followed, so a
+// link cycle cannot trap the walk), a character or block device the device bit, a name starting
+// with "." the hidden bit, a mode without the owner's write permission the read-only bit, and an
+// entry with none of these the normal bit. Sizes are those of regular files; the creation time is
+// the status-change time, the closest POSIX has.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "common/error.h"
+#include "common/wildcard.h"
+#include "search/search_ports.h"
+
+namespace kestrava {
+namespace {
+
+constexpr std::int64_t kTicksPerSecond = 10000000;
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
+
+std::uint64_t ToFileTime(const timespec& t) {
+  const std::int64_t ticks = (static_cast<std::int64_t>(t.tv_sec) + kSecondsFrom1601To1970) *
+                                 kTicksPerSecond + t.tv_nsec / 100;
+  return ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
+}
+
+std::uint32_t AttributesOf(const struct stat& st, const char* name) {
+  std::uint32_t a = 0;
+  if (S_ISDIR(st.st_mode)) a |= attr::kDirectory;
+  if (S_ISLNK(st.st_mode)) a |= attr::kReparsePoint;
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) a |= attr::kDevice;
+  const bool dots = name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+  if (name[0] == '.' && !dots) a |= attr::kHidden;
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) a |= attr::kReadonly;
+  if (a == 0) a |= attr::kNormal;
+  return a;
+}
+
+struct OpenListing {
+  DIR* dir = nullptr;
+  std::string mask;
+  bool matchAll = true;
+};
+
+class PosixDirectory final : public DirectoryPort {
+ public:
+  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error) override {
+    const std::size_t slash = pattern.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+    auto listing = new OpenListing;
+    listing->mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    listing->matchAll = listing->mask.find_first_not_of('*') == std::string::npos;
+    listing->dir = opendir(folder.c_str());
+    if (listing->dir == nullptr) {
+      const int e = errno;
+      delete listing;
+      if (error) *error = e == EACCES ? err::kAccessDenied : err::kPathNotFound;
+      return kInvalid;
+    }
+    if (!ReadEntry(*listing, data)) {
+      FindClose(reinterpret_cast<Handle>(listing));
+      if (error) *error = err::kFileNotFound;
+      return kInvalid;
+    }
+    return reinterpret_cast<Handle>(listing);
+  }
+
+  bool FindNext(Handle handle, TFindData& data) override {
+    if (handle == kInvalid) return false;
+    return ReadEntry(*reinterpret_cast<OpenListing*>(handle), data);
+  }
+
+  void FindClose(Handle handle) override {
+    if (handle == kInvalid) return;
+    auto listing = reinterpret_cast<OpenListing*>(handle);
+    closedir(listing->dir);
+    delete listing;
+  }
+
+ private:
+  static bool ReadEntry(OpenListing& listing, TFindData& data) {
+    while (const dirent* d = readdir(listing.dir)) {
+      if (!listing.matchAll && !MatchesWildcard(d->d_name, listing.mask)) continue;
+      struct stat st;
+      // An entry that vanished between the two calls is no longer there to report.
+      if (fstatat(dirfd(listing.dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      data.Attributes = AttributesOf(st, d->d_name);
+      data.CreationTime = ToFileTime(st.st_ctim);
+      data.LastWriteTime = ToFileTime(st.st_mtim);
+      data.LastAccessTime = ToFileTime(st.st_atim);
+      const std::uint64_t size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+      data.SizeHigh = static_cast<std::uint32_t>(size >> 32);
+      data.SizeLow = static_cast<std::uint32_t>(size);
+      data.Name.assign(d->d_name);
+      return true;
+    }
+    return false;
+  }
+};
+
+class PosixPaths final : public PathPort {
+ public:
+  char Separator() const override { return '/'; }
+  bool IsNameDelimiter(char c) const override { return c == '/'; }
+
+  // Like GetFullPathName, purely textual: joins a relative path to the current directory and
+  // resolves "." and ".." without looking at the file system. A final separator is kept.
+  bool FullPath(const std::string& path, std::string* full) override {
+    std::string joined = path;
+    if (path.empty() || path[0] != '/') {
+      std::vector<char> cwd(4096);
+      while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+        if (errno != ERANGE) return false;
+        cwd.resize(cwd.size() * 2);
+      }
+      joined = std::string(cwd.data()) + "/" + path;
+    }
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= joined.size()) {
+      std::size_t end = joined.find('/', start);
+      if (end == std::string::npos) end = joined.size();
+      const std::string part = joined.substr(start, end - start);
+      if (part == "..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      start = end + 1;
+    }
+    std::string result;
+    for (const std::string& part : parts) result += "/" + part;
+    if (result.empty() || joined.back() == '/') result += "/";
+    *full = result;
+    return true;
+  }
+
+  bool UniversalName(const std::string&, std::string*) override { return false; }
+};
+
+class PosixLocalTime final : public LocalTimePort {
+ public:
+  bool ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
+    const std::int64_t ticks = static_cast<std::int64_t>(fileTime);
+    const std::time_t seconds =
+        static_cast<std::time_t>(ticks / kTicksPerSecond - kSecondsFrom1601To1970);
+    std::tm tm{};
+    if (localtime_r(&seconds, &tm) == nullptr) return false;
+    f->Year = tm.tm_year + 1900;
+    f->Month = tm.tm_mon + 1;
+    f->Day = tm.tm_mday;
+    f->Hour = tm.tm_hour;
+    f->Minute = tm.tm_min;
+    f->Second = tm.tm_sec;
+    f->Milliseconds = static_cast<int>((ticks % kTicksPerSecond) / 10000);
+    return true;
+  }
+};
+
+// The stand-in for a thread's Windows message queue.
+struct MessageQueue {
+  std::mutex mutex;
+  std::deque<std::function<void()>> messages;
+
+  void Post(std::function<void()> message) {
+    std::lock_guard<std::mutex> hold(mutex);
+    messages.push_back(std::move(message));
+  }
+  bool Pop(std::function<void()>* message) {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (messages.empty()) return false;
+    *message = std::move(messages.front());
+    messages.pop_front();
+    return true;
+  }
+};
+
+std::shared_ptr<MessageQueue> CurrentQueue() {
+  thread_local const std::shared_ptr<MessageQueue> queue = std::make_shared<MessageQueue>();
+  return queue;
+}
+
+class PosixChannel final : public OwnerChannel {
+ public:
+  explicit PosixChannel(std::function<void()> onSearchEnded)
+      : queue_(CurrentQueue()), owner_(std::this_thread::get_id()),
+        state_(std::make_shared<State>()) {
+    state_->onSearchEnded = std::move(onSearchEnded);
+  }
+  ~PosixChannel() override { state_->alive = false; }
+
+  void PostSearchEnded() override {
+    std::shared_ptr<State> state = state_;
+    queue_->Post([state] {
+      if (state->alive) state->onSearchEnded();
+    });
+  }
+  bool InOwnerThread() const override { return std::this_thread::get_id() == owner_; }
+
+ private:
+  // Read and written only in the owner thread (the notice runs there).
+  struct State {
+    bool alive = true;
+    std::function<void()> onSearchEnded;
+  };
+  std::shared_ptr<MessageQueue> queue_;
+  std::thread::id owner_;
+  std::shared_ptr<State> state_;
+};
+
+class PosixThread final : public WorkerThread {
+ public:
+  explicit PosixThread(std::function<void()> body) {
+    thread_ = std::thread([this, body = std::move(body)] {
+      body();
+      std::lock_guard<std::mutex> hold(mutex_);
+      done_ = true;
+      ended_.notify_all();
+    });
+  }
+  ~PosixThread() override {
+    if (thread_.joinable()) thread_.join();
+  }
+  bool WaitFor(std::uint32_t milliseconds) override {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return ended_.wait_for(hold, std::chrono::milliseconds(milliseconds), [this] { return done_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+class PosixThreads final : public ThreadPort {
+ public:
+  std::unique_ptr<OwnerChannel> CreateChannel(std::function<void()> onSearchEnded) override {
+    return std::make_unique<PosixChannel>(std::move(onSearchEnded));
+  }
+  // Priorities are not changed: an unprivileged Linux process cannot raise them back.
+  std::unique_ptr<WorkerThread> StartThread(std::function<void()> body, TThreadPriority) override {
+    try {
+      return std::make_unique<PosixThread>(std::move(body));
+    } catch (const std::system_error& e) {
+      throw KestravaError(std::string("Thread creation error: ") + e.what());
+    }
+  }
+  bool PumpOneMessage() override {
+    std::function<void()> message;
+    if (!CurrentQueue()->Pop(&message)) return false;
+    message();
+    return true;
+  }
+  void YieldThread() override { std::this_thread::yield(); }
+  void ReportError(const std::string& message) override {
+    std::fprintf(stderr, "Error: %s\n", message.c_str());
+  }
+};
+
+}  // namespace
+
+DirectoryPort& PlatformDirectory() {
+  static PosixDirectory port;
+  return port;
+}
+PathPort& PlatformPaths() {
+  static PosixPaths port;
+  return port;
+}
+LocalTimePort& PlatformLocalTime() {
+  static PosixLocalTime port;
+  return port;
+}
+ThreadPort& PlatformThreads() {
+  static PosixThreads port;
+  return port;
+}
+
+}  // namespace kestrava
