@@ -1,0 +1,120 @@
+// The host adapters on real temporary folders.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "search/find_file.h"
+
+namespace kestrava {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kestrava-search-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(root_ / "ro", fs::perms::owner_all, ignored);
+    fs::remove_all(root_, ignored);
+  }
+  void Write(const std::string& relative, std::size_t bytes) {
+    fs::create_directories((root_ / relative).parent_path());
+    std::ofstream(root_ / relative) << std::string(bytes, 'x');
+  }
+  std::string Root() const { return root_.string() + "/"; }
+
+  fs::path root_;
+};
+
+TEST_F(TempTree, EnumerationMapsTypesModesAndTimes) {
+  Write("plain.txt", 10);
+  Write(".hidden", 1);
+  Write("sub/inner", 0);
+  fs::create_directory_symlink(root_ / "sub", root_ / "link");
+  Write("ro", 3);
+  fs::permissions(root_ / "ro", fs::perms::owner_read);
+  const timeval times[2] = {{1700000000, 0}, {1600000000, 500000}};  // access, write
+  ASSERT_EQ(utimes((root_ / "plain.txt").c_str(), times), 0);
+
+  DirectoryPort& dir = PlatformDirectory();
+  std::map<std::string, TFindData> seen;
+  TFindData d;
+  WinError error = 0;
+  const DirectoryPort::Handle h = dir.FindFirst(Root() + "*", d, &error);
+  ASSERT_NE(h, DirectoryPort::kInvalid);
+  do seen[d.Name] = d;
+  while (dir.FindNext(h, d));
+  dir.FindClose(h);
+
+  ASSERT_EQ(seen.size(), 7u) << "., .., plain.txt, .hidden, sub, link, ro";
+  EXPECT_EQ(seen["."].Attributes & attr::kDirectory, attr::kDirectory);
+  EXPECT_EQ(seen["."].Attributes & attr::kHidden, 0u);
+  EXPECT_EQ(seen["plain.txt"].Attributes, attr::kNormal);
+  EXPECT_EQ(seen["plain.txt"].Size(), 10);
+  EXPECT_EQ(seen["plain.txt"].LastWriteTime, (1600000000ULL + 11644473600ULL) * 10000000ULL + 5000000ULL);
+  EXPECT_EQ(seen["plain.txt"].LastAccessTime, (1700000000ULL + 11644473600ULL) * 10000000ULL);
+  EXPECT_EQ(seen[".hidden"].Attributes, attr::kHidden);
+  EXPECT_EQ(seen["sub"].Attributes, attr::kDirectory);
+  EXPECT_EQ(seen["sub"].Size(), 0);
+  EXPECT_EQ(seen["link"].Attributes, attr::kReparsePoint) << "a link is not a folder to walk";
+  EXPECT_EQ(seen["ro"].Attributes, attr::kReadonly);
+
+  EXPECT_EQ(dir.FindFirst(Root() + "missing/*", d, &error), DirectoryPort::kInvalid);
+  EXPECT_EQ(error, err::kPathNotFound);
+  EXPECT_EQ(dir.FindFirst(Root() + "*.none", d, &error), DirectoryPort::kInvalid);
+  EXPECT_EQ(error, err::kFileNotFound);
+  const DirectoryPort::Handle masked = dir.FindFirst(Root() + "*.txt", d, &error);
+  ASSERT_NE(masked, DirectoryPort::kInvalid);
+  EXPECT_EQ(d.Name, "plain.txt");
+  EXPECT_FALSE(dir.FindNext(masked, d));
+  dir.FindClose(masked);
+}
+
+TEST_F(TempTree, FullPathsAreResolvedAgainstTheCurrentDirectory) {
+  PathPort& paths = PlatformPaths();
+  std::string full;
+  ASSERT_TRUE(paths.FullPath("/a/b/../c/./d/", &full));
+  EXPECT_EQ(full, "/a/c/d/");
+  ASSERT_TRUE(paths.FullPath("/a//b", &full));
+  EXPECT_EQ(full, "/a/b");
+  const fs::path before = fs::current_path();
+  fs::current_path(root_);
+  ASSERT_TRUE(paths.FullPath("x/y", &full));
+  fs::current_path(before);
+  EXPECT_EQ(full, fs::canonical(root_).string() + "/x/y");
+}
+
+TEST_F(TempTree, TheEnginesSearchListsEveryFileOnceAndLeavesLinksAlone) {
+  Write("a", 1);
+  Write(".h/b", 2);
+  Write("s/t/c", 3);
+  fs::create_directory_symlink(root_, root_ / "s" / "loop");  // would never end if followed
+  TFindFile finder;
+  finder.Criteria().Files().SetFileName("*");
+  finder.Criteria().Files().SetLocation(root_.string() + ";");
+  finder.Criteria().Attributes().Clear();
+  finder.Criteria().Attributes().SetDirectory(fsAnyUnset);
+  std::map<std::string, std::int64_t> found;
+  finder.OnFileMatch = [&](TFindFile&, const TFileDetails& d) { found[d.Folder + d.Name] += d.Size; };
+  finder.Execute();
+  const std::string r = Root();
+  EXPECT_EQ(found, (std::map<std::string, std::int64_t>{
+                       {r + "a", 1}, {r + ".h/b", 2}, {r + "s/t/c", 3}, {r + "s/loop", 0}}));
+}
+
+}  // namespace
+}  // namespace kestrava
