@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The boosted-service record in the real (Wine) registry: a volatile key that lasts while the
+# session lasts and is gone after a log-off (here: the wineserver stopped and started again).
+#   record.sh PROBE_EXE
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../tools/wine/lib.sh"
+. "$here/testlib.sh"
+probe=$(kw_winpath "$1")
+key='HKCU\Software\Kestrava\Tarnwell Kestrava FREE\BoostedService'
+parent='HKCU\Software\Kestrava\Tarnwell Kestrava FREE'
+
+t_workdir record
+kw_prefix record || exit 1
+trap kw_stop EXIT
+kw_start
+
+t_run "$probe" record-read
+t_eq "no record in a new session" "0:" "$t_rc:$t_out"
+
+# Written in this order; Windows enumerates values in write order, Wine sorted by name.
+t_run "$probe" record-set Zeta
+t_run "$probe" record-set Alpha
+t_run "$probe" record-set Zeta
+t_run "$probe" record-read
+case "$t_out" in
+  $'Zeta\nAlpha' | $'Alpha\nZeta') t_pass "names read back once each, in write or name order" ;;
+  *) t_fail "names read back once each, in write or name order" "got [$(tr '\n' / <<<"$t_out")]" ;;
+esac
+
+t_run reg query "$key"
+values=$(grep -c 'REG_DWORD *0x1$' <<<"$t_out")
+t_eq "reg query sees two REG_DWORD 1 values" "0 2" "$t_rc $values"
+
+t_run "$probe" record-remove Zeta
+t_run "$probe" record-read
+t_eq "remove forgets one name" "Alpha" "$t_out"
+t_run "$probe" record-remove NeverRecorded
+t_run "$probe" record-read
+t_eq "removing an unknown name changes nothing" "0 Alpha" "$t_rc $t_out"
+
+# A normal key beside it must survive the log-off: the restart loses only volatile keys.
+t_run reg add 'HKCU\Software\KestravaTestControl' /v kept /t REG_DWORD /d 1 /f
+kw_restart
+t_run "$probe" record-read
+t_eq "record gone after log-off" "0:" "$t_rc:$t_out"
+t_run reg query "$key"
+t_eq "reg query: record key gone after log-off" 1 "$t_rc"
+t_run reg query 'HKCU\Software\Kestrava'
+t_eq "reg query: parents created with it were volatile too" 1 "$t_rc"
+t_run reg query 'HKCU\Software\KestravaTestControl'
+t_eq "normal key survives the log-off" 0 "$t_rc"
+
+t_run "$probe" record-set Spooler
+t_run "$probe" record-clear
+t_eq "clear exits 0" 0 "$t_rc"
+t_run "$probe" record-read
+t_eq "clear empties the record" "0:" "$t_rc:$t_out"
+t_run reg query "$key"
+t_eq "reg query: record key deleted" 1 "$t_rc"
+t_run reg query "$parent"
+t_eq "reg query: parent key stays" 0 "$t_rc"
+t_run "$probe" record-clear
+t_eq "clearing a missing record is fine" 0 "$t_rc"
+t_finish

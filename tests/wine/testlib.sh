@@ -1,0 +1,47 @@
+# Assertions and Wine helpers for the shell tests under Wine; sourced after tools/wine/lib.sh.
+# Each check prints "ok NAME" or "FAIL NAME: why"; t_finish prints "N passed, N failed" and
+# returns non-zero when a check failed.
+# shellcheck shell=bash
+
+t_passed=0
+t_failed=0
+
+t_pass() {
+  t_passed=$((t_passed + 1))
+  echo "ok $1"
+}
+
+t_fail() {
+  t_failed=$((t_failed + 1))
+  echo "FAIL $1: $2"
+}
+
+# t_eq NAME EXPECTED ACTUAL
+t_eq() {
+  if [ "$2" == "$3" ]; then
+    t_pass "$1"
+  else
+    t_fail "$1" "expected [$(printf '%s' "$2" | tr '\n' '/')] got [$(printf '%s' "$3" | tr '\n' '/')]"
+  fi
+}
+
+t_finish() {
+  echo "$t_passed passed, $t_failed failed"
+  [ "$t_failed" -eq 0 ]
+}
+
+# Runs a Windows program with stdin from /dev/null and sets $t_rc to its exit code and $t_out to
+# its stdout without CRs. Its stderr is appended to $T_WORK/stderr.log.
+t_run() {
+  wine "$@" </dev/null >"$T_WORK/run.out" 2>>"$T_WORK/stderr.log"
+  t_rc=$?
+  t_out=$(tr -d '\r' <"$T_WORK/run.out")
+}
+
+# Makes the work folder of a test group: $KESTRAVA_WINE_DIR/NAME.work
+t_workdir() {
+  T_WORK=$KESTRAVA_WINE_DIR/$1.work
+  rm -rf "$T_WORK"
+  mkdir -p "$T_WORK"
+  export T_WORK
+}

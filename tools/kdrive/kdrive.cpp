@@ -1,0 +1,438 @@
+// kdrive: drives and inspects Kestrava's main window from another process, for the end-to-end
+// tests that run under Wine. One command per run; prints plain lines on stdout.
+//
+//   kdrive [-w TITLE] COMMAND [ARGS]      TITLE defaults to "Tarnwell Kestrava FREE"
+//
+//   wait [SECONDS]          until a top-level window with the title and child controls exists
+//   wait-gone [SECONDS]     until no top-level window with the title exists
+//   count                   prints how many top-level windows carry the title
+//   visible                 prints 1 when one of them is visible, else 0
+//   controls                prints "CLASS|TEXT" for every control of the main window, in Z order
+//   gettext CLASS           prints the text of the first control of that class
+//   settext CLASS TEXT      sets the text of the first control of that class
+//   panels                  prints "INDEX|TEXT" for every panel of the status bar
+//   click TEXT              posts BM_CLICK to the button captioned TEXT
+//   close                   posts WM_CLOSE to the main window
+//   dialog [SECONDS]        waits for a dialog box (#32770) of the main window's process, prints its title
+//   dialog-cancel           presses Cancel on that dialog and waits until it is gone
+//   listen SECONDS          creates a hidden top-level window with the title, prints "ready", counts
+//                           the messages 1579 it receives until WM_CLOSE or SECONDS, then prints
+//                           "posted=N" (wParam and lParam 0) and "other=N" (1579 with other parameters)
+//   hold-mutex NAME SECONDS creates the named mutex, prints "held ERROR" (GetLastError of the
+//                           creation), keeps it until "release NAME" or SECONDS
+//   release NAME            lets a hold-mutex of that name end
+//
+// Exit code 0 on success, 1 when the window, control or condition was not found in time, 2 on a
+// usage error.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const UINT kWakeUpMessage = WM_USER + 555;  // 1579
+const UINT kSendTimeoutMs = 5000;
+
+std::string g_title = "Tarnwell Kestrava FREE";
+
+void Print(const std::string& line) {
+  fwrite(line.data(), 1, line.size(), stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+std::string ClassOf(HWND hwnd) {
+  char name[256] = {0};
+  GetClassNameA(hwnd, name, sizeof name);
+  return name;
+}
+
+// WM_GETTEXT is marshalled across processes; the timeout keeps a hung target from hanging us.
+std::string TextOf(HWND hwnd) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) {
+    return std::string();
+  }
+  std::vector<char> buffer(length + 2, '\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                      SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied);
+  return std::string(buffer.data());
+}
+
+// The enumeration callbacks must be stdcall, which lambdas are not on i686.
+BOOL CALLBACK AddIfTitled(HWND hwnd, LPARAM param) {
+  char text[256] = {0};
+  // Top-level windows of other processes answer GetWindowTextA from the window's own data.
+  GetWindowTextA(hwnd, text, sizeof text);
+  if (g_title == text) reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+  return TRUE;
+}
+
+BOOL CALLBACK AddAny(HWND hwnd, LPARAM param) {
+  reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+  return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows() {
+  std::vector<HWND> found;
+  EnumWindows(AddIfTitled, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::vector<HWND> Descendants(HWND parent) {
+  std::vector<HWND> found;
+  EnumChildWindows(parent, AddAny, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// The main window: of the top-level windows with the title, the first that has controls (a
+// framework may also keep a hidden application window with the same title).
+HWND MainWindow() {
+  HWND fallback = nullptr;
+  for (HWND hwnd : TopLevelWindows()) {
+    if (GetWindow(hwnd, GW_CHILD) != nullptr) return hwnd;
+    if (fallback == nullptr) fallback = hwnd;
+  }
+  return fallback;
+}
+
+HWND MainWindowOrComplain() {
+  HWND hwnd = MainWindow();
+  if (hwnd == nullptr) fprintf(stderr, "kdrive: no window titled \"%s\"\n", g_title.c_str());
+  return hwnd;
+}
+
+HWND FirstOfClass(HWND parent, const std::string& className) {
+  for (HWND child : Descendants(parent)) {
+    if (lstrcmpiA(ClassOf(child).c_str(), className.c_str()) == 0) return child;
+  }
+  return nullptr;
+}
+
+DWORD Deadline(double seconds) { return GetTickCount() + static_cast<DWORD>(seconds * 1000.0); }
+bool Before(DWORD deadline) { return static_cast<LONG>(deadline - GetTickCount()) > 0; }
+
+int Wait(double seconds) {
+  DWORD deadline = Deadline(seconds);
+  do {
+    HWND hwnd = MainWindow();
+    if (hwnd != nullptr && GetWindow(hwnd, GW_CHILD) != nullptr) return 0;
+    Sleep(50);
+  } while (Before(deadline));
+  fprintf(stderr, "kdrive: no window titled \"%s\" after %.1f s\n", g_title.c_str(), seconds);
+  return 1;
+}
+
+int WaitGone(double seconds) {
+  DWORD deadline = Deadline(seconds);
+  do {
+    if (TopLevelWindows().empty()) return 0;
+    Sleep(50);
+  } while (Before(deadline));
+  fprintf(stderr, "kdrive: window \"%s\" still there after %.1f s\n", g_title.c_str(), seconds);
+  return 1;
+}
+
+int Controls() {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  for (HWND child : Descendants(main)) Print(ClassOf(child) + "|" + TextOf(child));
+  return 0;
+}
+
+int GetText(const std::string& className) {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  HWND control = FirstOfClass(main, className);
+  if (control == nullptr) {
+    fprintf(stderr, "kdrive: no control of class %s\n", className.c_str());
+    return 1;
+  }
+  Print(TextOf(control));
+  return 0;
+}
+
+int SetText(const std::string& className, const std::string& text) {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  HWND control = FirstOfClass(main, className);
+  if (control == nullptr) {
+    fprintf(stderr, "kdrive: no control of class %s\n", className.c_str());
+    return 1;
+  }
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) && result
+             ? 0
+             : 1;
+}
+
+// SB_GETTEXTA is not marshalled between processes: the text buffer has to live in the target.
+int Panels() {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  HWND bar = FirstOfClass(main, STATUSCLASSNAMEA);
+  if (bar == nullptr) {
+    fprintf(stderr, "kdrive: no status bar\n");
+    return 1;
+  }
+  DWORD pid = 0;
+  GetWindowThreadProcessId(bar, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (process == nullptr) {
+    fprintf(stderr, "kdrive: cannot open process %lu (error %lu)\n", pid, GetLastError());
+    return 1;
+  }
+  const SIZE_T kBufferSize = 4096;
+  void* remote = VirtualAllocEx(process, nullptr, kBufferSize, MEM_COMMIT, PAGE_READWRITE);
+  int rc = 0;
+  if (remote == nullptr) {
+    fprintf(stderr, "kdrive: VirtualAllocEx failed (error %lu)\n", GetLastError());
+    rc = 1;
+  } else {
+    DWORD_PTR parts = 0;
+    SendMessageTimeoutA(bar, SB_GETPARTS, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &parts);
+    for (DWORD_PTR i = 0; i < parts; ++i) {
+      std::vector<char> local(kBufferSize, '\0');
+      // A zeroed buffer first, so that a panel the call does not fill reads as empty.
+      WriteProcessMemory(process, remote, local.data(), kBufferSize, nullptr);
+      DWORD_PTR result = 0;
+      if (!SendMessageTimeoutA(bar, SB_GETTEXTA, i, reinterpret_cast<LPARAM>(remote),
+                               SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) ||
+          LOWORD(result) >= kBufferSize ||
+          !ReadProcessMemory(process, remote, local.data(), kBufferSize, nullptr)) {
+        fprintf(stderr, "kdrive: cannot read panel %u\n", static_cast<unsigned>(i));
+        rc = 1;
+        break;
+      }
+      local[kBufferSize - 1] = '\0';
+      Print(std::to_string(i) + "|" + local.data());
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  return rc;
+}
+
+int Click(const std::string& caption) {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  for (HWND child : Descendants(main)) {
+    if (lstrcmpiA(ClassOf(child).c_str(), "Button") == 0 && TextOf(child) == caption) {
+      // Posted, not sent: the click may open a modal loop (the folder browser) that would keep
+      // a SendMessage from returning.
+      return PostMessageA(child, BM_CLICK, 0, 0) ? 0 : 1;
+    }
+  }
+  fprintf(stderr, "kdrive: no button \"%s\"\n", caption.c_str());
+  return 1;
+}
+
+int Close() {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  return PostMessageA(main, WM_CLOSE, 0, 0) ? 0 : 1;
+}
+
+struct DialogSearch {
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM param) {
+  DialogSearch* search = reinterpret_cast<DialogSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  if (owner == search->pid && ClassOf(hwnd) == "#32770" && IsWindowVisible(hwnd)) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND DialogOf(DWORD pid) {
+  DialogSearch search = {pid, nullptr};
+  EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+DWORD MainProcess() {
+  HWND main = MainWindowOrComplain();
+  DWORD pid = 0;
+  if (main != nullptr) GetWindowThreadProcessId(main, &pid);
+  return pid;
+}
+
+int Dialog(double seconds) {
+  DWORD pid = MainProcess();
+  if (pid == 0) return 1;
+  DWORD deadline = Deadline(seconds);
+  do {
+    HWND dialog = DialogOf(pid);
+    if (dialog != nullptr) {
+      char title[256] = {0};
+      GetWindowTextA(dialog, title, sizeof title);
+      Print(title);
+      return 0;
+    }
+    Sleep(50);
+  } while (Before(deadline));
+  fprintf(stderr, "kdrive: no dialog box after %.1f s\n", seconds);
+  return 1;
+}
+
+int DialogCancel() {
+  DWORD pid = MainProcess();
+  if (pid == 0) return 1;
+  HWND dialog = DialogOf(pid);
+  if (dialog == nullptr) {
+    fprintf(stderr, "kdrive: no dialog box\n");
+    return 1;
+  }
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  DWORD deadline = Deadline(10);
+  do {
+    if (!IsWindow(dialog)) return 0;
+    Sleep(50);
+  } while (Before(deadline));
+  fprintf(stderr, "kdrive: the dialog box is still open\n");
+  return 1;
+}
+
+struct ListenState {
+  int posted = 0;
+  int other = 0;
+};
+ListenState g_listen;
+
+LRESULT CALLBACK ListenProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kWakeUpMessage) {
+    if (wParam == 0 && lParam == 0) {
+      ++g_listen.posted;
+    } else {
+      ++g_listen.other;
+    }
+    return 0;
+  }
+  if (message == WM_CLOSE) {
+    DestroyWindow(hwnd);
+    return 0;
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+int Listen(double seconds) {
+  WNDCLASSA wc;
+  ZeroMemory(&wc, sizeof wc);
+  wc.lpfnWndProc = ListenProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "KdriveListener";
+  if (!RegisterClassA(&wc)) return 1;
+  // Created without WS_VISIBLE and never shown, like an instance started with autorun.
+  HWND hwnd = CreateWindowExA(0, wc.lpszClassName, g_title.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 200,
+                              100, nullptr, nullptr, wc.hInstance, nullptr);
+  if (hwnd == nullptr) {
+    fprintf(stderr, "kdrive: CreateWindowEx failed (error %lu)\n", GetLastError());
+    return 1;
+  }
+  Print("ready");
+  UINT_PTR timer = SetTimer(nullptr, 0, static_cast<UINT>(seconds * 1000.0), nullptr);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == timer) {
+      DestroyWindow(hwnd);
+      continue;
+    }
+    // Posted messages for the window arrive here; count them in its procedure.
+    DispatchMessageA(&msg);
+  }
+  Print("posted=" + std::to_string(g_listen.posted));
+  Print("other=" + std::to_string(g_listen.other));
+  return 0;
+}
+
+std::string ReleaseEventName(const std::string& mutexName) { return "kdrive release " + mutexName; }
+
+int HoldMutex(const std::string& name, double seconds) {
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, ReleaseEventName(name).c_str());
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  DWORD error = GetLastError();
+  if (mutex == nullptr) {
+    fprintf(stderr, "kdrive: CreateMutex failed (error %lu)\n", error);
+    return 1;
+  }
+  Print("held " + std::to_string(error));
+  WaitForSingleObject(release, static_cast<DWORD>(seconds * 1000.0));
+  CloseHandle(mutex);
+  CloseHandle(release);
+  return 0;
+}
+
+int Release(const std::string& name) {
+  HANDLE release = OpenEventA(EVENT_MODIFY_STATE, FALSE, ReleaseEventName(name).c_str());
+  if (release == nullptr) return 1;
+  SetEvent(release);
+  CloseHandle(release);
+  return 0;
+}
+
+int Usage() {
+  fprintf(stderr, "usage: kdrive [-w TITLE] COMMAND [ARGS]   (see the comment in kdrive.cpp)\n");
+  return 2;
+}
+
+double SecondsArg(int argc, char** argv, int index, double fallback) {
+  return index < argc ? atof(argv[index]) : fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  int first = 1;
+  if (first + 1 < argc && std::string(argv[first]) == "-w") {
+    g_title = argv[first + 1];
+    first += 2;
+  }
+  if (first >= argc) return Usage();
+  const std::string command = argv[first];
+  const int args = argc - first - 1;
+  char** arg = argv + first + 1;
+
+  if (command == "wait") return Wait(SecondsArg(args, arg, 0, 10));
+  if (command == "wait-gone") return WaitGone(SecondsArg(args, arg, 0, 10));
+  if (command == "count") {
+    Print(std::to_string(TopLevelWindows().size()));
+    return 0;
+  }
+  if (command == "visible") {
+    bool visible = false;
+    for (HWND hwnd : TopLevelWindows()) visible = visible || IsWindowVisible(hwnd);
+    Print(visible ? "1" : "0");
+    return 0;
+  }
+  if (command == "controls") return Controls();
+  if (command == "gettext" && args == 1) return GetText(arg[0]);
+  if (command == "settext" && args == 2) return SetText(arg[0], arg[1]);
+  if (command == "panels") return Panels();
+  if (command == "click" && args == 1) return Click(arg[0]);
+  if (command == "close") return Close();
+  if (command == "dialog") return Dialog(SecondsArg(args, arg, 0, 10));
+  if (command == "dialog-cancel") return DialogCancel();
+  if (command == "listen") return Listen(SecondsArg(args, arg, 0, 30));
+  if (command == "hold-mutex" && args >= 1) return HoldMutex(arg[0], SecondsArg(args, arg, 1, 30));
+  if (command == "release" && args == 1) return Release(arg[0]);
+  return Usage();
+}
