@@ -27,9 +27,10 @@ bool IsOnlyStars(const std::string& mask) {
 // One open directory enumeration, closed on every path out of the scope.
 class Enumeration {
  public:
-  Enumeration(DirectoryPort& port, const std::string& pattern, TFindData& data) : port_(port) {
+  Enumeration(DirectoryPort& port, const std::string& pattern, TFindData& data, FindScope scope)
+      : port_(port) {
     WinError error = err::kSuccess;
-    handle_ = port_.FindFirst(pattern, data, &error);
+    handle_ = port_.FindFirst(pattern, data, &error, scope);
   }
   ~Enumeration() {
     if (handle_ != DirectoryPort::kInvalid) port_.FindClose(handle_);
@@ -180,7 +181,7 @@ void TFindFile::SearchFolder(const std::string& folder) {
   TFindData entry;
 
   if ((ignore == fiNone || ignore == fiJustSubfolders) && level_ >= target.MinLevel) {
-    Enumeration listing(*ports_.directory, pattern, entry);
+    Enumeration listing(*ports_.directory, pattern, entry, FindScope::kAllEntries);
     if (listing.IsOpen()) {
       do {
         if (aborted_) return;
@@ -193,7 +194,7 @@ void TFindFile::SearchFolder(const std::string& folder) {
 
   if (target.Subfolders && (ignore == fiNone || ignore == fiJustThis) &&
       (target.MaxLevel == 0 || target.MaxLevel > level_)) {
-    Enumeration listing(*ports_.directory, pattern, entry);
+    Enumeration listing(*ports_.directory, pattern, entry, FindScope::kFoldersOnly);
     if (!listing.IsOpen()) return;
     const char separator = ports_.paths->Separator();
     do {

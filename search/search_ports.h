@@ -47,6 +47,12 @@ struct TFindData {
   }
 };
 
+// What the caller of FindFirst will look at (FindFirstFileEx's search operation).
+enum class FindScope {
+  kAllEntries,
+  kFoldersOnly,  // only folders matter: the port may leave other entries out, as a hint
+};
+
 // FindFirstFile / FindNextFile / FindClose, nothing more.
 class DirectoryPort {
  public:
@@ -56,7 +62,8 @@ class DirectoryPort {
   virtual ~DirectoryPort() = default;
   // Opens the enumeration of pattern (a folder followed by a name mask, "C:\Games\*") and fills
   // data with its first entry. kInvalid when nothing can be listed; *error then says why.
-  virtual Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error) = 0;
+  virtual Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error,
+                           FindScope scope = FindScope::kAllEntries) = 0;
   // The next entry; false at the end or on failure.
   virtual bool FindNext(Handle handle, TFindData& data) = 0;
   virtual void FindClose(Handle handle) = 0;

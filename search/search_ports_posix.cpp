@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <ctime>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -56,16 +57,19 @@ struct OpenListing {
   DIR* dir = nullptr;
   std::string mask;
   bool matchAll = true;
+  bool foldersOnly = false;
 };
 
 class PosixDirectory final : public DirectoryPort {
  public:
-  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error) override {
+  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error,
+                   FindScope scope) override {
     const std::size_t slash = pattern.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
     auto listing = new OpenListing;
     listing->mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     listing->matchAll = listing->mask.find_first_not_of('*') == std::string::npos;
+    listing->foldersOnly = scope == FindScope::kFoldersOnly;
     listing->dir = opendir(folder.c_str());
     if (listing->dir == nullptr) {
       const int e = errno;
@@ -96,10 +100,14 @@ class PosixDirectory final : public DirectoryPort {
  private:
   static bool ReadEntry(OpenListing& listing, TFindData& data) {
     while (const dirent* d = readdir(listing.dir)) {
+      // The directory already tells most entries' types: when only folders matter, the others
+      // need no status call.
+      if (listing.foldersOnly && d->d_type != DT_DIR && d->d_type != DT_UNKNOWN) continue;
       if (!listing.matchAll && !MatchesWildcard(d->d_name, listing.mask)) continue;
       struct stat st;
       // An entry that vanished between the two calls is no longer there to report.
       if (fstatat(dirfd(listing.dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (listing.foldersOnly && !S_ISDIR(st.st_mode)) continue;
       data.Attributes = AttributesOf(st, d->d_name);
       data.CreationTime = ToFileTime(st.st_ctim);
       data.LastWriteTime = ToFileTime(st.st_mtim);
@@ -154,21 +162,63 @@ class PosixPaths final : public PathPort {
   bool UniversalName(const std::string&, std::string*) override { return false; }
 };
 
+long long FloorDiv(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Local time from the UTC offset of the zone at that moment. The offset is asked of the C library
+// once per hour of UTC time (localtime_r is slow and serialised) and reused when it is the same at
+// both ends of the hour; a zone never changes its offset twice within one hour.
 class PosixLocalTime final : public LocalTimePort {
  public:
   bool ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
-    const std::int64_t ticks = static_cast<std::int64_t>(fileTime);
-    const std::time_t seconds =
-        static_cast<std::time_t>(ticks / kTicksPerSecond - kSecondsFrom1601To1970);
+    const long long ticks = static_cast<long long>(fileTime);
+    const long long seconds = FloorDiv(ticks, kTicksPerSecond) - kSecondsFrom1601To1970;
+    long offset = 0;
+    if (!OffsetAt(seconds, &offset)) return false;
+    const long long local = seconds + offset;
+    const long long days = FloorDiv(local, 86400);
+    const long long daySeconds = local - days * 86400;
+    // Civil date of a day count since 1970-01-01 (proleptic Gregorian).
+    const long long z = days + 719468;
+    const long long era = FloorDiv(z, 146097);
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    f->Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    f->Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    f->Year = static_cast<int>(yoe + era * 400 + (f->Month <= 2));
+    f->Hour = static_cast<int>(daySeconds / 3600);
+    f->Minute = static_cast<int>(daySeconds / 60 % 60);
+    f->Second = static_cast<int>(daySeconds % 60);
+    f->Milliseconds = static_cast<int>((ticks - FloorDiv(ticks, kTicksPerSecond) * kTicksPerSecond) / 10000);
+    return true;
+  }
+
+ private:
+  static bool OffsetOf(long long seconds, long* offset) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
-    if (localtime_r(&seconds, &tm) == nullptr) return false;
-    f->Year = tm.tm_year + 1900;
-    f->Month = tm.tm_mon + 1;
-    f->Day = tm.tm_mday;
-    f->Hour = tm.tm_hour;
-    f->Minute = tm.tm_min;
-    f->Second = tm.tm_sec;
-    f->Milliseconds = static_cast<int>((ticks % kTicksPerSecond) / 10000);
+    if (localtime_r(&t, &tm) == nullptr) return false;
+    *offset = tm.tm_gmtoff;
+    return true;
+  }
+  static bool OffsetAt(long long seconds, long* offset) {
+    struct Cache {
+      long long hour = std::numeric_limits<long long>::min();
+      long offset = 0;
+    };
+    thread_local Cache cache;
+    const long long hour = FloorDiv(seconds, 3600);
+    if (hour == cache.hour) {
+      *offset = cache.offset;
+      return true;
+    }
+    long first = 0, last = 0;
+    if (!OffsetOf(hour * 3600, &first) || !OffsetOf(hour * 3600 + 3599, &last)) return false;
+    if (first != last) return OffsetOf(seconds, offset);  // a change within this hour
+    cache.hour = hour;
+    cache.offset = first;
+    *offset = first;
     return true;
   }
 };

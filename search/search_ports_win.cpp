@@ -36,7 +36,10 @@ void CopyFindData(const WIN32_FIND_DATAA& w, TFindData& data) {
 
 class Win32Directory final : public DirectoryPort {
  public:
-  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error) override {
+  // The scope hint is not passed on: FindFirstFileEx's directory limit is advisory, and not
+  // every file system of XP's time honours it.
+  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error,
+                   FindScope) override {
     WIN32_FIND_DATAA w;
     const HANDLE h = FindFirstFileNoRedir(IsWow64, pattern, w);
     if (h == INVALID_HANDLE_VALUE) {

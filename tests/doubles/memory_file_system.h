@@ -36,6 +36,7 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
 
   // Counters the tests look at.
   int findFirstCalls = 0;
+  int folderOnlyCalls = 0;
   int openHandles = 0;
   int maxOpenHandles = 0;
   std::vector<std::string> patterns;  // every FindFirst pattern, in order
@@ -62,8 +63,10 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
   void Deny(const std::string& folder) { denied_.push_back(Key(Strip(folder))); }
 
   // --- DirectoryPort ---
-  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error) override {
+  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error,
+                   FindScope scope = FindScope::kAllEntries) override {
     ++findFirstCalls;
+    if (scope == FindScope::kFoldersOnly) ++folderOnlyCalls;
     patterns.push_back(pattern);
     const std::size_t split = pattern.rfind('\\');
     const std::string folder = Strip(pattern.substr(0, split));

@@ -76,6 +76,8 @@ TEST(FindFile, DefaultCriteriaReportDottedFilesOfTheFolderThenWalkSubfolders) {
   EXPECT_FALSE(h.finder->Busy());
   EXPECT_EQ(h.fs.openHandles, 0);
   EXPECT_EQ(h.fs.maxOpenHandles, 2) << "one enumeration per folder level";
+  EXPECT_EQ(h.fs.findFirstCalls, 4) << "each folder is listed for its entries, then for its subfolders";
+  EXPECT_EQ(h.fs.folderOnlyCalls, 2) << "the second listing only needs folders";
 }
 
 TEST(FindFile, EngineCriteriaReportEveryFileHiddenAndSystemIncluded) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -82,6 +83,56 @@ TEST_F(TempTree, EnumerationMapsTypesModesAndTimes) {
   EXPECT_EQ(d.Name, "plain.txt");
   EXPECT_FALSE(dir.FindNext(masked, d));
   dir.FindClose(masked);
+}
+
+TEST_F(TempTree, AFolderOnlyListingLeavesOtherEntriesOut) {
+  Write("file", 1);
+  Write("sub/x", 1);
+  fs::create_directory_symlink(root_ / "sub", root_ / "link");
+  DirectoryPort& dir = PlatformDirectory();
+  std::set<std::string> names;
+  TFindData d;
+  WinError error = 0;
+  const DirectoryPort::Handle h = dir.FindFirst(Root() + "*", d, &error, FindScope::kFoldersOnly);
+  ASSERT_NE(h, DirectoryPort::kInvalid);
+  do {
+    EXPECT_TRUE(d.Attributes & attr::kDirectory) << d.Name;
+    names.insert(d.Name);
+  } while (dir.FindNext(h, d));
+  dir.FindClose(h);
+  EXPECT_EQ(names, (std::set<std::string>{".", "..", "sub"}));
+}
+
+// The local-time adapter reuses one UTC offset per hour; it must agree with the C library's own
+// conversion on every side of a daylight-saving change.
+TEST(PosixLocalTime, AgreesWithTheCLibraryAroundDaylightSavingChanges) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  LocalTimePort& port = PlatformLocalTime();
+  // Central Europe changes on the hour of UTC; the second zone changes at half past.
+  for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "XST3:30XDT,M3.5.0/2,M10.5.0/3"}) {
+  setenv("TZ", zone, 1);
+  tzset();
+  for (const long long day : {1711843200LL, 1729987200LL}) {  // 2024-03-31, 2024-10-27 00:00 UTC
+    for (long long t = day - 86400; t <= day + 86400; t += 397) {
+      const std::uint64_t fileTime = static_cast<std::uint64_t>(t + 11644473600LL) * 10000000ULL + 1234567;
+      LocalTimeFields f;
+      ASSERT_TRUE(port.ToLocalFields(fileTime, &f));
+      const time_t tt = static_cast<time_t>(t);
+      std::tm tm{};
+      localtime_r(&tt, &tm);
+      EXPECT_EQ(f.Year, tm.tm_year + 1900);
+      EXPECT_EQ(f.Month, tm.tm_mon + 1);
+      EXPECT_EQ(f.Day, tm.tm_mday);
+      EXPECT_EQ(f.Hour, tm.tm_hour) << t;
+      EXPECT_EQ(f.Minute, tm.tm_min);
+      EXPECT_EQ(f.Second, tm.tm_sec);
+      EXPECT_EQ(f.Milliseconds, 123);
+    }
+  }
+  }
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
 }
 
 TEST_F(TempTree, FullPathsAreResolvedAgainstTheCurrentDirectory) {
