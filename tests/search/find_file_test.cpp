@@ -424,6 +424,51 @@ TEST(FindFile, AbortFromTheOwnerWaitsForTheRunningHandler) {
   EXPECT_EQ(h.log, (Lines{"begin", "enter C:\\G\\", "abort", "finish"}));
 }
 
+// Serves no message before the search thread has ended, so that the end of the search is
+// certainly waiting in the queue while Abort pumps.
+class LateThreads final : public ThreadPort {
+ public:
+  std::unique_ptr<OwnerChannel> CreateChannel(std::function<void()> f) override {
+    return PlatformThreads().CreateChannel(std::move(f));
+  }
+  std::unique_ptr<WorkerThread> StartThread(std::function<void()> body, TThreadPriority p) override {
+    return PlatformThreads().StartThread(
+        [this, body] {
+          body();
+          ended = true;
+        },
+        p);
+  }
+  bool PumpOneMessage() override {
+    while (!ended) std::this_thread::yield();
+    return PlatformThreads().PumpOneMessage();
+  }
+  void YieldThread() override {}
+  void ReportError(const std::string& m) override { errors.push_back(m); }
+  std::atomic<bool> ended{false};
+  std::vector<std::string> errors;
+};
+
+TEST(FindFile, AnEndArrivingWhileAbortWaitsIsHeldBackUntilTheAbortFired) {
+  LateThreads threads;
+  Harness h(&threads);
+  h.fs.AddFile("C:\\G\\1.x");
+  h.fs.AddFile("C:\\G\\2.x");
+  h.Files().SetLocation("C:\\G");
+  std::atomic<bool> inHandler{false};
+  h.finder->OnFileMatch = [&](TFindFile& f, const TFileDetails&) {
+    inHandler = true;
+    while (!f.Aborted()) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // Abort finds the lock taken
+  };
+  h.finder->Threaded = true;
+  h.finder->Execute();
+  while (!inHandler) std::this_thread::yield();
+  h.finder->Abort();
+  EXPECT_EQ(h.log, (Lines{"begin", "enter C:\\G\\", "abort", "finish"}));
+  EXPECT_FALSE(h.finder->Busy());
+}
+
 TEST(FindFile, DestroyingTheFinderDuringAThreadedSearchWaitsForTheThread) {
   RecordingThreads threads;
   auto h = std::make_unique<Harness>(&threads);
