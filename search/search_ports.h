@@ -50,7 +50,7 @@ struct TFindData {
 // What the caller of FindFirst will look at (FindFirstFileEx's search operation).
 enum class FindScope {
   kAllEntries,
-  kFoldersOnly,  // only folders matter: the port may leave other entries out, as a hint
+  kFoldersOnly,  // only subfolders matter: the port may leave out other entries, "." and ".."
 };
 
 // FindFirstFile / FindNextFile / FindClose, nothing more.

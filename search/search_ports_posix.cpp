@@ -53,12 +53,35 @@ std::uint32_t AttributesOf(const struct stat& st, const char* name) {
   return a;
 }
 
+// One open folder: its descriptor and a buffer of raw directory records (getdents64 rather than
+// readdir: opendir costs an extra status call per folder, which shows on trees of many folders).
 struct OpenListing {
-  DIR* dir = nullptr;
+  int fd = -1;
   std::string mask;
   bool matchAll = true;
   bool foldersOnly = false;
+  std::vector<std::uint64_t> buffer = std::vector<std::uint64_t>(4096);  // 32 KiB, 8-byte aligned
+  std::size_t position = 0;
+  std::size_t filled = 0;
+
+  // The next raw record, or null at the end (or when the folder cannot be read further).
+  const dirent64* NextRecord() {
+    if (position >= filled) {
+      const ssize_t n = getdents64(fd, buffer.data(), buffer.size() * sizeof(std::uint64_t));
+      if (n <= 0) return nullptr;
+      position = 0;
+      filled = static_cast<std::size_t>(n);
+    }
+    const auto* record =
+        reinterpret_cast<const dirent64*>(reinterpret_cast<const char*>(buffer.data()) + position);
+    position += record->d_reclen;
+    return record;
+  }
 };
+
+bool IsDots(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
 
 class PosixDirectory final : public DirectoryPort {
  public:
@@ -66,23 +89,21 @@ class PosixDirectory final : public DirectoryPort {
                    FindScope scope) override {
     const std::size_t slash = pattern.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
-    auto listing = new OpenListing;
+    auto listing = std::make_unique<OpenListing>();
     listing->mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     listing->matchAll = listing->mask.find_first_not_of('*') == std::string::npos;
     listing->foldersOnly = scope == FindScope::kFoldersOnly;
-    listing->dir = opendir(folder.c_str());
-    if (listing->dir == nullptr) {
-      const int e = errno;
-      delete listing;
-      if (error) *error = e == EACCES ? err::kAccessDenied : err::kPathNotFound;
+    listing->fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing->fd < 0) {
+      if (error) *error = errno == EACCES ? err::kAccessDenied : err::kPathNotFound;
       return kInvalid;
     }
     if (!ReadEntry(*listing, data)) {
-      FindClose(reinterpret_cast<Handle>(listing));
+      close(listing->fd);
       if (error) *error = err::kFileNotFound;
       return kInvalid;
     }
-    return reinterpret_cast<Handle>(listing);
+    return reinterpret_cast<Handle>(listing.release());
   }
 
   bool FindNext(Handle handle, TFindData& data) override {
@@ -92,21 +113,23 @@ class PosixDirectory final : public DirectoryPort {
 
   void FindClose(Handle handle) override {
     if (handle == kInvalid) return;
-    auto listing = reinterpret_cast<OpenListing*>(handle);
-    closedir(listing->dir);
-    delete listing;
+    std::unique_ptr<OpenListing> listing(reinterpret_cast<OpenListing*>(handle));
+    close(listing->fd);
   }
 
  private:
   static bool ReadEntry(OpenListing& listing, TFindData& data) {
-    while (const dirent* d = readdir(listing.dir)) {
-      // The directory already tells most entries' types: when only folders matter, the others
-      // need no status call.
-      if (listing.foldersOnly && d->d_type != DT_DIR && d->d_type != DT_UNKNOWN) continue;
+    while (const dirent64* d = listing.NextRecord()) {
+      // The record already tells most entries' types: when only subfolders matter, the others
+      // (and "." and "..") need no status call.
+      if (listing.foldersOnly &&
+          ((d->d_type != DT_DIR && d->d_type != DT_UNKNOWN) || IsDots(d->d_name))) {
+        continue;
+      }
       if (!listing.matchAll && !MatchesWildcard(d->d_name, listing.mask)) continue;
       struct stat st;
       // An entry that vanished between the two calls is no longer there to report.
-      if (fstatat(dirfd(listing.dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (fstatat(listing.fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       if (listing.foldersOnly && !S_ISDIR(st.st_mode)) continue;
       data.Attributes = AttributesOf(st, d->d_name);
       data.CreationTime = ToFileTime(st.st_ctim);
