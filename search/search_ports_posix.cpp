@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -98,7 +99,7 @@ class PosixDirectory final : public DirectoryPort {
       if (error) *error = errno == EACCES ? err::kAccessDenied : err::kPathNotFound;
       return kInvalid;
     }
-    if (!ReadEntry(*listing, data)) {
+    if ((listing->foldersOnly && HasNoSubfolders(listing->fd)) || !ReadEntry(*listing, data)) {
       close(listing->fd);
       if (error) *error = err::kFileNotFound;
       return kInvalid;
@@ -118,6 +119,23 @@ class PosixDirectory final : public DirectoryPort {
   }
 
  private:
+  // On file systems that count a folder's subfolders in its link count (2 + subfolders), a count
+  // of 2 answers a folder-only listing without reading the folder, as find(1) does for leaves.
+  static bool HasNoSubfolders(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_nlink != 2) return false;
+    struct statfs fsInfo;
+    if (fstatfs(fd, &fsInfo) != 0) return false;
+    switch (static_cast<unsigned long>(fsInfo.f_type)) {
+      case 0xEF53:      // ext2, ext3, ext4
+      case 0x58465342:  // XFS
+      case 0x01021994:  // tmpfs
+        return true;
+      default:
+        return false;
+    }
+  }
+
   static bool ReadEntry(OpenListing& listing, TFindData& data) {
     while (const dirent64* d = listing.NextRecord()) {
       // The record already tells most entries' types: when only subfolders matter, the others

@@ -101,6 +101,14 @@ TEST_F(TempTree, AFolderOnlyListingLeavesOtherEntriesOut) {
   } while (dir.FindNext(h, d));
   dir.FindClose(h);
   EXPECT_EQ(names, (std::set<std::string>{"sub"}));
+  // A folder without subfolders has nothing to list at all.
+  EXPECT_EQ(dir.FindFirst(Root() + "sub/*", d, &error, FindScope::kFoldersOnly), DirectoryPort::kInvalid);
+  EXPECT_EQ(error, err::kFileNotFound);
+  Write("sub/deeper/y", 1);
+  const DirectoryPort::Handle again = dir.FindFirst(Root() + "sub/*", d, &error, FindScope::kFoldersOnly);
+  ASSERT_NE(again, DirectoryPort::kInvalid);
+  EXPECT_EQ(d.Name, "deeper");
+  dir.FindClose(again);
 }
 
 // The local-time adapter reuses one UTC offset per hour; it must agree with the C library's own
