@@ -15,9 +15,9 @@
 //   close                   posts WM_CLOSE to the main window
 //   dialog [SECONDS]        waits for a dialog box (#32770) of the main window's process, prints its title
 //   dialog-cancel           presses Cancel on that dialog and waits until it is gone
-//   listen SECONDS          creates a hidden top-level window with the title, prints "ready", counts
-//                           the messages 1579 it receives until WM_CLOSE or SECONDS, then prints
-//                           "posted=N" (wParam and lParam 0) and "other=N" (1579 with other parameters)
+//   listen SECONDS          creates a hidden top-level window with the title, prints "ready", then
+//                           "message WPARAM LPARAM" for each message 1579 it receives until WM_CLOSE
+//                           or SECONDS, then "posted=N" (wParam and lParam 0) and "other=N" (the rest)
 //   hold-mutex NAME SECONDS creates the named mutex, prints "held ERROR" (GetLastError of the
 //                           creation), keeps it until "release NAME" or SECONDS
 //   release NAME            lets a hold-mutex of that name end
@@ -320,6 +320,8 @@ LRESULT CALLBACK ListenProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     } else {
       ++g_listen.other;
     }
+    // One line per message as it comes, so that a test can attribute each to the start that sent it.
+    Print("message " + std::to_string(wParam) + " " + std::to_string(lParam));
     return 0;
   }
   if (message == WM_CLOSE) {

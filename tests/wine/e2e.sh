@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# End-to-end tests of Kestrava.exe under Wine, on a virtual display when there is none: the single
+# instance rule and the autorun switch seen from outside, the mode shown from the record, Close and
+# the folder browser.
+#   e2e.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../tools/wine/lib.sh"
+. "$here/testlib.sh"
+[ $# -eq 3 ] || { echo "usage: $0 KESTRAVA_EXE KDRIVE_EXE PROBE_EXE" >&2; exit 2; }
+exe=$1
+kdrive=$2
+probe=$3
+for f in "$exe" "$kdrive" "$probe"; do
+  [ -f "$f" ] || { echo "e2e: missing $f" >&2; exit 2; }
+done
+title="Tarnwell Kestrava FREE"
+
+t_workdir e2e
+kw_display || exit 1
+kw_prefix e2e || exit 1
+trap 'kw_stop; kw_display_stop' EXIT
+kw_start
+
+kd() { t_run "$kdrive" "$@"; }
+
+# Starts Kestrava.exe in the background; $app_pid is the Wine process of it.
+app_start() {
+  wine "$exe" "$@" </dev/null >>"$T_WORK/app.log" 2>&1 &
+  app_pid=$!
+}
+
+# Waits for the background Kestrava.exe to end; sets $app_rc (124 when it did not end in time, and
+# then ends every process of the prefix so that the next case starts clean).
+app_wait() {
+  local limit=$((${1:-10} * 10)) i
+  for ((i = 0; i < limit; i++)); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$app_pid" 2>/dev/null; then
+    app_rc=124
+    kw_stop
+    wait "$app_pid" 2>/dev/null
+    kw_start
+  else
+    wait "$app_pid"
+    app_rc=$?
+  fi
+}
+
+# Runs Kestrava.exe in the foreground with a time limit; sets $t_rc (124: did not end in time).
+app_run() {
+  timeout 20 wine "$exe" "$@" </dev/null >>"$T_WORK/app.log" 2>&1
+  t_rc=$?
+}
+
+# Starts Kestrava.exe and waits for its main window; records a failure under NAME if none comes.
+app_open() {
+  local name=$1
+  shift
+  app_start "$@"
+  kd wait 20
+  if [ "$t_rc" -ne 0 ]; then
+    t_fail "$name" "no main window"
+    return 1
+  fi
+}
+
+# Closes the window with its Close button; the process must end with exit code 0.
+app_close() {
+  local name=$1
+  kd click Close
+  app_wait 10
+  t_eq "$name" "0 0" "$t_rc $app_rc"
+}
+
+line_count() { grep -c "$2" "$1" 2>/dev/null; }
+
+# --- Listener: a stand-in first instance that counts the wake-up messages it receives. ----------
+listen_out=$T_WORK/listen.out
+wine "$kdrive" listen 120 </dev/null >"$listen_out" 2>>"$T_WORK/stderr.log" &
+listen_pid=$!
+for _ in $(seq 100); do
+  grep -q ready "$listen_out" 2>/dev/null && break
+  sleep 0.1
+done
+
+# expect_messages NAME N: waits until the listener has N messages, then makes sure no more come.
+expect_messages() {
+  local name=$1 want=$2 got
+  for _ in $(seq 20); do
+    got=$(line_count "$listen_out" '^message')
+    [ "$got" -ge "$want" ] && break
+    sleep 0.1
+  done
+  sleep 0.5
+  got=$(line_count "$listen_out" '^message')
+  t_eq "$name" "$want" "$got"
+}
+
+if grep -q ready "$listen_out"; then
+  # Every start below finds the listener's hidden window and must end at once with code 0,
+  # without a window of its own; only the starts without the switch post.
+  app_run
+  t_eq "second start ends with code 0" 0 "$t_rc"
+  expect_messages "second start posts exactly one message 1579" 1
+  kd count
+  t_eq "second start creates no window of its own" 1 "$t_out"
+  for switch in /autorun -AUTORUN '\AutoRun'; do
+    app_run "$switch"
+    t_eq "second start with $switch ends with code 0" 0 "$t_rc"
+    expect_messages "second start with $switch posts nothing" 1
+  done
+  app_run autorun
+  expect_messages "bare autorun is not the switch: it posts" 2
+  app_run /autorun=1
+  expect_messages "/autorun=1 is not the switch: it posts" 3
+  app_run foo /bar
+  t_eq "other arguments: ends with code 0" 0 "$t_rc"
+  expect_messages "other arguments: posts one message" 4
+  kd close
+  wait "$listen_pid"
+  t_eq "every message had wParam 0 and lParam 0" "other=0" "$(tr -d '\r' <"$listen_out" | grep '^other=')"
+else
+  t_fail "listener" "kdrive listen did not start"
+  kill "$listen_pid" 2>/dev/null
+fi
+kd wait-gone 10
+
+# --- A start while another process holds the mutex but has no window ends silently. ----------
+hold_out=$T_WORK/hold.out
+wine "$kdrive" hold-mutex "Tarnwell Kestrava" 60 </dev/null >"$hold_out" 2>>"$T_WORK/stderr.log" &
+hold_pid=$!
+for _ in $(seq 100); do
+  grep -q held "$hold_out" 2>/dev/null && break
+  sleep 0.1
+done
+t_eq "mutex holder created the mutex first" "held 0" "$(tr -d '\r' <"$hold_out")"
+app_run
+t_eq "start while the mutex is held ends with code 0" 0 "$t_rc"
+kd count
+t_eq "start while the mutex is held creates no window" 0 "$t_out"
+t_run "$kdrive" release "Tarnwell Kestrava"
+wait "$hold_pid"
+
+# --- The autorun switch hides the window for good. ---------------------------------------------
+if app_open "-AutoRun creates the main window" -AutoRun; then
+  t_pass "-AutoRun creates the main window"
+  sleep 1
+  kd visible
+  t_eq "-AutoRun never shows it" 0 "$t_out"
+  kd close
+  app_wait 10
+  t_eq "hidden instance ends with code 0 on WM_CLOSE" 0 "$app_rc"
+fi
+
+# --- Mode from the record, Close. --------------------------------------------------------------
+t_run "$probe" record-clear
+if app_open "no record: window opens" autorun; then
+  kd visible
+  t_eq "bare autorun shows the window" 1 "$t_out"
+  kd controls
+  controls=$t_out
+  grep -qx "Button|Enter Kestrava Mode" <<<"$controls" && t_pass "no record: Enter Kestrava Mode" ||
+    t_fail "no record: Enter Kestrava Mode" "buttons: $(grep '^Button' <<<"$controls" | tr '\n' /)"
+  grep -qx "Button|Quit Kestrava Mode" <<<"$controls" && t_fail "no record: no Quit button" "present"
+  kd panels
+  t_eq "no record: panels" "0|
+1|Kestrava Mode is OFF" "$t_out"
+  app_close "Close ends the process with code 0"
+  kd count
+  t_eq "Close leaves no window" 0 "$t_out"
+fi
+
+t_run "$probe" record-set Spooler
+if app_open "record present: window opens"; then
+  kd controls
+  controls=$t_out
+  grep -qx "Button|Quit Kestrava Mode" <<<"$controls" && t_pass "record present: Quit Kestrava Mode" ||
+    t_fail "record present: Quit Kestrava Mode" "buttons: $(grep '^Button' <<<"$controls" | tr '\n' /)"
+  kd panels
+  t_eq "record present: panels" "0|
+1|Kestrava Mode is ON" "$t_out"
+  app_close "record present: Close ends with code 0"
+fi
+t_run "$probe" record-read
+t_eq "closing the program leaves the record" "Spooler" "$t_out"
+t_run "$probe" record-clear
+
+# --- The folder browser: cancelling it leaves the path alone. -----------------------------------
+if app_open "browse: window opens"; then
+  kd settext Edit 'C:\Games\'
+  kd click "Browse..."
+  kd dialog 15
+  if [ "$t_rc" -eq 0 ]; then
+    t_pass "Browse... opens a dialog box ($t_out)"
+    kd dialog-cancel
+    t_eq "the dialog box can be cancelled" 0 "$t_rc"
+    kd gettext Edit
+    t_eq "cancel leaves the game path unchanged" 'C:\Games\' "$t_out"
+  else
+    t_fail "Browse... opens a dialog box" "none appeared"
+  fi
+  app_close "after browsing, Close ends with code 0"
+fi
+
+t_finish
