@@ -145,10 +145,12 @@ def check(exe, allowlist_path, objdump):
         faults.append("no imports found (objdump's format not understood?)")
     allowed = load_allowlist(allowlist_path)
     for dll, function in imports:
-        if COMPILER_RUNTIME.match(dll):
-            faults.append(f"imports from {dll}, a compiler runtime DLL that Windows does not have")
-        elif dll.lower() not in allowed:
-            faults.append(f"imports from {dll}, which is not a known Windows XP system DLL ({function})")
+        if COMPILER_RUNTIME.match(dll) or dll.lower() not in allowed:
+            what = ("a compiler runtime DLL that Windows does not have" if COMPILER_RUNTIME.match(dll)
+                    else "which is not a known Windows XP system DLL")
+            fault = f"imports from {dll}, {what}"
+            if fault not in faults:
+                faults.append(fault)
         elif function.startswith("#"):
             faults.append(f"imports {dll} ordinal {function[1:]}: import by name")
         elif function not in allowed[dll.lower()]:
