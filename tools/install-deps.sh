@@ -13,6 +13,7 @@ packages=(
   mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xauth x11-apps imagemagick
+  fonts-wine fonts-liberation
   findutils python3
 )
 
