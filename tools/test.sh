@@ -145,7 +145,11 @@ if must win32-configure cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN
   note "end-to-end tests of Kestrava.exe under Wine"
   probe=$builds/win32-tests/tests/win32/kestrava_probe.exe
   if [ -f "$probe" ]; then
-    run_script e2e bash tests/wine/e2e.sh "$exe" "$builds/win32/tools/kdrive.exe" "$probe"
+    # As Windows XP, the oldest system it is made for, and as Windows 7.
+    for winver in winxp win7; do
+      KESTRAVA_E2E_WINVER=$winver run_script "e2e-$winver" \
+        bash tests/wine/e2e.sh "$exe" "$builds/win32/tools/kdrive.exe" "$probe"
+    done
   else
     echo "FAILED: e2e needs $probe from the Windows test build"
     failed=$((failed + 1))

@@ -2,7 +2,8 @@
 # End-to-end tests of Kestrava.exe under Wine, on a virtual display when there is none: the single
 # instance rule and the autorun switch seen from outside, the mode shown from the record, Close and
 # the folder browser.
-#   e2e.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE
+#   [KESTRAVA_E2E_WINVER=winxp|vista|win7|...] e2e.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE
+# The Windows version that Wine reports to the program defaults to win7.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../tools/wine/lib.sh"
@@ -16,11 +17,14 @@ for f in "$exe" "$kdrive" "$probe"; do
 done
 title="Tarnwell Kestrava FREE"
 
-t_workdir e2e
+winver=${KESTRAVA_E2E_WINVER:-win7}
+T_LABEL=$winver
+t_workdir "e2e-$winver"
 kw_display || exit 1
-kw_prefix e2e || exit 1
+kw_prefix "e2e-$winver" || exit 1
 trap 'kw_stop; kw_display_stop' EXIT
 kw_start
+kw_winver "$winver" || { echo "e2e: winecfg -v $winver failed" >&2; exit 1; }
 
 kd() { t_run "$kdrive" "$@"; }
 

@@ -6,14 +6,15 @@
 t_passed=0
 t_failed=0
 
+# $T_LABEL, when set, goes in front of every check's name (e.g. the Windows version of the run).
 t_pass() {
   t_passed=$((t_passed + 1))
-  echo "ok $1"
+  echo "ok ${T_LABEL:+[$T_LABEL] }$1"
 }
 
 t_fail() {
   t_failed=$((t_failed + 1))
-  echo "FAIL $1: $2"
+  echo "FAIL ${T_LABEL:+[$T_LABEL] }$1: $2"
 }
 
 # t_eq NAME EXPECTED ACTUAL
