@@ -110,8 +110,8 @@ kw_display() {
   mkfifo "$fifo"
   # -displayfd lets Xvfb choose a free display number and tell us which.
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 </dev/null &
+  # Not exported: only the shell that started this Xvfb may stop it, not the scripts it runs.
   KW_XVFB_PID=$!
-  export KW_XVFB_PID
   num=""
   read -r -t 20 num <"$fifo" || true
   rm -f "$fifo"
