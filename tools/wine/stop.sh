@@ -6,6 +6,7 @@ set -uo pipefail
 [ $# -gt 0 ] || set -- "${KESTRAVA_WINEPREFIX:-$KESTRAVA_WINE_DIR/emulator}"
 for prefix in "$@"; do
   [ -d "$prefix" ] || continue
+  prefix=$(cd "$prefix" && pwd)  # Wine wants an absolute prefix path
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
   WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
 done
