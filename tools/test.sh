@@ -95,6 +95,18 @@ cleanup() {
   for prefix in "$KESTRAVA_WINE_DIR"/*/; do
     [ -f "$prefix/system.reg" ] && WINEPREFIX=${prefix%/} wineserver -k 2>/dev/null
   done
+  for prefix in "$KESTRAVA_WINE_DIR"/*/; do
+    [ -f "$prefix/system.reg" ] && WINEPREFIX=${prefix%/} wineserver -w 2>/dev/null
+  done
+  # A prefix takes ~600 MB: after a clean run only the template stays (and the tests' logs in
+  # the *.work folders); after a failure everything stays for a look.
+  if [ "$failed" -eq 0 ]; then
+    for prefix in "$KESTRAVA_WINE_DIR"/*/; do
+      prefix=${prefix%/}
+      case $prefix in */template | *.work) continue ;; esac
+      [ -f "$prefix/system.reg" ] && rm -rf "$prefix"
+    done
+  fi
   kw_display_stop
 }
 trap cleanup EXIT
