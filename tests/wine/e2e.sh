@@ -15,7 +15,6 @@ probe=$3
 for f in "$exe" "$kdrive" "$probe"; do
   [ -f "$f" ] || { echo "e2e: missing $f" >&2; exit 2; }
 done
-title="Tarnwell Kestrava FREE"
 
 winver=${KESTRAVA_E2E_WINVER:-win7}
 T_LABEL=$winver

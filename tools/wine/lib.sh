@@ -105,7 +105,7 @@ kw_display() {
   if [ -n "${DISPLAY:-}" ]; then
     return 0
   fi
-  local fifo num i
+  local fifo num
   fifo=$(mktemp -u "${TMPDIR:-/tmp}/kw-xvfb.XXXXXX")
   mkfifo "$fifo"
   # -displayfd lets Xvfb choose a free display number and tell us which.
@@ -122,7 +122,7 @@ kw_display() {
     return 1
   fi
   export DISPLAY=:$num
-  for i in $(seq 50); do
+  for _ in $(seq 50); do
     [ -S "/tmp/.X11-unix/X$num" ] && break
     sleep 0.1
   done
