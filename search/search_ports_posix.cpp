@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/paths.h"
 #include "common/wildcard.h"
 #include "search/search_ports.h"
 
@@ -180,19 +181,7 @@ class PosixPaths final : public PathPort {
       }
       joined = std::string(cwd.data()) + "/" + path;
     }
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= joined.size()) {
-      std::size_t end = joined.find('/', start);
-      if (end == std::string::npos) end = joined.size();
-      const std::string part = joined.substr(start, end - start);
-      if (part == "..") {
-        if (!parts.empty()) parts.pop_back();
-      } else if (!part.empty() && part != ".") {
-        parts.push_back(part);
-      }
-      start = end + 1;
-    }
+    const std::vector<std::string> parts = CollapsePathParts(joined, '/');
     std::string result;
     for (const std::string& part : parts) result += "/" + part;
     if (result.empty() || joined.back() == '/') result += "/";

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "common/wildcard.h"
 #include "search/search_ports.h"
 #include "search/text.h"
@@ -139,19 +140,7 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
       root = currentDirectory.substr(0, 2);
       rest = currentDirectory.substr(2) + p;
     }
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= rest.size()) {
-      std::size_t end = rest.find('\\', start);
-      if (end == std::string::npos) end = rest.size();
-      const std::string part = rest.substr(start, end - start);
-      if (part == "..") {
-        if (!parts.empty()) parts.pop_back();
-      } else if (!part.empty() && part != ".") {
-        parts.push_back(part);
-      }
-      start = end + 1;
-    }
+    const std::vector<std::string> parts = CollapsePathParts(rest, '\\');
     std::string result = root;
     for (const std::string& part : parts) result += "\\" + part;
     if (parts.empty() || rest.back() == '\\') result += "\\";

@@ -20,6 +20,13 @@ TEST(DriveOfPath, TakesTheFirstTwoCharacters) {
   EXPECT_EQ(DriveOfPath("D"), "D");
 }
 
+TEST(CollapsePathParts, DropsDotsAndNeverClimbsAboveTheFirstPart) {
+  using Parts = std::vector<std::string>;
+  EXPECT_EQ(CollapsePathParts("\\Games\\.\\old\\..\\new\\", '\\'), (Parts{"Games", "new"}));
+  EXPECT_EQ(CollapsePathParts("/a/../../b//c", '/'), (Parts{"b", "c"}));
+  EXPECT_TRUE(CollapsePathParts("", '/').empty());
+}
+
 TEST(SystemMessageText, DropsTrailingControlsBlanksAndFullStops) {
   EXPECT_EQ(TrimMessageText("Access is denied.\r\n"), "Access is denied");
   EXPECT_EQ(TrimMessageText("The service has not been started. . \r\n"),
