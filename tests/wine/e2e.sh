@@ -153,6 +153,15 @@ if app_open "-AutoRun creates the main window" -AutoRun; then
   sleep 1
   kd visible
   t_eq "-AutoRun never shows it" 0 "$t_out"
+  # A later start without the switch is the user asking for the window: the hidden instance
+  # shows itself, and the later start ends without a window of its own.
+  app_run
+  t_eq "start beside a hidden instance ends with code 0" 0 "$t_rc"
+  sleep 1
+  kd visible
+  t_eq "a second start shows the hidden instance" 1 "$t_out"
+  kd count
+  t_eq "still one window after the second start" 1 "$t_out"
   kd close
   app_wait 10
   t_eq "hidden instance ends with code 0 on WM_CLOSE" 0 "$app_rc"
