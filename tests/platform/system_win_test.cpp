@@ -84,6 +84,20 @@ TEST(Redirection, FindFirstFileNoRedirKeepsTheLastErrorOfTheSearch) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
+TEST(Redirection, AskingForItWhereThereIsNothingToSwitchFailsTheSearch) {
+  if (IsWow64) GTEST_SKIP() << "running under WOW64";
+  char windows[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  TRedirState state;
+  SetLastError(0);
+  EXPECT_FALSE(DisableRedirection(true, state));
+  EXPECT_FALSE(state.Disabled);
+  EXPECT_NE(GetLastError(), 0u);
+  WIN32_FIND_DATAA data;
+  UniqueFindHandle found(FindFirstFileNoRedir(true, std::string(windows) + "\\*", data));
+  EXPECT_FALSE(found.IsValid()) << "the search must not run with redirection in an unknown state";
+}
+
 TEST(Redirection, A32BitSystemIsNotWow64) {
   // The test prefix is a 32-bit Wine: no WOW64 layer, so no redirection is ever switched.
   BOOL wow64 = FALSE;
