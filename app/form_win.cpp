@@ -126,18 +126,18 @@ void TfrmKestrava::CreateControls(HINSTANCE instance) {
   const auto font = reinterpret_cast<WPARAM>(font_.Get());
 
   // Created in table order: parents first, siblings in their tab order.
-  for (const ControlSpec& spec : FormControls()) {
-    const ControlStyle style = StyleOf(spec.kind, panelClass);
-    HWND parent = spec.parent == ControlId::Form ? Handle() : Control(spec.parent);
-    HWND control = CreateWindowExA(style.exStyle, style.windowClass, spec.caption ? spec.caption : "",
+  for (const ControlSpec& entry : FormControls()) {
+    const ControlStyle style = StyleOf(entry.kind, panelClass);
+    HWND parent = entry.parent == ControlId::Form ? Handle() : Control(entry.parent);
+    HWND control = CreateWindowExA(style.exStyle, style.windowClass, entry.caption ? entry.caption : "",
                                    WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style.style, 0, 0, 0, 0, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlIdOf(spec.id))), instance,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlIdOf(entry.id))), instance,
                                    nullptr);
-    controls_[static_cast<std::size_t>(spec.id)] = control;
+    controls_[static_cast<std::size_t>(entry.id)] = control;
     SendMessageA(control, WM_SETFONT, font, FALSE);
-    if (spec.kind == ControlKind::GroupBox) MakeGroupBoxContainer(control);
-    if (spec.kind == ControlKind::CheckBox) {
-      SendMessageA(control, BM_SETCHECK, spec.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (entry.kind == ControlKind::GroupBox) MakeGroupBoxContainer(control);
+    if (entry.kind == ControlKind::CheckBox) {
+      SendMessageA(control, BM_SETCHECK, entry.checked ? BST_CHECKED : BST_UNCHECKED, 0);
     }
   }
 

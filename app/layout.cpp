@@ -103,17 +103,17 @@ Rect AnchorRect(const Rect& bounds, Size designParent, Size parent, Anchors anch
 std::array<Rect, kControlCount> ArrangeForm(Size client, int dpi) {
   std::array<Rect, kControlCount> arranged{};
   const Rect scaledForm = ScaleRect({0, 0, kFormClientSize.width, kFormClientSize.height}, dpi);
-  for (const ControlSpec& spec : kControls) {
+  for (const ControlSpec& entry : kControls) {
     Size designParent{scaledForm.width, scaledForm.height};
     Size parent = client;
-    if (spec.parent != ControlId::Form) {
-      const Rect scaledParent = ScaleRect(FormControl(spec.parent).bounds, dpi);
-      const Rect& parentNow = arranged[static_cast<std::size_t>(spec.parent)];
+    if (entry.parent != ControlId::Form) {
+      const Rect scaledParent = ScaleRect(FormControl(entry.parent).bounds, dpi);
+      const Rect& parentNow = arranged[static_cast<std::size_t>(entry.parent)];
       designParent = {scaledParent.width, scaledParent.height};
       parent = {parentNow.width, parentNow.height};
     }
-    arranged[static_cast<std::size_t>(spec.id)] =
-        AnchorRect(ScaleRect(spec.bounds, dpi), designParent, parent, spec.anchors);
+    arranged[static_cast<std::size_t>(entry.id)] =
+        AnchorRect(ScaleRect(entry.bounds, dpi), designParent, parent, entry.anchors);
   }
   return arranged;
 }

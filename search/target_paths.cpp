@@ -43,13 +43,13 @@ std::string TTargetPaths::ParseLocation(const std::string& location, bool& subfo
     folder = location.substr(gt + 1);
     subfolders = true;
     if (gt > 0) {
-      const std::string spec = Trim(location.substr(0, gt));
-      const std::size_t dash = spec.find('-');
+      const std::string levels = Trim(location.substr(0, gt));
+      const std::size_t dash = levels.find('-');
       if (dash != std::string::npos) {
-        ParseLevel(Trim(spec.substr(0, dash)), &minLevel);
-        ParseLevel(Trim(spec.substr(dash + 1)), &maxLevel);
+        ParseLevel(Trim(levels.substr(0, dash)), &minLevel);
+        ParseLevel(Trim(levels.substr(dash + 1)), &maxLevel);
       } else {
-        ParseLevel(spec, &maxLevel);
+        ParseLevel(levels, &maxLevel);
         minLevel = 0;
       }
     }

@@ -59,18 +59,18 @@ TEST(Layout, StretchedControlsNeverGetANegativeSize) {
 TEST(Layout, EveryControlFitsItsParentWithoutOverlappingASibling) {
   const auto& controls = FormControls();
   for (std::size_t i = 0; i < controls.size(); ++i) {
-    const ControlSpec& spec = controls[i];
-    ASSERT_EQ(Index(spec.id), i) << spec.name;
+    const ControlSpec& entry = controls[i];
+    ASSERT_EQ(Index(entry.id), i) << entry.name;
     Size parent = kFormClientSize;
-    if (spec.parent != ControlId::Form) {
-      ASSERT_LT(Index(spec.parent), i) << spec.name << " is created before its parent";
-      const Rect& p = FormControl(spec.parent).bounds;
+    if (entry.parent != ControlId::Form) {
+      ASSERT_LT(Index(entry.parent), i) << entry.name << " is created before its parent";
+      const Rect& p = FormControl(entry.parent).bounds;
       parent = {p.width, p.height};
     }
-    EXPECT_TRUE(Inside(spec.bounds, parent)) << spec.name;
+    EXPECT_TRUE(Inside(entry.bounds, parent)) << entry.name;
     for (std::size_t j = 0; j < i; ++j) {
-      if (controls[j].parent == spec.parent) {
-        EXPECT_FALSE(Overlap(controls[j].bounds, spec.bounds)) << controls[j].name << " / " << spec.name;
+      if (controls[j].parent == entry.parent) {
+        EXPECT_FALSE(Overlap(controls[j].bounds, entry.bounds)) << controls[j].name << " / " << entry.name;
       }
     }
   }
@@ -78,7 +78,7 @@ TEST(Layout, EveryControlFitsItsParentWithoutOverlappingASibling) {
 
 TEST(Layout, AtDesignSizeEveryControlStaysWhereItWasDesigned) {
   const auto arranged = ArrangeForm(kFormClientSize, 96);
-  for (const ControlSpec& spec : FormControls()) EXPECT_EQ(arranged[Index(spec.id)], spec.bounds) << spec.name;
+  for (const ControlSpec& entry : FormControls()) EXPECT_EQ(arranged[Index(entry.id)], entry.bounds) << entry.name;
 }
 
 TEST(Layout, ResizingMovesTheButtonsAndStretchesTheGroupsButNotTheirOptions) {
@@ -105,8 +105,8 @@ TEST(Layout, AtAnotherDpiTheWholeWindowScalesAlike) {
   for (int dpi : {120, 144}) {
     const Rect client = ScaleRect({0, 0, kFormClientSize.width, kFormClientSize.height}, dpi);
     const auto arranged = ArrangeForm({client.width, client.height}, dpi);
-    for (const ControlSpec& spec : FormControls()) {
-      EXPECT_EQ(arranged[Index(spec.id)], ScaleRect(spec.bounds, dpi)) << spec.name << " at " << dpi;
+    for (const ControlSpec& entry : FormControls()) {
+      EXPECT_EQ(arranged[Index(entry.id)], ScaleRect(entry.bounds, dpi)) << entry.name << " at " << dpi;
     }
     // Nested anchoring works in scaled units: growing the scaled window moves the Close button
     // by exactly the growth.
