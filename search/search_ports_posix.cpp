@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/civil_date.h"
 #include "common/error.h"
 #include "common/paths.h"
 #include "common/wildcard.h"
@@ -207,16 +208,10 @@ class PosixLocalTime final : public LocalTimePort {
     const long long local = seconds + offset;
     const long long days = FloorDiv(local, 86400);
     const long long daySeconds = local - days * 86400;
-    // Civil date of a day count since 1970-01-01 (proleptic Gregorian).
-    const long long z = days + 719468;
-    const long long era = FloorDiv(z, 146097);
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    f->Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    f->Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    f->Year = static_cast<int>(yoe + era * 400 + (f->Month <= 2));
+    const CivilDate date = CivilFromDays(days);
+    f->Year = date.year;
+    f->Month = date.month;
+    f->Day = date.day;
     f->Hour = static_cast<int>(daySeconds / 3600);
     f->Minute = static_cast<int>(daySeconds / 60 % 60);
     f->Second = static_cast<int>(daySeconds % 60);

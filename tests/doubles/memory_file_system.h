@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/civil_date.h"
 #include "common/paths.h"
 #include "common/wildcard.h"
 #include "search/search_ports.h"
@@ -222,18 +223,12 @@ class FixedOffsetTime final : public LocalTimePort {
   bool ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
     ++conversions;
     const long long ms = static_cast<long long>(fileTime / 10000) + offsetMinutes_ * 60000LL;
-    long long days = ms / 86400000LL;
+    const long long days = ms / 86400000LL;
     const long long dayMs = ms % 86400000LL;
-    // Civil date of a day count since 1601-01-01.
-    long long z = days - 134774 + 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    f->Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    f->Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    f->Year = static_cast<int>(yoe + era * 400 + (f->Month <= 2));
+    const CivilDate date = CivilFromDays(days - 134774);  // 1601-01-01 is 134774 days before 1970
+    f->Year = date.year;
+    f->Month = date.month;
+    f->Day = date.day;
     f->Hour = static_cast<int>(dayMs / 3600000);
     f->Minute = static_cast<int>(dayMs / 60000 % 60);
     f->Second = static_cast<int>(dayMs / 1000 % 60);
