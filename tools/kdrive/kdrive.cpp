@@ -117,6 +117,15 @@ HWND FirstOfClass(HWND parent, const std::string& className) {
   return nullptr;
 }
 
+// The first control of the class in the main window, or nullptr after saying what is missing.
+HWND ControlOrComplain(const std::string& className) {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return nullptr;
+  HWND control = FirstOfClass(main, className);
+  if (control == nullptr) fprintf(stderr, "kdrive: no control of class %s\n", className.c_str());
+  return control;
+}
+
 DWORD Deadline(double seconds) { return GetTickCount() + static_cast<DWORD>(seconds * 1000.0); }
 bool Before(DWORD deadline) { return static_cast<LONG>(deadline - GetTickCount()) > 0; }
 
@@ -149,25 +158,15 @@ int Controls() {
 }
 
 int GetText(const std::string& className) {
-  HWND main = MainWindowOrComplain();
-  if (main == nullptr) return 1;
-  HWND control = FirstOfClass(main, className);
-  if (control == nullptr) {
-    fprintf(stderr, "kdrive: no control of class %s\n", className.c_str());
-    return 1;
-  }
+  HWND control = ControlOrComplain(className);
+  if (control == nullptr) return 1;
   Print(TextOf(control));
   return 0;
 }
 
 int SetText(const std::string& className, const std::string& text) {
-  HWND main = MainWindowOrComplain();
-  if (main == nullptr) return 1;
-  HWND control = FirstOfClass(main, className);
-  if (control == nullptr) {
-    fprintf(stderr, "kdrive: no control of class %s\n", className.c_str());
-    return 1;
-  }
+  HWND control = ControlOrComplain(className);
+  if (control == nullptr) return 1;
   DWORD_PTR result = 0;
   return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                              SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) && result
@@ -177,13 +176,8 @@ int SetText(const std::string& className, const std::string& text) {
 
 // SB_GETTEXTA is not marshalled between processes: the text buffer has to live in the target.
 int Panels() {
-  HWND main = MainWindowOrComplain();
-  if (main == nullptr) return 1;
-  HWND bar = FirstOfClass(main, STATUSCLASSNAMEA);
-  if (bar == nullptr) {
-    fprintf(stderr, "kdrive: no status bar\n");
-    return 1;
-  }
+  HWND bar = ControlOrComplain(STATUSCLASSNAMEA);
+  if (bar == nullptr) return 1;
   DWORD pid = 0;
   GetWindowThreadProcessId(bar, &pid);
   HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
