@@ -33,18 +33,4 @@ void RevertRedirection(const TRedirState& state);
 // FindFirstFileA with redirection switched off around the call; keeps FindFirstFileA's last error.
 HANDLE FindFirstFileNoRedir(bool switchOff, const std::string& pattern, WIN32_FIND_DATAA& data);
 
-// Switches redirection off for one scope on the calling thread.
-class ScopedNoRedirection {
- public:
-  explicit ScopedNoRedirection(bool switchOff) { ok_ = DisableRedirection(switchOff, state_); }
-  ~ScopedNoRedirection() { RevertRedirection(state_); }
-  ScopedNoRedirection(const ScopedNoRedirection&) = delete;
-  ScopedNoRedirection& operator=(const ScopedNoRedirection&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  TRedirState state_;
-  bool ok_ = false;
-};
-
 }  // namespace kestrava

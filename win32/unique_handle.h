@@ -49,7 +49,6 @@ inline void CloseRegKey(HKEY h) { ::RegCloseKey(h); }
 inline void CloseScHandle(SC_HANDLE h) { ::CloseServiceHandle(h); }
 inline void CloseWindow(HWND h) { ::DestroyWindow(h); }
 inline void CloseGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
-inline void CloseModule(HMODULE h) { ::FreeLibrary(h); }
 }  // namespace detail
 
 constexpr LONG_PTR kNullHandle = 0;
@@ -62,6 +61,5 @@ using UniqueRegKey = UniqueHandle<HKEY, detail::CloseRegKey, kNullHandle>;
 using UniqueScHandle = UniqueHandle<SC_HANDLE, detail::CloseScHandle, kNullHandle>;
 using UniqueWindow = UniqueHandle<HWND, detail::CloseWindow, kNullHandle>;
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, detail::CloseGdiObject, kNullHandle>;
-using UniqueModule = UniqueHandle<HMODULE, detail::CloseModule, kNullHandle>;
 
 }  // namespace kestrava

@@ -45,7 +45,6 @@ class FakeRegistry final : public RegistryPort {
     return Open(normal, key);
   }
   void CloseKey(Key key) override {
-    ++closed_;
     open_.erase(key);
   }
   WinError EnumValueName(Key key, std::uint32_t index, std::string* name) override {
@@ -151,7 +150,6 @@ class FakeRegistry final : public RegistryPort {
   std::map<std::string, Node> nodes_;
   std::map<Key, std::string> open_;
   Key lastKey_ = 0;
-  int closed_ = 0;
 };
 
 }  // namespace kestrava::testing
