@@ -40,7 +40,7 @@ class ServiceManagerPort {
   // OpenSCManagerA on the machine (empty: the local one), default database, SC_MANAGER_CONNECT.
   virtual WinError OpenManager(const std::string& machine, Handle* manager) = 0;
   // OpenServiceA with the given access (svc::kAccessStop or svc::kAccessStart).
-  virtual WinError OpenService(Handle manager, const std::string& name, std::uint32_t access,
+  virtual WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
                                Handle* service) = 0;
   // GetServiceDisplayNameA with a buffer of 1024 characters.
   virtual WinError DisplayName(Handle manager, const std::string& name, std::string* display) = 0;

@@ -31,9 +31,9 @@ class Win32ServiceManager final : public ServiceManagerPort {
     *manager = reinterpret_cast<Handle>(h);
     return err::kSuccess;
   }
-  WinError OpenService(Handle manager, const std::string& name, std::uint32_t access,
+  WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
                        Handle* service) override {
-    SC_HANDLE h = OpenServiceA(AsSc(manager), name.c_str(), access);
+    SC_HANDLE h = ::OpenServiceA(AsSc(manager), name.c_str(), access);
     if (h == nullptr) return LastError();
     *service = reinterpret_cast<Handle>(h);
     return err::kSuccess;

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <winioctl.h>
 
 #include "common/system_win.h"
 #include "defrag/volume_port.h"
