@@ -4,8 +4,8 @@
 // leaves its outputs alone.
 #include <cstdint>
 #include <string>
-#include <utility>
 
+#include "common/port_handle.h"
 #include "common/win_error.h"
 
 namespace kestrava {
@@ -53,27 +53,7 @@ class ServiceManagerPort {
   virtual void Close(Handle handle) = 0;
 };
 
-// Owns one handle of a port and closes it on every path.
-class ServiceHandle {
- public:
-  explicit ServiceHandle(ServiceManagerPort& port) : port_(port) {}
-  ~ServiceHandle() { Reset(); }
-  ServiceHandle(const ServiceHandle&) = delete;
-  ServiceHandle& operator=(const ServiceHandle&) = delete;
-
-  ServiceManagerPort::Handle Get() const { return handle_; }
-  ServiceManagerPort::Handle* Put() {
-    Reset();
-    return &handle_;
-  }
-  void Reset() {
-    if (handle_ != 0) port_.Close(std::exchange(handle_, 0));
-  }
-
- private:
-  ServiceManagerPort& port_;
-  ServiceManagerPort::Handle handle_ = 0;
-};
+using ServiceHandle = PortHandle<ServiceManagerPort>;
 
 // The real Service Control Manager (Windows build only).
 ServiceManagerPort& PlatformServiceManager();

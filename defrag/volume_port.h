@@ -5,8 +5,8 @@
 // opens and passes bytes; the tests answer with a simulated volume.
 #include <cstdint>
 #include <string>
-#include <utility>
 
+#include "common/port_handle.h"
 #include "common/win_error.h"
 
 namespace kestrava {
@@ -43,27 +43,7 @@ class VolumeDevicePort {
   virtual WinError ClusterSize(const std::string& root, std::uint32_t* bytesPerCluster) = 0;
 };
 
-// Owns one handle of a port and closes it on every path.
-class DeviceHandle {
- public:
-  explicit DeviceHandle(VolumeDevicePort& port) : port_(port) {}
-  ~DeviceHandle() { Reset(); }
-  DeviceHandle(const DeviceHandle&) = delete;
-  DeviceHandle& operator=(const DeviceHandle&) = delete;
-
-  VolumeDevicePort::Handle Get() const { return handle_; }
-  VolumeDevicePort::Handle* Put() {
-    Reset();
-    return &handle_;
-  }
-  void Reset() {
-    if (handle_ != 0) port_.Close(std::exchange(handle_, 0));
-  }
-
- private:
-  VolumeDevicePort& port_;
-  VolumeDevicePort::Handle handle_ = 0;
-};
+using DeviceHandle = PortHandle<VolumeDevicePort>;
 
 // The real volumes (Windows build only).
 VolumeDevicePort& PlatformVolumeDevice();
