@@ -173,5 +173,94 @@ TEST(Layout, AtAnotherDpiTheWholeWindowScalesAlike) {
   }
 }
 
+// What a window's borders and caption add to its client area, as Wine 8 draws them at 96, 120 and
+// 144 DPI (at 96 DPI also Windows XP's: the design's 800 x 560 window around 792 x 533).
+constexpr Size kFrame96{8, 27};
+constexpr Size kFrame120{8, 32};
+constexpr Size kFrame144{10, 38};
+
+TEST(Layout, TheScaleIsTheSystemsUnlessTheWindowWouldNotFitTheWorkArea) {
+  struct Case {
+    const char* screen;
+    int systemDpi;
+    Size frame;
+    Size workArea;
+    int dpi;
+  };
+  const Case cases[] = {
+      {"1024 x 768 at 96 DPI", 96, kFrame96, {1024, 768}, 96},
+      {"800 x 600 at 96 DPI: 800 x 560 fits exactly in width", 96, kFrame96, {800, 600}, 96},
+      {"one pixel narrower", 96, kFrame96, {799, 600}, 95},
+      {"1024 x 768 at 120 DPI: 998 x 698 fits", 120, kFrame120, {1024, 768}, 120},
+      // 1188 + 10 is too wide; at 122 the client is 1007 wide, at 123 it would be 1015.
+      {"1024 x 768 at 144 DPI", 144, kFrame144, {1024, 768}, 122},
+      // A 40-pixel taskbar leaves 728 rows: 688 + 38 fit at 124, 694 + 38 do not at 125.
+      {"1366 x 768 at 144 DPI with a taskbar", 144, kFrame144, {1366, 728}, 124},
+      {"1920 x 1040 at 144 DPI", 144, kFrame144, {1920, 1040}, 144},
+      {"640 x 480 at 96 DPI: 627 + 8 wide at 76", 96, kFrame96, {640, 480}, 76},
+      {"320 x 240: no smaller than 72", 96, kFrame96, {320, 240}, kMinimumDpi},
+      {"a system below 72 is never scaled up", 60, kFrame96, {320, 240}, 60},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FittingDpi(c.systemDpi, c.frame, c.workArea), c.dpi) << c.screen;
+}
+
+TEST(Layout, TheWindowIsCentredOnTheScreenButKeptInsideTheWorkArea) {
+  struct Case {
+    const char* setting;
+    Size window;
+    Size screen;
+    Rect workArea;
+    int left, top;
+  };
+  const Case cases[] = {
+      {"no taskbar", {800, 560}, {1024, 768}, {0, 0, 1024, 768}, 112, 104},
+      // Centred on the screen, not on the work area, as long as it fits.
+      {"taskbar at the bottom", {800, 560}, {1366, 768}, {0, 0, 1366, 728}, 283, 104},
+      {"tall taskbar at the top", {800, 560}, {1024, 768}, {0, 200, 1024, 568}, 112, 200},
+      {"taskbar on the left", {900, 560}, {1024, 768}, {100, 0, 924, 768}, 100, 104},
+      // Longer than the work area: the caption stays reachable at its top.
+      {"taller than the work area", {1017, 715}, {1024, 768}, {0, 0, 1024, 700}, 3, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PlaceWindow(c.window, c.screen, c.workArea), (Rect{c.left, c.top, c.window.width, c.window.height}))
+        << c.setting;
+  }
+}
+
+TEST(Layout, ClampedToTheScreenAt144DpiTheButtonsWouldCoverTheOptions) {
+  // The client area that a 1024 x 768 screen left of the window scaled by 150 %.
+  const Size clamped{1028, 744};
+  const auto arranged = ArrangeForm(clamped, 144);
+  EXPECT_TRUE(Overlap(arranged[Index(ControlId::btnRecovery)], arranged[Index(ControlId::GroupBox1)]));
+  EXPECT_FALSE(ControlsApart(arranged, clamped));
+}
+
+TEST(Layout, TheWindowShrinksOnlyUntilAControlWouldBeCoveredOrCutOff) {
+  // At 96 DPI the rule under the logo, which does not stretch, ends 11 pixels inside plTip, and
+  // the bottom buttons start 8 pixels below "Boost Option 2".
+  EXPECT_EQ(MinimumClientSize(96), (Size{792 - 11, 533 - 8}));
+
+  for (int dpi : {96, 120, 122, 144}) {
+    const Size minimum = MinimumClientSize(dpi);
+    const Size design = FormClientSize(dpi);
+    EXPECT_LT(minimum.width, design.width) << dpi;
+    EXPECT_LT(minimum.height, design.height) << dpi;
+    for (const Size client : {minimum, design, Size{design.width + 300, design.height + 200},
+                              Size{minimum.width, design.height}, Size{design.width, minimum.height}}) {
+      EXPECT_TRUE(ControlsApart(ArrangeForm(client, dpi), client)) << dpi << ": " << client.width << " x "
+                                                                   << client.height;
+    }
+    // One pixel lower, the buttons reach the options' group; one narrower, the rule is cut off.
+    const Size lower{minimum.width, minimum.height - 1};
+    const auto low = ArrangeForm(lower, dpi);
+    EXPECT_TRUE(Overlap(low[Index(ControlId::btnRecovery)], low[Index(ControlId::GroupBox1)])) << dpi;
+    const Size narrower{minimum.width - 1, minimum.height};
+    const auto narrow = ArrangeForm(narrower, dpi);
+    EXPECT_GT(narrow[Index(ControlId::Bevel1)].Right(), narrow[Index(ControlId::plTip)].width) << dpi;
+    EXPECT_FALSE(ControlsApart(low, lower)) << dpi;
+    EXPECT_FALSE(ControlsApart(narrow, narrower)) << dpi;
+  }
+}
+
 }  // namespace
 }  // namespace kestrava
