@@ -8,12 +8,9 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../tools/wine/lib.sh"
 . "$here/testlib.sh"
-[ $# -eq 2 ] || { echo "usage: $0 KESTRAVA_EXE KDRIVE_EXE" >&2; exit 2; }
+t_programs 2 "$0 KESTRAVA_EXE KDRIVE_EXE" "$@"
 exe=$1
 kdrive=$2
-for f in "$exe" "$kdrive"; do
-  [ -f "$f" ] || { echo "small-screen: missing $f" >&2; exit 2; }
-done
 
 t_workdir small-screen
 # A screen of known size, whatever display the caller has: kw_display starts one at 1024 x 768.
