@@ -42,6 +42,23 @@ int ScreenDpi() {
   return dpi > 0 ? dpi : kDesignDpi;
 }
 
+// The part of the primary screen that taskbars and docked bars leave free.
+Rect WorkArea() {
+  RECT area{};
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+    area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  return {area.left, area.top, area.right - area.left, area.bottom - area.top};
+}
+
+// What the borders and the caption add to the client area. They follow the system's DPI, not the
+// scale the window's contents are laid out at.
+Size FrameSize() {
+  RECT outer{0, 0, 0, 0};
+  AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
+  return {outer.right - outer.left, outer.bottom - outer.top};
+}
+
 HICON LoadMainIcon(HINSTANCE instance, int metricX, int metricY) {
   return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(kMainIconId), IMAGE_ICON,
                                        GetSystemMetrics(metricX), GetSystemMetrics(metricY), LR_SHARED));
@@ -100,18 +117,19 @@ TfrmKestrava::~TfrmKestrava() {
 
 bool TfrmKestrava::Create(HINSTANCE instance) {
   if (!RegisterFormClass(instance, WindowProc)) return false;
-  dpi_ = ScreenDpi();
+  // At 150 % on a 1024 x 768 screen the window would be taller and wider than the screen; the
+  // system would clamp it and the bottom buttons would slide over the options. Scale less instead.
+  const Size frame = FrameSize();
+  const Rect workArea = WorkArea();
+  dpi_ = FittingDpi(ScreenDpi(), frame, {workArea.width, workArea.height});
+  const Size client = FormClientSize(dpi_);
+  const Size minimumClient = MinimumClientSize(dpi_);
+  minimumTrackSize_ = {minimumClient.width + frame.width, minimumClient.height + frame.height};
+  const Rect placed = PlaceWindow({client.width + frame.width, client.height + frame.height},
+                                  {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}, workArea);
 
-  const Rect client = ScaleRect({0, 0, kFormClientSize.width, kFormClientSize.height}, dpi_);
-  RECT outer{0, 0, client.width, client.height};
-  AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
-  const int width = outer.right - outer.left;
-  const int height = outer.bottom - outer.top;
-  const int left = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - width) / 2);
-  const int top = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
-
-  CreateWindowExA(kFormExStyle, kFormClass, "", kFormStyle, left, top, width, height, nullptr, nullptr, instance,
-                  this);
+  CreateWindowExA(kFormExStyle, kFormClass, "", kFormStyle, placed.left, placed.top, placed.width, placed.height,
+                  nullptr, nullptr, instance, this);
   if (!window_) return false;
   CreateControls(instance);
   ArrangeControls();
@@ -280,6 +298,13 @@ LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_SIZE:
       ArrangeControls();
       return 0;
+    case WM_GETMINMAXINFO: {
+      // Below this size the anchored controls would overlap; the system's other limits stay.
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMinTrackSize.x = std::max<LONG>(limits->ptMinTrackSize.x, minimumTrackSize_.width);
+      limits->ptMinTrackSize.y = std::max<LONG>(limits->ptMinTrackSize.y, minimumTrackSize_.height);
+      return 0;
+    }
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return 0;

@@ -80,7 +80,8 @@ class TfrmKestrava final : private BoostRunHost {
   HWND StatusBar = nullptr;
   HIMAGELIST SystemImages = nullptr;  // the shell's, shared: never destroyed here
   UniqueGdiObject font_;
-  int dpi_ = kDesignDpi;
+  int dpi_ = kDesignDpi;  // the scale of the controls and fonts: see FittingDpi
+  Size minimumTrackSize_{};  // the smallest window size: see MinimumClientSize
   BoostRun run_;
   std::unique_ptr<BoostWindowWin> boostWindow_;
   HWND lastFocus_ = nullptr;        // the control to give the focus back to on activation

@@ -73,6 +73,21 @@ void AnchorAxis(int& position, int& length, int designParent, int parent, bool n
   }
 }
 
+bool Inside(const Rect& inner, Size outer) {
+  return inner.left >= 0 && inner.top >= 0 && inner.Right() <= outer.width && inner.Bottom() <= outer.height;
+}
+
+bool Overlap(const Rect& a, const Rect& b) {
+  return a.left < b.Right() && b.left < a.Right() && a.top < b.Bottom() && b.top < a.Bottom();
+}
+
+// One axis of PlaceWindow: centred on the screen as before, then clamped into [low, high). When
+// the window is longer than the work area its near edge (the caption's) stays on the screen.
+int PlaceAxis(int length, int screen, int low, int high) {
+  const int centred = std::max(0, (screen - length) / 2);
+  return std::max(low, std::min(centred, high - length));
+}
+
 }  // namespace
 
 const std::array<ControlSpec, kControlCount>& FormControls() { return kControls; }
@@ -100,11 +115,16 @@ Rect AnchorRect(const Rect& bounds, Size designParent, Size parent, Anchors anch
   return result;
 }
 
+Size FormClientSize(int dpi) {
+  const Rect scaled = ScaleRect({0, 0, kFormClientSize.width, kFormClientSize.height}, dpi);
+  return {scaled.width, scaled.height};
+}
+
 std::array<Rect, kControlCount> ArrangeForm(Size client, int dpi) {
   std::array<Rect, kControlCount> arranged{};
-  const Rect scaledForm = ScaleRect({0, 0, kFormClientSize.width, kFormClientSize.height}, dpi);
+  const Size scaledForm = FormClientSize(dpi);
   for (const ControlSpec& entry : kControls) {
-    Size designParent{scaledForm.width, scaledForm.height};
+    Size designParent = scaledForm;
     Size parent = client;
     if (entry.parent != ControlId::Form) {
       const Rect scaledParent = ScaleRect(FormControl(entry.parent).bounds, dpi);
@@ -116,6 +136,54 @@ std::array<Rect, kControlCount> ArrangeForm(Size client, int dpi) {
         AnchorRect(ScaleRect(entry.bounds, dpi), designParent, parent, entry.anchors);
   }
   return arranged;
+}
+
+int FittingDpi(int systemDpi, Size frame, Size workArea) {
+  const int lowest = std::min(systemDpi, kMinimumDpi);
+  for (int dpi = systemDpi; dpi > lowest; --dpi) {
+    const Size client = FormClientSize(dpi);
+    if (client.width + frame.width <= workArea.width && client.height + frame.height <= workArea.height) {
+      return dpi;
+    }
+  }
+  return lowest;
+}
+
+Rect PlaceWindow(Size window, Size screen, const Rect& workArea) {
+  return {PlaceAxis(window.width, screen.width, workArea.left, workArea.Right()),
+          PlaceAxis(window.height, screen.height, workArea.top, workArea.Bottom()), window.width, window.height};
+}
+
+bool ControlsApart(const std::array<Rect, kControlCount>& arranged, Size client) {
+  for (const ControlSpec& entry : kControls) {
+    const Rect& bounds = arranged[static_cast<std::size_t>(entry.id)];
+    Size parent = client;
+    if (entry.parent != ControlId::Form) {
+      const Rect& parentBounds = arranged[static_cast<std::size_t>(entry.parent)];
+      parent = {parentBounds.width, parentBounds.height};
+    }
+    if (bounds.width <= 0 || bounds.height <= 0 || !Inside(bounds, parent)) return false;
+    // Each pair once: against the siblings created before it.
+    for (const ControlSpec& earlier : kControls) {
+      if (earlier.id == entry.id) break;
+      if (earlier.parent == entry.parent && Overlap(arranged[static_cast<std::size_t>(earlier.id)], bounds)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+Size MinimumClientSize(int dpi) {
+  // With these anchors shrinking only brings controls closer together, so the first size that
+  // fails ends each search. Heights are tried at the minimum width already found, so that the
+  // two together are a size at which the controls are apart.
+  auto apart = [dpi](Size client) { return ControlsApart(ArrangeForm(client, dpi), client); };
+  Size minimum = FormClientSize(dpi);
+  const int designHeight = minimum.height;
+  while (minimum.width > 1 && apart({minimum.width - 1, designHeight})) --minimum.width;
+  while (minimum.height > 1 && apart({minimum.width, minimum.height - 1})) --minimum.height;
+  return minimum;
 }
 
 }  // namespace kestrava

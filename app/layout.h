@@ -94,6 +94,10 @@ inline constexpr int kStatusPanel0Width = 600;
 inline constexpr int kFontCharHeight = 12;
 inline constexpr int kDesignDpi = 96;
 
+// Below this scale Arial at kFontCharHeight becomes hard to read: on a screen too small even for
+// it the window is laid out at this scale and left to the system to clamp.
+inline constexpr int kMinimumDpi = 72;
+
 // A length at 96 DPI converted to dpi, rounded to the nearest pixel.
 int ScaleLength(int length, int dpi);
 // Scales the edges rather than the sizes, so that controls that touch at 96 DPI still touch.
@@ -106,5 +110,25 @@ Rect AnchorRect(const Rect& bounds, Size designParent, Size parent, Anchors anch
 // The bounds of every control, indexed by ControlId, for a window whose client area is client
 // at the given DPI.
 std::array<Rect, kControlCount> ArrangeForm(Size client, int dpi);
+
+// The client area of the window as designed, at dpi.
+Size FormClientSize(int dpi);
+
+// The DPI to lay the window out at: the system's, unless the window would then not fit the work
+// area; then the highest below it at which it does (kMinimumDpi at the lowest). frame is what the
+// borders and the caption add to the client area. Fonts must scale by the same DPI.
+int FittingDpi(int systemDpi, Size frame, Size workArea);
+
+// The top-left corner of a window of the given size: centred on the screen, then moved as little as
+// needed to lie inside the work area (a taskbar may cover part of the screen).
+Rect PlaceWindow(Size window, Size screen, const Rect& workArea);
+
+// True when every control of arranged has a size, lies wholly inside its parent (the client area
+// for plTip) and overlaps none of its siblings: everything can be seen and clicked.
+bool ControlsApart(const std::array<Rect, kControlCount>& arranged, Size client);
+
+// The smallest client area at dpi at which the anchored controls are still apart: shrinking the
+// window further would slide the bottom buttons over the options or cut controls off at the right.
+Size MinimumClientSize(int dpi);
 
 }  // namespace kestrava

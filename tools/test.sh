@@ -167,6 +167,7 @@ if must win32-configure cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN
     failed=$((failed + 1))
     problems+=("e2e: no probe")
   fi
+  run_script small-screen bash tests/wine/small_screen.sh "$exe" "$builds/win32/tools/kdrive.exe"
 fi
 
 note "done"

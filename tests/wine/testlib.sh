@@ -39,6 +39,17 @@ t_run() {
   t_out=$(tr -d '\r' <"$T_WORK/run.out")
 }
 
+# t_programs COUNT USAGE "$@": ends the script with code 2 unless it was given COUNT arguments,
+# each an existing file (the programs it tests).
+t_programs() {
+  local count=$1 usage=$2 f
+  shift 2
+  [ $# -eq "$count" ] || { echo "usage: $usage" >&2; exit 2; }
+  for f in "$@"; do
+    [ -f "$f" ] || { echo "$(basename "$0"): missing $f" >&2; exit 2; }
+  done
+}
+
 # Makes the work folder of a test group: $KESTRAVA_WINE_DIR/NAME.work
 t_workdir() {
   T_WORK=$KESTRAVA_WINE_DIR/$1.work

@@ -12,6 +12,11 @@
 //   settext CLASS TEXT      sets the text of the first control of that class
 //   panels                  prints "INDEX|TEXT" for every panel of the status bar
 //   click TEXT              posts BM_CLICK to the button captioned TEXT
+//   rects                   prints "screen W H", "workarea L T R B", "window L T R B", "client L T R B"
+//                           and "N|PARENT|L T R B|L T R B|CLASS|TEXT" for every visible control: its
+//                           number, its parent's (-1: the main window), its window and client
+//                           rectangles, all in screen coordinates
+//   resize W H              asks the main window to take that outer size, prints the size it took
 //   close                   posts WM_CLOSE to the main window
 //   dialog [SECONDS]        waits for a dialog box (#32770) of the main window's process, prints its title
 //   dialog-cancel           presses Cancel on that dialog and waits until it is gone
@@ -230,6 +235,61 @@ int Click(const std::string& caption) {
   return 1;
 }
 
+std::string Edges(const RECT& r) {
+  return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) + " " +
+         std::to_string(r.bottom);
+}
+
+// GetClientRect in screen coordinates.
+RECT ScreenClientRect(HWND hwnd) {
+  RECT r = {0, 0, 0, 0};
+  GetClientRect(hwnd, &r);
+  MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+int Rects() {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  RECT r = {0, 0, 0, 0};
+  Print("screen " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " +
+        std::to_string(GetSystemMetrics(SM_CYSCREEN)));
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &r, 0);
+  Print("workarea " + Edges(r));
+  GetWindowRect(main, &r);
+  Print("window " + Edges(r));
+  Print("client " + Edges(ScreenClientRect(main)));
+  // EnumChildWindows visits a parent before its children, so a parent's number is always known.
+  const std::vector<HWND> children = Descendants(main);
+  for (size_t i = 0; i < children.size(); ++i) {
+    HWND child = children[i];
+    if (!IsWindowVisible(child)) continue;
+    int parent = -1;
+    for (size_t j = 0; j < i; ++j) {
+      if (children[j] == GetParent(child)) parent = static_cast<int>(j);
+    }
+    GetWindowRect(child, &r);
+    Print(std::to_string(i) + "|" + std::to_string(parent) + "|" + Edges(r) + "|" + Edges(ScreenClientRect(child)) +
+          "|" + ClassOf(child) + "|" + TextOf(child));
+  }
+  return 0;
+}
+
+// SetWindowPos of another process's window is carried out by its own thread, which consults
+// WM_GETMINMAXINFO like an interactive sizing does.
+int Resize(int width, int height) {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  if (!SetWindowPos(main, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+    fprintf(stderr, "kdrive: SetWindowPos failed (error %lu)\n", GetLastError());
+    return 1;
+  }
+  RECT r = {0, 0, 0, 0};
+  GetWindowRect(main, &r);
+  Print(std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top));
+  return 0;
+}
+
 int Close() {
   HWND main = MainWindowOrComplain();
   if (main == nullptr) return 1;
@@ -425,6 +485,8 @@ int main(int argc, char** argv) {
   if (command == "panels") return Panels();
   if (command == "click" && args == 1) return Click(arg[0]);
   if (command == "close") return Close();
+  if (command == "rects") return Rects();
+  if (command == "resize" && args == 2) return Resize(atoi(arg[0]), atoi(arg[1]));
   if (command == "dialog") return Dialog(SecondsArg(args, arg, 0, 10));
   if (command == "dialog-cancel") return DialogCancel();
   if (command == "listen") return Listen(SecondsArg(args, arg, 0, 30));
