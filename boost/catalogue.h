@@ -1,0 +1,34 @@
+#pragma once
+// Which services a boost stops: one per option of "Boost Option 2", chosen by the Windows version,
+// then a fixed list per version. Compiled in; nothing adds to it or changes it. Only XP, Vista and
+// Seven (version codes 6, 8, 9) have entries: on any other system a boost stops no service.
+#include <array>
+#include <cstddef>
+
+#include "boost/boost_window.h"
+
+namespace kestrava {
+
+struct CatalogueOption {
+  OptionBox box;
+  const char* xp;  // "" where the option has no service on that version
+  const char* vista;
+  const char* seven;
+};
+
+// The twelve options in the order a boost visits them (not the order of the boxes on the window).
+extern const std::array<CatalogueOption, 12> kCatalogueOptions;
+
+// The option's service on the version; "" when it has none there or the version has no entries.
+const char* OptionService(const CatalogueOption& option, int versionCode);
+
+// The version's fixed list, stopped after the options in this order.
+struct ServiceList {
+  const char* const* names = nullptr;
+  std::size_t count = 0;
+  const char* const* begin() const { return names; }
+  const char* const* end() const { return names + count; }
+};
+ServiceList FixedServices(int versionCode);
+
+}  // namespace kestrava

@@ -1,0 +1,128 @@
+#include "boost/service_control.h"
+
+#include "boost/record.h"
+#include "common/debug_log.h"
+#include "common/system_message.h"
+#include "common/texts.h"
+
+namespace kestrava {
+namespace {
+
+// How long the operations wait for a service to get where it was told to go.
+constexpr std::uint32_t kWaitBudgetMs = 1000;
+
+// The two directions, with the texts and states in which they differ.
+struct Direction {
+  const char* logPrefix;  // "Stop:" / "Start:"
+  std::uint32_t access;
+  const char* statusPrefix;
+  std::uint32_t target;
+  const char* alreadyThere;
+  bool alreadyThereCounts;  // a service found in the target state is a success
+  const char* requestLabel;
+  const char* successLine;
+  const char* failureLine;  // nullptr: a failed start logs nothing more
+};
+
+constexpr Direction kStop{"Stop:",          svc::kAccessStop,         STryToStop,
+                          svc::kStopped,    "Already Stopped",        false,
+                          "ControlService", "Stop service Successfully", "Failed to stop service!"};
+constexpr Direction kStart{"Start:",        svc::kAccessStart,         STryToStart,
+                           svc::kRunning,   "Already Started",         true,
+                           "StartService",  "Start Service Successfully", nullptr};
+
+void LogError(const char* label, WinError code) {
+  DebugLog(std::string(label) + " Error:" + SystemMessage(code));
+}
+
+// Waits, about a second at most, while the service moves on towards the target state. The slept
+// total counts only what is slept; a service that keeps asking for no wait at all would never
+// spend it, so the time that has passed bounds the wait as well.
+void WaitForState(ServiceControl& control, ServiceManagerPort::Handle service,
+                  std::uint32_t target, ServiceStatus& status) {
+  std::uint32_t slept = 0;
+  const std::uint32_t start = control.clock.Milliseconds();
+  while (status.currentState != target) {
+    const std::uint32_t checkPoint = status.checkPoint;
+    const std::uint32_t pause = status.waitHint < 100 ? status.waitHint : 50;
+    control.clock.Sleep(pause);
+    slept += pause;
+    if (control.services.QueryStatus(service, &status) != err::kSuccess) return;
+    if (status.checkPoint < checkPoint) return;
+    if (slept > kWaitBudgetMs) return;
+    if (control.clock.Milliseconds() - start > kWaitBudgetMs) return;
+  }
+}
+
+bool Run(ServiceControl& control, const Direction& d, const std::string& machine,
+         const std::string& name) {
+  DebugLog(d.logPrefix + name);
+  if (control.terminated && control.terminated()) return false;
+  if (&d == &kStop && name.empty()) return false;
+
+  ServiceManagerPort& services = control.services;
+  ServiceHandle manager(services);
+  WinError error = services.OpenManager(machine, manager.Put());
+  if (error != err::kSuccess) {
+    LogError("OpenSCManager", error);
+    return false;
+  }
+
+  bool result = false;
+  bool goingDown = false;  // stop: accepted, and still on its way when the wait ended
+  {
+    ServiceHandle service(services);
+    error = services.OpenNamedService(manager.Get(), name, d.access, service.Put());
+    if (error != err::kSuccess) {
+      LogError("OpenService", error);
+    } else {
+      std::string display;
+      if (services.DisplayName(manager.Get(), name, &display) != err::kSuccess) display = name;
+      if (control.showStatus) control.showStatus(std::string(d.statusPrefix) + " " + display);
+
+      ServiceStatus status;
+      const bool known = services.QueryStatus(service.Get(), &status) == err::kSuccess;
+      if (known && status.currentState == d.target) {
+        DebugLog(d.alreadyThere);
+        result = d.alreadyThereCounts;
+      } else {
+        error = &d == &kStop ? services.Control(service.Get(), svc::kControlStop, &status)
+                             : services.Start(service.Get());
+        if (error != err::kSuccess) {
+          LogError(d.requestLabel, error);
+        } else if ((error = services.QueryStatus(service.Get(), &status)) != err::kSuccess) {
+          LogError("QueryServiceStatus", error);
+        } else {
+          WaitForState(control, service.Get(), d.target, status);
+          result = status.currentState == d.target;
+          goingDown = &d == &kStop && status.currentState == svc::kStopPending;
+        }
+      }
+    }
+  }  // the service's handle is closed before the connection's
+
+  manager.Reset();
+  if (result) {
+    DebugLog(d.successLine);
+    SetBoostedService(control.registry, name, &d == &kStart);
+  } else {
+    if (d.failureLine != nullptr) DebugLog(d.failureLine);
+    // It accepted the stop and is going down because of this boost: a restore must give it back.
+    if (goingDown) SetBoostedService(control.registry, name, false);
+  }
+  return result;
+}
+
+}  // namespace
+
+bool StopNamedService(ServiceControl& control, const std::string& machine,
+                      const std::string& name) {
+  return Run(control, kStop, machine, name);
+}
+
+bool StartNamedService(ServiceControl& control, const std::string& machine,
+                       const std::string& name) {
+  return Run(control, kStart, machine, name);
+}
+
+}  // namespace kestrava

@@ -1,0 +1,106 @@
+#pragma once
+// A scripted Service Control Manager: each service has a display name, a state, the errors its
+// calls fail with, and the statuses it reports one query after another once it was told to stop or
+// start (the last one repeats). A fake clock goes with it: sleeping moves it on, and so does every
+// status query (a round trip takes time), so that waits end as they would on Windows.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "boost/service_manager_port.h"
+#include "common/clock.h"
+
+namespace kestrava::testing {
+
+class FakeClock final : public ClockPort {
+ public:
+  void Sleep(std::uint32_t milliseconds) override {
+    now += milliseconds;
+    slept += milliseconds;
+  }
+  std::uint32_t Milliseconds() override { return now; }
+  std::uint32_t now = 0xFFFFFF00u;  // waits cross the wrap, as GetTickCount does after 49 days
+  std::uint32_t slept = 0;
+};
+
+struct FakeService {
+  std::string display;  // "" makes the display-name lookup fail
+  std::uint32_t state = svc::kRunning;
+  WinError openError = err::kSuccess;
+  WinError requestError = err::kSuccess;  // ControlService or StartService
+  WinError queryError = err::kSuccess;    // every query fails
+  WinError queryErrorAfterRequest = err::kSuccess;
+  // Reported by the queries after an accepted request; empty: the target state at once.
+  std::vector<ServiceStatus> afterRequest;
+  int requests = 0;
+};
+
+class FakeServiceManager final : public ServiceManagerPort {
+ public:
+  explicit FakeServiceManager(FakeClock& clock) : clock_(clock) {}
+
+  std::map<std::string, FakeService> services;
+  WinError managerError = err::kSuccess;
+  std::vector<std::string> closed;  // "manager" or the service's name, in closing order
+
+  WinError OpenManager(const std::string&, Handle* manager) override {
+    if (managerError != err::kSuccess) return managerError;
+    *manager = kManager;
+    return err::kSuccess;
+  }
+  WinError OpenNamedService(Handle, const std::string& name, std::uint32_t, Handle* service) override {
+    auto it = services.find(name);
+    if (it == services.end()) return 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
+    if (it->second.openError != err::kSuccess) return it->second.openError;
+    names_.push_back(name);
+    *service = names_.size() + kManager;
+    return err::kSuccess;
+  }
+  WinError DisplayName(Handle, const std::string& name, std::string* display) override {
+    auto it = services.find(name);
+    if (it == services.end() || it->second.display.empty()) return 1060;
+    *display = it->second.display;
+    return err::kSuccess;
+  }
+  WinError QueryStatus(Handle service, ServiceStatus* status) override {
+    ++clock_.now;
+    FakeService& s = Of(service);
+    if (s.queryError != err::kSuccess) return s.queryError;
+    if (s.requests > 0 && s.queryErrorAfterRequest != err::kSuccess) return s.queryErrorAfterRequest;
+    if (s.requests > 0 && !s.afterRequest.empty()) {
+      const std::size_t i = std::min(reported_[service]++, s.afterRequest.size() - 1);
+      *status = s.afterRequest[i];
+      s.state = status->currentState;
+      return err::kSuccess;
+    }
+    *status = ServiceStatus{};
+    status->currentState = s.state;
+    return err::kSuccess;
+  }
+  WinError Control(Handle service, std::uint32_t, ServiceStatus* status) override {
+    return Request(service, svc::kStopped, status);
+  }
+  WinError Start(Handle service) override { return Request(service, svc::kRunning, nullptr); }
+  void Close(Handle handle) override {
+    closed.push_back(handle == kManager ? "manager" : names_[handle - kManager - 1]);
+  }
+
+ private:
+  static constexpr Handle kManager = 1;
+
+  FakeService& Of(Handle service) { return services[names_[service - kManager - 1]]; }
+  WinError Request(Handle service, std::uint32_t target, ServiceStatus* status) {
+    FakeService& s = Of(service);
+    if (s.requestError != err::kSuccess) return s.requestError;
+    ++s.requests;
+    if (s.afterRequest.empty()) s.state = target;
+    if (status != nullptr) status->currentState = s.afterRequest.empty() ? target : svc::kStopPending;
+    return err::kSuccess;
+  }
+
+  FakeClock& clock_;
+  std::vector<std::string> names_;  // handle - 2 indexes the service opened
+  std::map<Handle, std::size_t> reported_;
+};
+
+}  // namespace kestrava::testing
