@@ -3,8 +3,12 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <exception>
+#include <memory>
+
 #include "app/application_win.h"
 #include "app/form_win.h"
+#include "boost/thread_boost.h"
 #include "common/texts.h"
 
 namespace kestrava {
@@ -23,6 +27,18 @@ class ComApartment {
  private:
   bool initialised_;
 };
+
+// One worker per press, on the real system. The folder is not defragmented yet: the engine that
+// will do it plugs in here.
+bool StartBoostWorker(BoostWindowPort& window, bool boost) {
+  try {
+    TThreadBoost::Resume(
+        std::make_unique<TThreadBoost>(window, boost, PlatformBoostPorts(), &NoDefragEngine));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -55,9 +71,7 @@ void StartupWin::RunApplication(bool showMainWindow) {
   InitCommonControlsEx(&controls);
 
   Application application;
-  // The boost worker joins with a later version; until then a press of the boost button only
-  // refreshes the mode shown.
-  TfrmKestrava form(application, nullptr);
+  TfrmKestrava form(application, &StartBoostWorker);
   if (!form.Create(instance_)) return;
   application.SetMainWindow(form.Handle());
   if (showMainWindow) form.Show(showCommand_);

@@ -5,7 +5,7 @@
 // volume is the defragmentation engine's (defrag/volume_port.h).
 #include "boost/process_list_port.h"
 #include "boost/service_manager_port.h"
-#include "common/debug_log.h"
+#include "common/clock.h"
 #include "common/os_version.h"
 #include "common/privilege.h"
 #include "common/registry_port.h"
@@ -18,8 +18,10 @@ struct BoostPorts {
   ProcessListPort* processes = nullptr;    // trimming working sets
   PrivilegePort* privileges = nullptr;
   OsVersionPort* version = nullptr;
-  DebugOutputPort* debugOutput = nullptr;  // where the worker's debug lines go
+  ClockPort* clock = nullptr;  // the short waits for a service to stop or start
 };
+// The debug log is not among them: DebugLog is process-wide by design (any thread, one line per
+// event), and tests capture it with a recorder (tests/doubles/debug_recorder.h).
 
 // The real system's ports (Windows build only).
 BoostPorts PlatformBoostPorts();

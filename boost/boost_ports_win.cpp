@@ -9,7 +9,7 @@ BoostPorts PlatformBoostPorts() {
   ports.processes = &PlatformProcessList();
   ports.privileges = &PlatformPrivileges();
   ports.version = &PlatformOsVersion();
-  ports.debugOutput = &PlatformDebugOutput();
+  ports.clock = &PlatformClock();
   return ports;
 }
 

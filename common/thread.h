@@ -18,17 +18,20 @@ class Thread {
   // Creates the thread suspended, sets its priority and lets it run body. Throws KestravaError
   // "Thread creation error: " + the system's reason when it cannot be created.
   explicit Thread(std::function<void()> body, TThreadPriority priority = tpNormal);
-  // Waits for body to end: a thread never outlives what it was given.
+  // Waits for body to end (unless detached): a thread never outlives what it was given.
   ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
   // Waits up to milliseconds for body to end; true once it has.
   bool WaitFor(std::uint32_t milliseconds);
+  // Lets the thread run on by itself: body must own everything it uses. Nothing can wait for it
+  // afterwards.
+  void Detach();
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace kestrava

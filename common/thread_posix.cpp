@@ -1,5 +1,6 @@
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -17,8 +18,8 @@ struct Thread::Impl {
 };
 
 // Priorities are not changed: an unprivileged Linux process cannot raise them back.
-Thread::Thread(std::function<void()> body, TThreadPriority) : impl_(new Impl) {
-  Impl* impl = impl_.get();
+Thread::Thread(std::function<void()> body, TThreadPriority) : impl_(std::make_shared<Impl>()) {
+  std::shared_ptr<Impl> impl = impl_;  // the body's too: a detached thread outlives this object
   try {
     impl->thread = std::thread([impl, body = std::move(body)] {
       body();
@@ -33,6 +34,10 @@ Thread::Thread(std::function<void()> body, TThreadPriority) : impl_(new Impl) {
 
 Thread::~Thread() {
   if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+void Thread::Detach() {
+  if (impl_->thread.joinable()) impl_->thread.detach();
 }
 
 bool Thread::WaitFor(std::uint32_t milliseconds) {

@@ -46,9 +46,14 @@ Thread::Thread(std::function<void()> body, TThreadPriority priority) : impl_(new
   ResumeThread(impl_->thread.Get());
 }
 
-Thread::~Thread() { WaitForSingleObject(impl_->thread.Get(), INFINITE); }
+Thread::~Thread() {
+  if (impl_->thread) WaitForSingleObject(impl_->thread.Get(), INFINITE);
+}
+
+void Thread::Detach() { impl_->thread.Reset(); }
 
 bool Thread::WaitFor(std::uint32_t milliseconds) {
+  if (!impl_->thread) return true;
   return WaitForSingleObject(impl_->thread.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 

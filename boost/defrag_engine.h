@@ -1,0 +1,37 @@
+#pragma once
+// The folder defragmentation as the boost worker calls it (step 3 of a boost): an engine with two
+// events and one operation. The defragmentation engine implements it; until it does, the program
+// uses NoDefragEngine, which leaves the folder as it is.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kestrava {
+
+class DefragEngine {
+ public:
+  // Called for each item the engine is working on; setting abort stops the run.
+  using TProgressEvent =
+      std::function<void(DefragEngine& sender, bool& abort, const std::wstring& fileName)>;
+  // Called for each item the engine passes over.
+  using TSkipFileEvent = std::function<void(DefragEngine& sender, const std::wstring& fileName,
+                                            bool& abort, bool isFile, std::int64_t size)>;
+
+  virtual ~DefragEngine() = default;
+
+  // Makes every item under folder contiguous. Raises KestravaError when the folder's volume
+  // cannot be opened or its cluster size read.
+  virtual bool DefragFolder(const std::string& folder, bool filesOnly) = 0;
+
+  TProgressEvent OnProgress;
+  TSkipFileEvent OnSkipFile;
+};
+
+// Makes the engine of one boost.
+using DefragEngineFactory = std::function<std::unique_ptr<DefragEngine>()>;
+
+// An engine that defragments nothing.
+std::unique_ptr<DefragEngine> NoDefragEngine();
+
+}  // namespace kestrava

@@ -1,0 +1,61 @@
+#pragma once
+// TThreadBoost: the worker behind the boost button. One worker per press performs one run: a
+// boost (privileges, trimming, the game folder, then the services of the ticked options and the
+// version's fixed list, each one it stops recorded at once) or a restore (start the recorded
+// services, delete the record). It reads the window's controls when each step begins and shows
+// progress in status panel 0, all through BoostWindowPort; BoostFinished is the last thing it sets.
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "boost/boost_ports.h"
+#include "boost/boost_window.h"
+#include "boost/defrag_engine.h"
+#include "boost/service_control.h"
+
+namespace kestrava {
+
+class TThreadBoost {
+ public:
+  // Creates the worker suspended: nothing runs until Resume.
+  TThreadBoost(BoostWindowPort& form, bool boostMode, const BoostPorts& ports,
+               DefragEngineFactory engines, std::atomic<bool>& finished = BoostFinished);
+  TThreadBoost(const TThreadBoost&) = delete;
+  TThreadBoost& operator=(const TThreadBoost&) = delete;
+
+  // Runs the worker on a thread of its own, which frees it after Execute: nobody keeps a
+  // reference to a worker. Throws KestravaError when no thread can be made (the worker is gone).
+  static void Resume(std::unique_ptr<TThreadBoost> worker);
+
+  // The run: DoBoost or DoRestore, then BoostFinished, also when the run ends by an exception
+  // (which the worker keeps, FatalException, and never shows).
+  void Execute();
+  bool DoBoost();
+  bool DoRestore();
+  bool StopNamedService(const std::string& machine, const std::string& name);
+  bool StartNamedService(const std::string& machine, const std::string& name);
+  // Puts FStatusText into status panel 0, on the window thread.
+  void UpdateStatus();
+  void EngineProgress(DefragEngine& sender, bool& abort, const std::wstring& fileName);
+  void EngineSkipFile(DefragEngine& sender, const std::wstring& fileName, bool& abort, bool isFile,
+                      std::int64_t size);
+
+  // Asks the worker to stop at its next terminate check.
+  void Terminate() { terminated_.store(true); }
+  bool Terminated() const { return terminated_.load(); }
+  std::exception_ptr FatalException() const { return fatal_; }
+
+ private:
+  BoostWindowPort& FForm;
+  bool FBoostMode;
+  std::string FStatusText;
+  BoostPorts ports_;
+  DefragEngineFactory engines_;
+  std::atomic<bool>& finished_;
+  std::atomic<bool> terminated_{false};
+  std::exception_ptr fatal_;
+  ServiceControl control_;
+};
+
+}  // namespace kestrava

@@ -1,0 +1,310 @@
+// The worker's runs against doubles of the window and the system: what a boost stops, in which
+// order, what it records, and how the restore gives it back.
+#include "boost/thread_boost.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+#include <thread>
+
+#include "boost/catalogue.h"
+#include "boost/record.h"
+#include "common/error.h"
+#include "common/os_version.h"
+#include "tests/doubles/debug_recorder.h"
+#include "tests/doubles/fake_registry.h"
+#include "tests/doubles/fake_service_manager.h"
+
+namespace kestrava {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeRegistry;
+using testing::FakeServiceManager;
+using Lines = std::vector<std::string>;
+
+class FakeWindow final : public BoostWindowPort {
+ public:
+  std::map<OptionBox, bool> boxes;  // missing: checked, as the window opens
+  std::string gamePath;
+  bool sysAbort = false;
+  Lines status;
+  bool IsChecked(OptionBox box) override { return boxes.count(box) == 0 || boxes[box]; }
+  std::string GamePath() override { return gamePath; }
+  bool SysAbort() const override { return sysAbort; }
+  void SetStatusText(const std::string& text) override { status.push_back(text); }
+  bool Synchronize(const std::function<void()>& routine) override {
+    routine();
+    return true;
+  }
+};
+
+class FixedVersion final : public OsVersionPort {
+ public:
+  OsVersionReport report{2, 6, 1};
+  bool Query(OsVersionReport& r) override {
+    r = report;
+    return true;
+  }
+};
+
+class RecordingPrivileges final : public PrivilegePort {
+ public:
+  Lines enabled;
+  WinError Enable(const std::string& name) override {
+    enabled.push_back(name);
+    return err::kSuccess;
+  }
+};
+
+class NoProcesses final : public ProcessListPort {
+ public:
+  int queries = 0;
+  NtStatus QueryProcessList(void* buffer, std::uint32_t length) override {
+    ++queries;
+    std::memset(buffer, 0, length);
+    return nt::kSuccess;
+  }
+  WinError OpenForQuota(std::uint32_t, Handle*) override { return err::kAccessDenied; }
+  WinError EmptyWorkingSet(Handle) override { return err::kSuccess; }
+  void Close(Handle) override {}
+};
+
+// An engine that reports one item and remembers what it was asked.
+class ScriptedEngine final : public DefragEngine {
+ public:
+  explicit ScriptedEngine(Lines& calls, bool fail) : calls_(calls), fail_(fail) {}
+  bool DefragFolder(const std::string& folder, bool filesOnly) override {
+    calls_.push_back(folder + (filesOnly ? " files only" : ""));
+    bool abort = false;
+    OnProgress(*this, abort, L"C:\\Games\\Foo\\a.dat");
+    calls_.push_back(abort ? "abort" : "go on");
+    OnSkipFile(*this, L"C:\\Games\\Foo\\b.dat", abort, true, 10);
+    if (fail_) throw KestravaError("CreateFile \\\\.\\Q:\r\nThe system cannot find the file specified");
+    return true;
+  }
+
+ private:
+  Lines& calls_;
+  bool fail_;
+};
+
+struct World {
+  FakeWindow window;
+  FakeClock clock;
+  FakeServiceManager services{clock};
+  FakeRegistry registry;
+  FixedVersion version;
+  RecordingPrivileges privileges;
+  NoProcesses processes;
+  Lines engineCalls;
+  bool engineFails = false;
+  std::atomic<bool> finished{false};
+
+  // Every catalogue service exists and runs.
+  World() {
+    for (const CatalogueOption& option : kCatalogueOptions) {
+      for (int code : {kOsXP, kOsVista, kOsSeven}) Running(OptionService(option, code));
+    }
+    for (int code : {kOsXP, kOsVista, kOsSeven}) {
+      for (const char* name : FixedServices(code)) Running(name);
+    }
+  }
+  void Running(const std::string& name) {
+    if (name.empty()) return;
+    services.services[name].display = name + " service";
+    services.services[name].state = svc::kRunning;
+  }
+  void Version(std::uint32_t platform, std::uint32_t major, std::uint32_t minor) {
+    version.report = {platform, major, minor};
+  }
+  std::unique_ptr<TThreadBoost> Worker(bool boost) {
+    BoostPorts ports;
+    ports.registry = &registry;
+    ports.services = &services;
+    ports.processes = &processes;
+    ports.privileges = &privileges;
+    ports.version = &version;
+    ports.clock = &clock;
+    return std::make_unique<TThreadBoost>(
+        window, boost, ports,
+        [this] { return std::make_unique<ScriptedEngine>(engineCalls, engineFails); }, finished);
+  }
+  Lines Record() {
+    Lines names;
+    ReadBoostedServices(registry, names);
+    return names;
+  }
+};
+
+// The "Stop:" lines of a log, names only.
+Lines Stops(const Lines& log) {
+  Lines names;
+  for (const std::string& line : log) {
+    if (line.rfind("Tarnwell:Stop:", 0) == 0) names.push_back(line.substr(14));
+  }
+  return names;
+}
+
+TEST(ThreadBoost, ABoostStopsTheTickedOptionsThenTheVersionsListAndRecordsWhatItStopped) {
+  struct Case {
+    const char* what;
+    std::uint32_t platform, major, minor;
+    int code;
+  };
+  for (const Case& c : {Case{"XP", 2, 5, 1, kOsXP}, Case{"Vista", 2, 6, 0, kOsVista},
+                        Case{"Seven", 2, 6, 1, kOsSeven}, Case{"8 counts as Seven", 2, 6, 2, kOsSeven},
+                        Case{"9x", 1, 4, 10, kOsWin9x}, Case{"NT 4", 2, 4, 0, kOsNt4},
+                        Case{"2000", 2, 5, 0, kOsWin2000}, Case{"2003", 2, 5, 2, kOsNt52},
+                        Case{"10", 2, 10, 0, kOsOther}}) {
+    SCOPED_TRACE(c.what);
+    World world;
+    world.Version(c.platform, c.major, c.minor);
+    world.window.boxes[OptionBox::chkStopTasks] = false;  // an option not ticked is not visited
+    testing::DebugRecorder recorder;
+    auto worker = world.Worker(true);
+    worker->Execute();
+
+    Lines expected;
+    Lines stopped;
+    const bool stops = c.code == kOsXP || c.code == kOsVista || c.code == kOsSeven;
+    for (const CatalogueOption& option : kCatalogueOptions) {
+      if (option.box == OptionBox::chkStopTasks || !stops) continue;
+      expected.push_back(OptionService(option, c.code));
+      if (*OptionService(option, c.code) != '\0') stopped.push_back(OptionService(option, c.code));
+    }
+    for (const char* name : FixedServices(c.code)) {
+      expected.push_back(name);
+      // On Vista the application cache heads the list after its option stopped it.
+      if (std::find(stopped.begin(), stopped.end(), name) == stopped.end()) stopped.push_back(name);
+    }
+    EXPECT_EQ(Stops(recorder.Lines()), expected);
+    EXPECT_EQ(world.Record(), stopped);
+    EXPECT_TRUE(world.finished.load());
+    EXPECT_EQ(world.privileges.enabled, (Lines{"SeDebugPrivilege"}));
+    EXPECT_EQ(world.processes.queries, 1);
+    if (!stops) {
+      EXPECT_TRUE(world.window.status.empty());
+    }
+  }
+}
+
+TEST(ThreadBoost, OnXpTheEmptyOptionsWriteABareStopLineAndVistasCacheIsRecordedOnce) {
+  {
+    World world;
+    world.Version(2, 5, 1);
+    testing::DebugRecorder recorder;
+    world.Worker(true)->Execute();
+    const Lines lines = recorder.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Tarnwell:Stop:"), 5);
+    // Nothing else is written for them: each bare line is followed by the next service's.
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+      if (lines[i] == "Tarnwell:Stop:") {
+        EXPECT_EQ(lines[i + 1].rfind("Tarnwell:Stop:", 0), 0u);
+      }
+    }
+  }
+  {
+    World world;
+    world.Version(2, 6, 0);
+    testing::DebugRecorder recorder;
+    world.Worker(true)->Execute();
+    const Lines record = world.Record();
+    EXPECT_EQ(std::count(record.begin(), record.end(), "AeLookupSvc"), 1);
+    const Lines lines = recorder.Lines();
+    const auto second = std::find(std::find(lines.begin(), lines.end(), "Tarnwell:Stop:AeLookupSvc") + 1,
+                                  lines.end(), "Tarnwell:Stop:AeLookupSvc");
+    ASSERT_NE(second, lines.end());
+    EXPECT_EQ(*(second + 1), "Tarnwell:Already Stopped");
+    EXPECT_EQ(*(second + 2), "Tarnwell:Failed to stop service!");
+  }
+}
+
+TEST(ThreadBoost, TheGameFolderStepAndItsFailureEndingTheRunBeforeAnyStop) {
+  {
+    SCOPED_TRACE("ticked with an empty path: no privileges, no engine");
+    World world;
+    world.window.boxes[OptionBox::chkDefragMem] = false;
+    world.Worker(true)->Execute();
+    EXPECT_TRUE(world.privileges.enabled.empty());
+    EXPECT_TRUE(world.engineCalls.empty());
+    EXPECT_EQ(world.processes.queries, 0);
+    EXPECT_FALSE(world.Record().empty());
+  }
+  {
+    SCOPED_TRACE("a path: the engine gets it as typed, its events reach the panel");
+    World world;
+    world.window.gamePath = " D:\\Games\\Foo";
+    world.window.sysAbort = true;
+    world.Worker(true)->Execute();
+    EXPECT_EQ(world.privileges.enabled,
+              (Lines{"SeDebugPrivilege", "SeRestorePrivilege", "SeBackupPrivilege"}));
+    EXPECT_EQ(world.engineCalls, (Lines{" D:\\Games\\Foo", "abort"}));
+    ASSERT_GE(world.window.status.size(), 2u);
+    EXPECT_EQ(world.window.status[0], "C:\\Games\\Foo\\a.dat");
+    EXPECT_EQ(world.window.status[1], "C:\\Games\\Foo\\b.dat");
+  }
+  {
+    SCOPED_TRACE("the engine raises: the run ends, nothing is stopped, the window is told");
+    World world;
+    world.window.gamePath = "Q:\\";
+    world.engineFails = true;
+    testing::DebugRecorder recorder;
+    auto worker = world.Worker(true);
+    worker->Execute();
+    EXPECT_TRUE(world.finished.load());
+    EXPECT_TRUE(Stops(recorder.Lines()).empty());
+    EXPECT_TRUE(world.Record().empty());
+    EXPECT_TRUE(worker->FatalException() != nullptr);
+  }
+}
+
+TEST(ThreadBoost, ARestoreStartsTheRecordInItsOrderAndDeletesTheRecord) {
+  World world;
+  for (const char* name : {"Spooler", "BITS", "NoSuchOne", "StiSvc"}) {
+    SetBoostedService(world.registry, name, false);
+    if (world.services.services.count(name)) world.services.services[name].state = svc::kStopped;
+  }
+  testing::DebugRecorder recorder;
+  world.Worker(false)->Execute();
+  Lines starts;
+  for (const std::string& line : recorder.Lines()) {
+    if (line.rfind("Tarnwell:Start:", 0) == 0) starts.push_back(line.substr(15));
+  }
+  EXPECT_EQ(starts, (Lines{"Spooler", "BITS", "NoSuchOne", "StiSvc"}));
+  EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
+  EXPECT_EQ(world.registry.Find(BoostRecordPath()), nullptr);  // gone, the failed one too
+  EXPECT_TRUE(world.finished.load());
+}
+
+TEST(ThreadBoost, ATerminateRequestStopsAfterTheCurrentOptionOrService) {
+  World world;
+  SetBoostedService(world.registry, "Spooler", false);
+  SetBoostedService(world.registry, "BITS", false);
+  auto worker = world.Worker(false);
+  world.services.services["Spooler"].state = svc::kStopped;
+  testing::DebugRecorder recorder;
+  worker->Terminate();
+  worker->Execute();
+  // The first start returns at once; the loop ends after it; the record is cleared anyway.
+  EXPECT_EQ(recorder.Lines(), (Lines{"Tarnwell:Start:Spooler"}));
+  EXPECT_EQ(world.registry.Find(BoostRecordPath()), nullptr);
+}
+
+TEST(ThreadBoost, AResumedWorkerRunsOnItsOwnThreadAndSetsTheFlag) {
+  World world;
+  world.Version(2, 5, 0);  // Windows 2000: nothing to stop
+  TThreadBoost::Resume(world.Worker(true));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!world.finished.load() && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(world.finished.load());
+}
+
+}  // namespace
+}  // namespace kestrava

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# A boost and a restore of the real Kestrava.exe against Wine's real Service Control Manager, as
+# Windows 7, driven as a user would: click, wait for the button to come back. Wine's services that
+# the catalogue names are started first; the boost must stop and record exactly those, the
+# restore start them again and delete the record.
+#   boost.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE DBGCAPTURE_EXE
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../tools/wine/lib.sh"
+. "$here/testlib.sh"
+t_programs 4 "$0 KESTRAVA_EXE KDRIVE_EXE PROBE_EXE DBGCAPTURE_EXE" "$@"
+exe=$1
+kdrive=$2
+probe=$3
+dbgcapture=$4
+
+t_workdir boost
+kw_display || exit 1
+kw_prefix boost || exit 1
+trap 'kw_stop; kw_display_stop' EXIT
+kw_start
+kw_winver win7 || exit 1
+
+state() { wine sc query "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -nE 's/ *STATE *: *[0-9]+ +([A-Z_]+).*/\1/p'; }
+panel1() { t_run "$kdrive" panels; sed -n 's/^1|//p' <<<"$t_out"; }
+# Waits up to 30 s for panel 1 to read $1.
+wait_mode() {
+  local i
+  for ((i = 0; i < 300; i++)); do
+    [ "$(panel1)" == "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Catalogue services that Wine has: Spooler and StiSvc (options), BITS (Windows Update),
+# TermService (Seven's list). Schedule runs and accepts no stop; LanmanServer is disabled.
+services=(BITS Spooler StiSvc TermService)
+for s in "${services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
+for s in "${services[@]}"; do
+  for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
+done
+running=$(for s in "${services[@]}"; do echo "$s $(state "$s")"; done)
+t_eq "the catalogue's Wine services run before the boost" \
+  "$(printf '%s RUNNING\n' "${services[@]}")" "$running"
+
+wine "$dbgcapture" "$exe" </dev/null >"$T_WORK/debug.txt" 2>>"$T_WORK/stderr.log" &
+t_run "$kdrive" wait 15
+t_eq "the window opens with the mode off" "Kestrava Mode is OFF" "$(panel1)"
+
+t_run "$kdrive" click "Enter Kestrava Mode"
+wait_mode "Kestrava Mode is ON" && t_pass "after the boost the mode is on" ||
+  t_fail "after the boost the mode is on" "panel 1 reads [$(panel1)]"
+t_run "$probe" record-read
+t_eq "the record holds exactly the services the boost stopped" \
+  "$(printf '%s\n' "${services[@]}")" "$(sort <<<"$t_out")"
+stopped=$(for s in "${services[@]}"; do echo "$s $(state "$s")"; done)
+t_eq "and they are stopped" "$(printf '%s STOPPED\n' "${services[@]}")" "$stopped"
+
+t_run "$kdrive" click "Quit Kestrava Mode"
+wait_mode "Kestrava Mode is OFF" && t_pass "after the restore the mode is off" ||
+  t_fail "after the restore the mode is off" "panel 1 reads [$(panel1)]"
+for s in "${services[@]}"; do
+  for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
+done
+running=$(for s in "${services[@]}"; do echo "$s $(state "$s")"; done)
+t_eq "the restore started them again" "$(printf '%s RUNNING\n' "${services[@]}")" "$running"
+t_run "$probe" record-read
+t_eq "and deleted the record" "" "$t_out"
+
+t_run "$kdrive" click Close
+for _ in $(seq 100); do jobs -r | grep -q . || break; sleep 0.1; done
+log=$(tr -d '\r' <"$T_WORK/debug.txt")
+# One block of lines per outcome met, in the order the boost wrote them.
+expect_block() {
+  local name=$1
+  shift
+  local want got
+  want=$(printf '%s\n' "$@")
+  got=$(grep -A$(($# - 1)) -x -F "Tarnwell:Stop:$name" <<<"$log" | head -n $#)
+  t_eq "debug lines: $name" "$want" "$got"
+}
+expect_block Spooler "Tarnwell:Stop:Spooler" "Tarnwell:Stop service Successfully"
+expect_block Schedule "Tarnwell:Stop:Schedule" "Tarnwell:Already Stopped" "Tarnwell:Failed to stop service!"
+expect_block Browser "Tarnwell:Stop:Browser" "Tarnwell:OpenService Error:Service does not exist" \
+  "Tarnwell:Failed to stop service!"
+expect_block UxSms "Tarnwell:Stop:UxSms" "Tarnwell:OpenService Error:Service does not exist" \
+  "Tarnwell:Failed to stop service!"
+t_eq "every start succeeded" 4 "$(grep -c -x "Tarnwell:Start Service Successfully" <<<"$log")"
+t_finish
