@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "boost/record.h"
+#include "common/system_message.h"
 #include "tests/doubles/debug_recorder.h"
 #include "tests/doubles/fake_registry.h"
 #include "tests/doubles/fake_service_manager.h"
@@ -54,8 +55,10 @@ FakeService With(FakeService s, void (*change)(FakeService&)) {
   return s;
 }
 
-const char kAccessDenied[] = "Access is denied";
-const char kNoService[] = "The specified service does not exist as an installed service";
+// The system's texts (the Windows build's differ from the host's stand-ins); the rule under test is
+// how they are joined to their labels.
+const std::string kAccessDenied = SystemMessage(err::kAccessDenied);
+const std::string kNoService = SystemMessage(1060);
 
 TEST(ServiceControl, EveryOutcomeLogsRecordsAndShowsWhatItShould) {
   const Lines tryStop{"Try to stop: Print Spooler"};
@@ -74,7 +77,7 @@ TEST(ServiceControl, EveryOutcomeLogsRecordsAndShowsWhatItShould) {
        {"Stop:Spooler", "Already Stopped", "Failed to stop service!"}, tryStop, false, {}},
       {"stop: control refused", true, "Spooler",
        With(Spooler(svc::kRunning), [](FakeService& s) { s.requestError = 1052; }),
-       {"Stop:Spooler", "ControlService Error:The requested control is not valid for this service",
+       {"Stop:Spooler", "ControlService Error:" + SystemMessage(1052),
         "Failed to stop service!"},
        tryStop, false, {}},
       {"stop: status unreadable after the control", true, "Spooler",
@@ -124,8 +127,7 @@ TEST(ServiceControl, EveryOutcomeLogsRecordsAndShowsWhatItShould) {
       {"start: refused", false, "Spooler",
        With(Spooler(svc::kStopped), [](FakeService& s) { s.requestError = 1058; }),
        {"Start:Spooler",
-        "StartService Error:The service cannot be started, either because it is disabled or "
-        "because it has no enabled devices associated with it"},
+        "StartService Error:" + SystemMessage(1058)},
        tryStart, false, {"Spooler"}},
       {"start: success", false, "Spooler", Spooler(svc::kStopped),
        {"Start:Spooler", "Start Service Successfully"}, tryStart, true, {}},
