@@ -170,7 +170,7 @@ if must win32-configure cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN
   run_script small-screen bash tests/wine/small_screen.sh "$exe" "$builds/win32/tools/kdrive.exe"
   if [ -f "$probe" ]; then
     run_script boost bash tests/wine/boost.sh "$exe" "$builds/win32/tools/kdrive.exe" "$probe" \
-      "$builds/win32/tools/dbgcapture.exe"
+      "$builds/win32/tools/dbgcapture.exe" "$(dirname "$probe")/test_service.exe"
   fi
 fi
 

@@ -1,0 +1,69 @@
+// A Windows service of our own for the Wine tests, installed under a catalogue name, that behaves
+// as its command line says:
+//   test_service.exe slow-stop     stop: STOP_PENDING with rising check points for 3 s, then stopped
+//   test_service.exe pending-zero  stop: STOP_PENDING with a wait hint of 0 for 3 s, then stopped
+//   test_service.exe refuse-stop   accepts no stop control (ControlService fails with 1052)
+//   test_service.exe plain         starts and stops at once
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+const char* g_mode = "plain";
+SERVICE_STATUS_HANDLE g_status = nullptr;
+HANDLE g_stopped = nullptr;
+SERVICE_STATUS g_state{};
+
+void Report(DWORD state, DWORD checkPoint, DWORD waitHint) {
+  g_state.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  g_state.dwCurrentState = state;
+  g_state.dwControlsAccepted =
+      state == SERVICE_RUNNING && std::strcmp(g_mode, "refuse-stop") != 0 ? SERVICE_ACCEPT_STOP : 0;
+  g_state.dwWin32ExitCode = NO_ERROR;
+  g_state.dwCheckPoint = checkPoint;
+  g_state.dwWaitHint = waitHint;
+  SetServiceStatus(g_status, &g_state);
+}
+
+DWORD WINAPI SlowStop(void*) {
+  const bool zero = std::strcmp(g_mode, "pending-zero") == 0;
+  for (DWORD step = 1; step <= 10; ++step) {
+    Report(SERVICE_STOP_PENDING, zero ? 0 : step, zero ? 0 : 500);
+    Sleep(300);
+  }
+  SetEvent(g_stopped);
+  return 0;
+}
+
+DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
+  if (control == SERVICE_CONTROL_STOP) {
+    if (std::strcmp(g_mode, "slow-stop") == 0 || std::strcmp(g_mode, "pending-zero") == 0) {
+      Report(SERVICE_STOP_PENDING, 0, 500);
+      CloseHandle(CreateThread(nullptr, 0, SlowStop, nullptr, 0, nullptr));
+    } else {
+      SetEvent(g_stopped);
+    }
+    return NO_ERROR;
+  }
+  if (control == SERVICE_CONTROL_INTERROGATE) return NO_ERROR;
+  return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+void WINAPI ServiceMain(DWORD, char** arguments) {
+  g_status = RegisterServiceCtrlHandlerExA(arguments[0], Handler, nullptr);
+  if (g_status == nullptr) return;
+  g_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Report(SERVICE_RUNNING, 0, 0);
+  WaitForSingleObject(g_stopped, INFINITE);
+  Report(SERVICE_STOPPED, 0, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) g_mode = argv[1];
+  char name[] = "";
+  SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+  return StartServiceCtrlDispatcherA(table) ? 0 : 1;
+}
