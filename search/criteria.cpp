@@ -164,8 +164,10 @@ void TAttributesCriteria::Assign(const TCustomCriteria* source) {
 void TAttributesCriteria::Clear() { SetMask = UnsetMask = AnySetMask = AnyUnsetMask = 0; }
 
 namespace {
+// Subtracting in unsigned arithmetic wraps modulo 2^32, a multiple of 32, so every index, INT_MIN
+// too, gets the shift (index - 1) mod 32 without a signed overflow.
 std::uint32_t BitOfIndex(int index) {
-  return 1u << (static_cast<unsigned>(index - 1) % 32u);
+  return 1u << ((static_cast<unsigned>(index) - 1u) % 32u);
 }
 }  // namespace
 
