@@ -43,7 +43,8 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
   int maxOpenHandles = 0;
   std::vector<std::string> patterns;  // every FindFirst pattern, in order
 
-  MemoryFileSystem() = default;
+  // Paths are read by the characters of cp, as GetFullPathNameA reads them by the ANSI code page.
+  explicit MemoryFileSystem(const AnsiCodePage& cp = SystemCodePage()) : cp_(cp) {}
 
   // Adds a folder (and its missing parents) with the given attributes.
   void AddFolder(const std::string& path, std::uint32_t attributes = attr::kDirectory) {
@@ -141,10 +142,10 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
       root = currentDirectory.substr(0, 2);
       rest = currentDirectory.substr(2) + p;
     }
-    const std::vector<std::string> parts = CollapsePathParts(rest, '\\');
+    const std::vector<std::string> parts = CollapsePathParts(rest, '\\', cp_);
     std::string result = root;
     for (const std::string& part : parts) result += "\\" + part;
-    if (parts.empty() || rest.back() == '\\') result += "\\";
+    if (parts.empty() || EndsWithChar(rest, '\\', cp_)) result += "\\";
     *full = result;
     ++fullPathCalls;
     return true;
@@ -207,6 +208,7 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
     if (attributes & attr::kDirectory) folders_[key];
   }
 
+  AnsiCodePage cp_;
   std::map<std::string, TFindData> entries_;                  // by folded full path
   std::map<std::string, std::vector<std::string>> folders_;   // folded folder -> children keys
   std::vector<std::string> denied_;
