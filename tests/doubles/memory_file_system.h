@@ -21,12 +21,7 @@ namespace kestrava::testing {
 // FILETIME of a UTC calendar time.
 inline std::uint64_t FileTimeOf(int year, int month, int day, int hour = 0, int minute = 0,
                                 int second = 0, int ms = 0) {
-  long long y = year - (month <= 2);
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const long long yoe = y - era * 400;
-  const long long doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const long long daysFrom1970 = era * 146097 + doe - 719468;
+  const long long daysFrom1970 = DaysFromCivil(year, month, day);
   const long long seconds = (daysFrom1970 + 134774) * 86400LL + hour * 3600LL + minute * 60LL + second;
   return static_cast<std::uint64_t>(seconds) * 10000000ULL + static_cast<std::uint64_t>(ms) * 10000ULL;
 }
