@@ -1,25 +1,9 @@
 #include "search/text.h"
 
-
 namespace kestrava {
 namespace {
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-// Folds single-byte characters through table and copies double-byte characters unchanged.
-template <typename Fold>
-std::string FoldSingleBytes(const std::string& text, const AnsiCodePage& cp, Fold fold) {
-  std::string result(text);
-  for (std::size_t i = 0; i < result.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(result[i]);
-    if (cp.leadByte[c] && i + 1 < result.size()) {
-      ++i;  // the trail byte belongs to the character
-      continue;
-    }
-    result[i] = static_cast<char>(fold(c));
-  }
-  return result;
-}
 
 }  // namespace
 
@@ -29,12 +13,6 @@ std::string Trim(const std::string& text) {
   while (first < last && IsBlank(text[first])) ++first;
   while (last > first && IsBlank(text[last - 1])) --last;
   return text.substr(first, last - first);
-}
-
-std::string FoldAsciiLower(const std::string& text, const AnsiCodePage& cp) {
-  return FoldSingleBytes(text, cp, [](unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-  });
 }
 
 bool SameTextAscii(const std::string& a, const std::string& b, const AnsiCodePage& cp) {
