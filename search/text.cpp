@@ -75,8 +75,9 @@ bool MatchFilterPattern(const std::string& text, const std::string& pattern) {
       ++t;
       ++p;
     }
-    const bool stopped = t == te || p == pe || *p == '*';  // rather than at a differing character
-    if (stopped && !(t != te && p == pe)) {
+    const bool differs = t != te && p != pe && *p != '*';
+    const bool textLeftOver = t != te && p == pe;
+    if (!differs && !textLeftOver) {
       while (p != pe && (*p == '*' || *p == '?')) ++p;
       if (p == pe) return true;
       if (t != te) {  // a "*" with a literal after it
