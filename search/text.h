@@ -30,7 +30,7 @@ const std::array<unsigned char, 256>& LowerCaseTable();
 
 // The filters' wildcard test: "*" is any run, "?" one character while text remains (trailing "?"s
 // and a "?" after a "*" match nothing in particular), other bytes equal after LowerCaseTable.
-// Runs in time proportional to the product of the two lengths.
+// Runs in time proportional to the product of the two lengths at worst and allocates nothing.
 bool MatchFilterPattern(const std::string& text, const std::string& pattern);
 
 }  // namespace kestrava
