@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/ascii_fold.h"
 #include "common/texts.h"
 
 namespace kestrava {
@@ -9,11 +10,8 @@ namespace {
 
 // ASCII folding only: the switch is plain ASCII, and a locale-dependent fold could make some
 // other byte of the system code page equal to one of its letters.
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
+  return a.size() == b.size() && FoldAsciiLower(a) == FoldAsciiLower(b);
 }
 
 }  // namespace

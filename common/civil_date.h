@@ -25,4 +25,14 @@ inline CivilDate CivilFromDays(long long days) {
   return date;
 }
 
+// The inverse: the count of days since 1970-01-01 of a proleptic Gregorian date.
+inline long long DaysFromCivil(long long year, int month, int day) {
+  const long long y = year - (month <= 2);  // years counted from March: the leap day comes last
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yoe = y - era * 400;
+  const long long doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
 }  // namespace kestrava

@@ -2,8 +2,8 @@
 
 namespace kestrava {
 
-std::string AddBackslash(const std::string& path) {
-  if (path.empty() || path.back() == '\\') return path;
+std::string AddBackslash(const std::string& path, const AnsiCodePage& cp) {
+  if (path.empty() || EndsWithChar(path, '\\', cp)) return path;
   return path + '\\';
 }
 
@@ -13,20 +13,26 @@ std::string DriveOfPath(const char* path) {
   return drive;
 }
 
-std::vector<std::string> CollapsePathParts(const std::string& path, char separator) {
+std::vector<std::string> CollapsePathParts(const std::string& path, char separator,
+                                           const AnsiCodePage& cp) {
   std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(separator, start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
+  auto take = [&parts](const std::string& part) {
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != ".") {
       parts.push_back(part);
     }
-    start = end + 1;
+  };
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < path.size();) {
+    const std::size_t length = path[i] == '\0' ? 1 : cp.CharLength(path.c_str() + i);
+    if (length == 1 && path[i] == separator) {
+      take(path.substr(start, i - start));
+      start = i + 1;
+    }
+    i += length;
   }
+  take(path.substr(start));
   return parts;
 }
 

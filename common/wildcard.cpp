@@ -1,94 +1,71 @@
 #include "common/wildcard.h"
 
-#include <cstdint>
 #include <cstring>
-#include <vector>
 
 namespace kestrava {
 namespace {
 
-// One character of a text or mask: its first byte's offset and its length (1 or 2 bytes).
-struct Char {
-  const char* p;
-  std::uint8_t length;
-};
-
-void SplitChars(const char* s, const AnsiCodePage& cp, std::vector<Char>& out) {
-  out.clear();
-  for (std::size_t length; (length = cp.CharLength(s)) != 0; s += length) {
-    out.push_back(Char{s, static_cast<std::uint8_t>(length)});
-  }
+// The first position from text where a try of the mask after a "*" can begin. A try at a
+// character other than the mask's first one gives "no match" at once, so when that is a
+// single-byte literal the positions before its next occurrence need no try of their own.
+const char* SkipToCandidate(const char* text, const char* mask, const AnsiCodePage& cp) {
+  const char wanted = *mask;
+  if (wanted == '?' || cp.leadByte[static_cast<unsigned char>(wanted)]) return text;
+  while (*text != '\0' && *text != wanted) text += cp.CharLength(text);
+  return text;
 }
-
-bool SameChar(const Char& a, const Char& b) {
-  return a.length == b.length && std::memcmp(a.p, b.p, a.length) == 0;
-}
-
-bool IsStar(const Char& c) { return c.length == 1 && *c.p == '*'; }
-bool IsQuestion(const Char& c) { return c.length == 1 && *c.p == '?'; }
 
 }  // namespace
 
-// The recursive definition (at a "*", try the rest of the mask at every later text position and
-// stop at the first answer other than "no match") gives a result that depends on the two
-// positions alone. It is computed here column by column from the end of the mask:
-//   W(i, j) = result for text from character i and mask from character j;
-//   at a "*": S(i) = W(i, j') if that is not 0, else S(i + 1), with S(n) = 2 (the text ran out),
-// where j' is the first mask character after the run of "*". Time O(n * m), space O(n).
+// The recursive definition tries, at each "*", the rest of the mask at every later text position
+// and stops at the first answer other than "no match". Past the last "*" of the mask an attempt
+// can end only in "match", "no match" (the characters differ, or text is left over) or "text
+// ended"; and once an attempt reaches a further "*", the tries at that "*" end in "match" or
+// "text ended", both final. So no answer is ever taken back to an earlier "*": remembering only
+// the latest "*" and where its next try starts computes the same result, in O(n * m) steps at
+// worst and without memory of its own.
 int WildcardMatch(const char* text, const char* mask, const AnsiCodePage& cp) {
-  // Masks without "*" are a plain walk; they are the common case besides "*" alone.
-  bool hasStar = false;
-  for (const char* m = mask; *m != '\0'; m += cp.CharLength(m)) {
-    if (*m == '*') {
-      hasStar = true;
-      break;
+  const char* star = nullptr;      // mask just after the latest run of "*"
+  const char* starText = nullptr;  // text where the latest try at that "*" began
+  for (;;) {
+    if (*mask == '*') {
+      do ++mask; while (*mask == '*');
+      if (*mask == '\0') return kWildcardMatch;
+      star = mask;
+      starText = SkipToCandidate(text, mask, cp);
+      if (*starText == '\0') return kWildcardTextEnded;
+      text = starText;
+      continue;
     }
-  }
-  if (!hasStar) {
-    const char* t = text;
-    const char* m = mask;
-    while (*m != '\0') {
-      if (*t == '\0') return kWildcardTextEnded;
-      const std::size_t tl = cp.CharLength(t);
-      const std::size_t ml = cp.CharLength(m);
-      if (!(ml == 1 && *m == '?') && (tl != ml || std::memcmp(t, m, tl) != 0)) return kWildcardNoMatch;
-      t += tl;
-      m += ml;
-    }
-    return *t == '\0' ? kWildcardMatch : kWildcardNoMatch;
-  }
-
-  std::vector<Char> t, m;
-  SplitChars(text, cp, t);
-  SplitChars(mask, cp, m);
-  const std::size_t n = t.size();
-  // A mask that is only "*"s matches any text.
-  std::size_t firstNonStar = 0;
-  while (firstNonStar < m.size() && IsStar(m[firstNonStar])) ++firstNonStar;
-  if (firstNonStar == m.size()) return kWildcardMatch;
-
-  std::vector<std::uint8_t> next(n + 1, kWildcardNoMatch), cur(n + 1);
-  next[n] = kWildcardMatch;  // mask used up: a match when the text is used up too
-  bool onlyStarsRight = true;
-  for (std::size_t j = m.size(); j-- > 0;) {
-    if (IsStar(m[j])) {
-      if (onlyStarsRight) {
-        for (std::size_t i = 0; i <= n; ++i) cur[i] = kWildcardMatch;
-      } else {
-        cur[n] = kWildcardTextEnded;
-        for (std::size_t i = n; i-- > 0;) cur[i] = next[i] != kWildcardNoMatch ? next[i] : cur[i + 1];
-      }
+    if (*mask == '\0') {
+      if (*text == '\0') return kWildcardMatch;
     } else {
-      onlyStarsRight = false;
-      const bool any = IsQuestion(m[j]);
-      for (std::size_t i = 0; i < n; ++i) {
-        cur[i] = any || SameChar(t[i], m[j]) ? next[i + 1] : std::uint8_t{kWildcardNoMatch};
+      if (*text == '\0') return kWildcardTextEnded;
+      const unsigned char tc = static_cast<unsigned char>(*text);
+      const unsigned char mc = static_cast<unsigned char>(*mask);
+      if (!cp.leadByte[tc] && !cp.leadByte[mc]) {  // two single-byte characters, the usual case
+        if (mc == '?' || mc == tc) {
+          ++text;
+          ++mask;
+          continue;
+        }
+      } else {
+        const std::size_t tl = cp.CharLength(text);
+        const std::size_t ml = cp.CharLength(mask);
+        if ((ml == 1 && mc == '?') || (tl == ml && std::memcmp(text, mask, tl) == 0)) {
+          text += tl;
+          mask += ml;
+          continue;
+        }
       }
-      cur[n] = kWildcardTextEnded;
     }
-    next.swap(cur);
+    // This try failed: the next one starts one character later in the text.
+    if (star == nullptr) return kWildcardNoMatch;
+    starText = SkipToCandidate(starText + cp.CharLength(starText), star, cp);
+    if (*starText == '\0') return kWildcardTextEnded;
+    text = starText;
+    mask = star;
   }
-  return next[0];
 }
 
 bool MatchesWildcard(const std::string& text, const std::string& mask) {

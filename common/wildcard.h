@@ -13,7 +13,7 @@ enum WildcardResult : int {
 };
 
 // Compares byte for byte with letter case significant; a double-byte character of the code page
-// counts as one character. Runs in polynomial time on any input.
+// counts as one character. Runs in polynomial time on any input and allocates nothing.
 int WildcardMatch(const char* text, const char* mask, const AnsiCodePage& cp = SystemCodePage());
 
 // True exactly when WildcardMatch gives kWildcardMatch.

@@ -2,21 +2,12 @@
 
 #include <cmath>
 
+#include "common/civil_date.h"
 #include "common/error.h"
 #include "search/text.h"
 
 namespace kestrava {
 namespace {
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian calendar).
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
 
 constexpr long long kDaysFrom1899To1970 = 25569;
 
@@ -35,7 +26,7 @@ bool WithinBound(TDateTime value, TDateTime bound, Compare compare) {
 
 TDateTime EncodeDateTime(const LocalTimeFields& f) {
   const double days = static_cast<double>(
-      DaysFromCivil(f.Year, static_cast<unsigned>(f.Month), static_cast<unsigned>(f.Day)) +
+      DaysFromCivil(f.Year, f.Month, f.Day) +
       kDaysFrom1899To1970);
   const double time =
       (((f.Hour * 60.0 + f.Minute) * 60.0 + f.Second) * 1000.0 + f.Milliseconds) / 86400000.0;
@@ -164,8 +155,10 @@ void TAttributesCriteria::Assign(const TCustomCriteria* source) {
 void TAttributesCriteria::Clear() { SetMask = UnsetMask = AnySetMask = AnyUnsetMask = 0; }
 
 namespace {
+// Subtracting in unsigned arithmetic wraps modulo 2^32, a multiple of 32, so every index, INT_MIN
+// too, gets the shift (index - 1) mod 32 without a signed overflow.
 std::uint32_t BitOfIndex(int index) {
-  return 1u << (static_cast<unsigned>(index - 1) % 32u);
+  return 1u << ((static_cast<unsigned>(index) - 1u) % 32u);
 }
 }  // namespace
 

@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <limits>
 #include <vector>
 
 #include "common/civil_date.h"
@@ -188,16 +187,18 @@ class PosixPaths final : public PathPort {
 
 long long FloorDiv(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
-// Local time from the UTC offset of the zone at that moment. The offset is asked of the C library
-// once per hour of UTC time (localtime_r is slow and serialised) and reused when it is the same at
-// both ends of the hour; a zone never changes its offset twice within one hour.
+// Local time as FileTimeToLocalFileTime gives it: every time shifted by the UTC offset in force
+// now, not the one in force at its own date (in Central Europe in winter a July time shows one
+// hour earlier than it did in July, as on Windows). The offset is asked of the C library once a
+// second per thread (localtime_r is slow and serialised), so a change of TZ shows by the next
+// second.
 class PosixLocalTime final : public LocalTimePort {
  public:
   bool ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
     const long long ticks = static_cast<long long>(fileTime);
     const long long seconds = FloorDiv(ticks, kTicksPerSecond) - kSecondsFrom1601To1970;
     long offset = 0;
-    if (!OffsetAt(seconds, &offset)) return false;
+    if (!OffsetNow(&offset)) return false;
     const long long local = seconds + offset;
     const long long days = FloorDiv(local, 86400);
     const long long daySeconds = local - days * 86400;
@@ -213,30 +214,20 @@ class PosixLocalTime final : public LocalTimePort {
   }
 
  private:
-  static bool OffsetOf(long long seconds, long* offset) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    if (localtime_r(&t, &tm) == nullptr) return false;
-    *offset = tm.tm_gmtoff;
-    return true;
-  }
-  static bool OffsetAt(long long seconds, long* offset) {
+  static bool OffsetNow(long* offset) {
     struct Cache {
-      long long hour = std::numeric_limits<long long>::min();
+      std::time_t second = -1;
       long offset = 0;
     };
     thread_local Cache cache;
-    const long long hour = FloorDiv(seconds, 3600);
-    if (hour == cache.hour) {
-      *offset = cache.offset;
-      return true;
+    const std::time_t now = std::time(nullptr);
+    if (now != cache.second) {
+      std::tm tm{};
+      if (localtime_r(&now, &tm) == nullptr) return false;
+      cache.second = now;
+      cache.offset = tm.tm_gmtoff;
     }
-    long first = 0, last = 0;
-    if (!OffsetOf(hour * 3600, &first) || !OffsetOf(hour * 3600 + 3599, &last)) return false;
-    if (first != last) return OffsetOf(seconds, offset);  // a change within this hour
-    cache.hour = hour;
-    cache.offset = first;
-    *offset = first;
+    *offset = cache.offset;
     return true;
   }
 };

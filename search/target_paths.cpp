@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "common/paths.h"
 #include "search/text.h"
 
 namespace kestrava {
@@ -71,13 +72,13 @@ std::string TTargetPaths::ParseLocation(const std::string& location, bool& subfo
     std::string unc;
     if (paths_.UniversalName(folder, &unc) && !unc.empty()) folder = unc;
   }
-  if (folder.empty() || folder.back() != paths_.Separator()) folder += paths_.Separator();
+  if (!EndsWithChar(folder, paths_.Separator(), cp_)) folder += paths_.Separator();
   return folder;
 }
 
 TTargetPath* TTargetPaths::FindFolder(const std::string& folder) const {
   for (const auto& item : items_) {
-    if (SameTextAscii(item->Folder, folder)) return item.get();
+    if (SameTextAscii(item->Folder, folder, cp_)) return item.get();
   }
   return nullptr;
 }
@@ -115,8 +116,8 @@ TTargetPath& TTargetPaths::AddFolder(const std::string& location, const TStringL
 
 TTargetPath& TTargetPaths::AddPath(const std::string& path, bool subfolders, int minLevel,
                                    int maxLevel) {
-  std::size_t split = path.size();
-  while (split > 0 && !paths_.IsNameDelimiter(path[split - 1])) --split;
+  const std::size_t split =
+      LastPartOffset(path, [this](char c) { return paths_.IsNameDelimiter(c); }, cp_);
   const std::string name = path.substr(split);
   const std::string location = path.substr(0, split);
   const std::string folder = ParseLocation(location, subfolders, minLevel, maxLevel);

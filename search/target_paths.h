@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page.h"
 #include "search/search_ports.h"
 #include "search/string_list.h"
 
@@ -23,7 +24,9 @@ class TTargetPath {
 
 class TTargetPaths {
  public:
-  explicit TTargetPaths(PathPort& paths = PlatformPaths()) : paths_(paths) {}
+  // Folder texts are read by the characters of cp: see common/paths.h.
+  explicit TTargetPaths(PathPort& paths = PlatformPaths(), const AnsiCodePage& cp = SystemCodePage())
+      : paths_(paths), cp_(cp) {}
   TTargetPaths(const TTargetPaths&) = delete;
   TTargetPaths& operator=(const TTargetPaths&) = delete;
 
@@ -51,6 +54,7 @@ class TTargetPaths {
   TTargetPath& ItemFor(const std::string& folder, bool subfolders, int minLevel, int maxLevel);
 
   PathPort& paths_;
+  AnsiCodePage cp_;
   std::vector<std::unique_ptr<TTargetPath>> items_;
 };
 

@@ -1,27 +1,9 @@
 #include "search/text.h"
 
-#include <cstdint>
-#include <vector>
-
 namespace kestrava {
 namespace {
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-// Folds single-byte characters through table and copies double-byte characters unchanged.
-template <typename Fold>
-std::string FoldSingleBytes(const std::string& text, const AnsiCodePage& cp, Fold fold) {
-  std::string result(text);
-  for (std::size_t i = 0; i < result.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(result[i]);
-    if (cp.leadByte[c] && i + 1 < result.size()) {
-      ++i;  // the trail byte belongs to the character
-      continue;
-    }
-    result[i] = static_cast<char>(fold(c));
-  }
-  return result;
-}
 
 }  // namespace
 
@@ -31,12 +13,6 @@ std::string Trim(const std::string& text) {
   while (first < last && IsBlank(text[first])) ++first;
   while (last > first && IsBlank(text[last - 1])) --last;
   return text.substr(first, last - first);
-}
-
-std::string FoldAsciiLower(const std::string& text, const AnsiCodePage& cp) {
-  return FoldSingleBytes(text, cp, [](unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-  });
 }
 
 bool SameTextAscii(const std::string& a, const std::string& b, const AnsiCodePage& cp) {
@@ -77,49 +53,45 @@ const std::array<unsigned char, 256>& LowerCaseTable() {
   return table;
 }
 
-// The recursive definition (match literals up to the next "*", skip the run of "*" and "?", then
-// try every later occurrence of the next literal) is a function of the two positions alone. It is
-// evaluated here from the ends backwards, one pattern position at a time:
-//   F(i, j): the text from i matches the pattern from j;
-//   G(i, j): for the literal at j, some occurrence at i' >= i has F(i' + 1, j + 1).
-// Only the column of the next pattern position and the G column of the nearest literal to the
-// right are needed, so time is O(n * m) and space O(n), whatever the input.
+// The recursive definition matches literals and "?" up to the next "*", skips the run of "*" and
+// "?" after it, then tries every later occurrence of the literal that follows. Whether the rest
+// of the pattern matches from some occurrence at or after a position can only get harder as the
+// position moves right, and any other way through an earlier "*" reaches the latest one further
+// right. So a failed try goes back to the latest "*" alone, to its next occurrence: the same
+// answer in O(n * m) steps at worst and without memory of its own.
 bool MatchFilterPattern(const std::string& text, const std::string& pattern) {
   const auto& lower = LowerCaseTable();
-  const std::size_t n = text.size();
-  const std::size_t m = pattern.size();
   auto fold = [&lower](char c) { return lower[static_cast<unsigned char>(c)]; };
+  const char* t = text.data();
+  const char* const te = t + text.size();
+  const char* p = pattern.data();
+  const char* const pe = p + pattern.size();
 
-  std::vector<std::uint8_t> next(n + 1), cur(n + 1), g(n + 1, 0);
-  // Pattern used up: only the used-up text matches.
-  for (std::size_t i = 0; i < n; ++i) next[i] = 0;
-  next[n] = 1;
-  std::size_t literalRight = m;  // first position right of j that is neither "*" nor "?"
-
-  for (std::size_t j = m; j-- > 0;) {
-    const char p = pattern[j];
-    if (p == '*' || p == '?') {
-      const bool restEmpty = literalRight == m;
-      for (std::size_t i = 0; i < n; ++i) {
-        if (p == '?') {
-          cur[i] = next[i + 1];
-        } else {
-          cur[i] = restEmpty ? 1 : g[i];
-        }
-      }
-      cur[n] = restEmpty ? 1 : 0;
-    } else {
-      const unsigned char c = fold(p);
-      for (std::size_t i = 0; i < n; ++i) cur[i] = fold(text[i]) == c ? next[i + 1] : 0;
-      cur[n] = 0;
-      // G for this literal, from the column right of it.
-      g[n] = 0;
-      for (std::size_t i = n; i-- > 0;) g[i] = (fold(text[i]) == c && next[i + 1]) || g[i + 1];
-      literalRight = j;
+  const char* resume = nullptr;  // pattern after the literal that follows the latest "*"
+  const char* from = nullptr;    // text where the search for that literal goes on
+  unsigned char wanted = 0;      // that literal, folded
+  for (;;) {
+    while (t != te && p != pe && *p != '*' && (*p == '?' || fold(*p) == fold(*t))) {
+      ++t;
+      ++p;
     }
-    next.swap(cur);
+    const bool differs = t != te && p != pe && *p != '*';
+    const bool textLeftOver = t != te && p == pe;
+    if (!differs && !textLeftOver) {
+      while (p != pe && (*p == '*' || *p == '?')) ++p;
+      if (p == pe) return true;
+      if (t != te) {  // a "*" with a literal after it
+        wanted = fold(*p++);
+        resume = p;
+        from = t;
+      }
+    }
+    if (resume == nullptr) return false;
+    while (from != te && fold(*from) != wanted) ++from;
+    if (from == te) return false;
+    t = ++from;
+    p = resume;
   }
-  return next[0] != 0;
 }
 
 }  // namespace kestrava

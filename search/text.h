@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "common/ascii_fold.h"
 #include "common/code_page.h"
 #include "search/string_list.h"
 
@@ -11,10 +12,6 @@ namespace kestrava {
 
 // The text without leading and trailing blanks and control characters (bytes up to 0x20).
 std::string Trim(const std::string& text);
-
-// A copy with the ASCII letters A-Z lowered. Bytes inside double-byte characters of the code page
-// are left alone: a trail byte in the range of capital letters is not a letter.
-std::string FoldAsciiLower(const std::string& text, const AnsiCodePage& cp = SystemCodePage());
 
 // Equal when only the case of ASCII letters differs (double-byte characters compared exactly).
 bool SameTextAscii(const std::string& a, const std::string& b,
@@ -33,7 +30,7 @@ const std::array<unsigned char, 256>& LowerCaseTable();
 
 // The filters' wildcard test: "*" is any run, "?" one character while text remains (trailing "?"s
 // and a "?" after a "*" match nothing in particular), other bytes equal after LowerCaseTable.
-// Runs in time proportional to the product of the two lengths.
+// Runs in time proportional to the product of the two lengths at worst and allocates nothing.
 bool MatchFilterPattern(const std::string& text, const std::string& pattern);
 
 }  // namespace kestrava

@@ -4,12 +4,12 @@
 // errors Windows gives for missing keys, non-volatile children of volatile keys and keys that
 // still have subkeys.
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/ascii_fold.h"
 #include "common/registry_port.h"
 
 namespace kestrava::testing {
@@ -107,10 +107,7 @@ class FakeRegistry final : public RegistryPort {
   std::size_t OpenKeyCount() const { return open_.size(); }
 
  private:
-  static std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  }
+  static std::string Lower(const std::string& s) { return FoldAsciiLower(s); }
   static std::vector<std::string> Split(const std::string& path) {
     std::vector<std::string> parts;
     std::string part;

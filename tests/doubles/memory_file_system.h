@@ -21,12 +21,7 @@ namespace kestrava::testing {
 // FILETIME of a UTC calendar time.
 inline std::uint64_t FileTimeOf(int year, int month, int day, int hour = 0, int minute = 0,
                                 int second = 0, int ms = 0) {
-  long long y = year - (month <= 2);
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const long long yoe = y - era * 400;
-  const long long doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const long long daysFrom1970 = era * 146097 + doe - 719468;
+  const long long daysFrom1970 = DaysFromCivil(year, month, day);
   const long long seconds = (daysFrom1970 + 134774) * 86400LL + hour * 3600LL + minute * 60LL + second;
   return static_cast<std::uint64_t>(seconds) * 10000000ULL + static_cast<std::uint64_t>(ms) * 10000ULL;
 }
@@ -43,7 +38,8 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
   int maxOpenHandles = 0;
   std::vector<std::string> patterns;  // every FindFirst pattern, in order
 
-  MemoryFileSystem() = default;
+  // Paths are read by the characters of cp, as GetFullPathNameA reads them by the ANSI code page.
+  explicit MemoryFileSystem(const AnsiCodePage& cp = SystemCodePage()) : cp_(cp) {}
 
   // Adds a folder (and its missing parents) with the given attributes.
   void AddFolder(const std::string& path, std::uint32_t attributes = attr::kDirectory) {
@@ -141,10 +137,10 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
       root = currentDirectory.substr(0, 2);
       rest = currentDirectory.substr(2) + p;
     }
-    const std::vector<std::string> parts = CollapsePathParts(rest, '\\');
+    const std::vector<std::string> parts = CollapsePathParts(rest, '\\', cp_);
     std::string result = root;
     for (const std::string& part : parts) result += "\\" + part;
-    if (parts.empty() || rest.back() == '\\') result += "\\";
+    if (parts.empty() || EndsWithChar(rest, '\\', cp_)) result += "\\";
     *full = result;
     ++fullPathCalls;
     return true;
@@ -207,6 +203,7 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
     if (attributes & attr::kDirectory) folders_[key];
   }
 
+  AnsiCodePage cp_;
   std::map<std::string, TFindData> entries_;                  // by folded full path
   std::map<std::string, std::vector<std::string>> folders_;   // folded folder -> children keys
   std::vector<std::string> denied_;

@@ -21,5 +21,17 @@ TEST(CivilFromDays, CountsFromTheUnixEpochInBothDirections) {
   ExpectDate(-25509, 1900, 2, 28);
 }
 
+// Day counts and dates map one to one across leap days, centuries and both epochs.
+TEST(DaysFromCivil, InvertsCivilFromDays) {
+  EXPECT_EQ(DaysFromCivil(1970, 1, 1), 0);
+  EXPECT_EQ(DaysFromCivil(1601, 1, 1), -134774);
+  EXPECT_EQ(DaysFromCivil(1899, 12, 30), -25569);  // day 0 of a TDateTime
+  for (long long days = -800000; days <= 800000; days += 1) {
+    const CivilDate date = CivilFromDays(days);
+    ASSERT_EQ(DaysFromCivil(date.year, date.month, date.day), days)
+        << date.year << "-" << date.month << "-" << date.day;
+  }
+}
+
 }  // namespace
 }  // namespace kestrava

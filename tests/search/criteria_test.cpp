@@ -1,3 +1,6 @@
+#include <climits>
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include "common/error.h"
@@ -54,6 +57,26 @@ TEST(AttributesCriteria, StatusesLiveInExactlyOneMask) {
   // Index 33 names the same bit as index 1: the shift is taken modulo 32.
   a.SetStatus(33, fsUnset);
   EXPECT_EQ(a.Readonly(), fsUnset);
+}
+
+// Every int is an index: the bit is 1 shifted by (index - 1) modulo 32, down to INT_MIN.
+TEST(AttributesCriteria, EveryIndexNamesTheBitOfItsShiftModulo32) {
+  const struct {
+    int index;
+    std::uint32_t bit;
+  } cases[] = {
+      {1, 0x1u},           {32, 0x80000000u}, {0, 0x80000000u},       {-31, 0x1u},
+      {INT_MAX, 0x40000000u}, {INT_MIN, 0x80000000u}, {INT_MIN + 1, 0x1u},
+  };
+  for (const auto& c : cases) {
+    TAttributesCriteria a;
+    a.Clear();
+    a.SetStatus(c.index, fsAnySet);
+    EXPECT_EQ(a.AnySetMask, c.bit) << c.index;
+    EXPECT_EQ(a.GetStatus(c.index), fsAnySet) << c.index;
+    a.SetStatus(c.index, fsIgnore);
+    EXPECT_EQ(a.AnySetMask, 0u) << c.index;
+  }
 }
 
 TEST(AttributesCriteria, AnySetAndAnyUnsetNeedOneOfTheirBits) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/civil_date.h"
 #include "search/find_file.h"
 
 namespace kestrava {
@@ -111,36 +113,77 @@ TEST_F(TempTree, AFolderOnlyListingLeavesOtherEntriesOut) {
   dir.FindClose(again);
 }
 
-// The local-time adapter reuses one UTC offset per hour; it must agree with the C library's own
-// conversion on every side of a daylight-saving change.
-TEST(PosixLocalTime, AgreesWithTheCLibraryAroundDaylightSavingChanges) {
+// Two zones with daylight saving and the UTC offsets their rules give, worked out here from the
+// rules themselves: both change on the last Sunday of March and of October, Central Europe at
+// 01:00 UTC, the zone at UTC-3:30 (summer UTC-2:30) at 02:00 standard time = 05:30 UTC in March
+// and at 03:00 summer time = 05:30 UTC in October.
+struct ZoneRules {
+  const char* tz;
+  long standardOffset;
+  long summerOffset;
+  long changeSecondUtc;  // of the day of the change
+};
+const ZoneRules kZones[] = {
+    {"CET-1CEST,M3.5.0,M10.5.0/3", 3600, 7200, 3600},
+    {"XST3:30XDT,M3.5.0/2,M10.5.0/3", -12600, -9000, 19800},
+};
+
+long long LastSundayOf(int year, int month) {
+  const long long last = DaysFromCivil(year, month + 1, 1) - 1;
+  return last - (last + 4) % 7;  // 1970-01-01 was a Thursday
+}
+
+long RuleOffset(const ZoneRules& zone, long long utc) {
+  const int year = CivilFromDays(utc >= 0 ? utc / 86400 : (utc - 86399) / 86400).year;
+  const long long start = LastSundayOf(year, 3) * 86400 + zone.changeSecondUtc;
+  const long long end = LastSundayOf(year, 10) * 86400 + zone.changeSecondUtc;
+  return utc >= start && utc < end ? zone.summerOffset : zone.standardOffset;
+}
+
+// The adapter asks for the offset of now once a second: a new TZ shows from the next second on.
+void UseZone(const char* tz) {
+  if (tz != nullptr) setenv("TZ", tz, 1); else unsetenv("TZ");
+  tzset();
+  const time_t start = time(nullptr);
+  while (time(nullptr) == start) usleep(20000);
+}
+
+// As FileTimeToLocalFileTime does, the adapter shifts every time by the offset in force now, the
+// one of winter or of summer alike, on every side of a daylight-saving change.
+TEST(PosixLocalTime, ShiftsEveryTimeByTheOffsetInForceNow) {
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
   LocalTimePort& port = PlatformLocalTime();
-  // Central Europe changes on the hour of UTC; the second zone changes at half past.
-  for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "XST3:30XDT,M3.5.0/2,M10.5.0/3"}) {
-  setenv("TZ", zone, 1);
-  tzset();
-  for (const long long day : {1711843200LL, 1729987200LL}) {  // 2024-03-31, 2024-10-27 00:00 UTC
-    for (long long t = day - 86400; t <= day + 86400; t += 397) {
-      const std::uint64_t fileTime = static_cast<std::uint64_t>(t + 11644473600LL) * 10000000ULL + 1234567;
-      LocalTimeFields f;
-      ASSERT_TRUE(port.ToLocalFields(fileTime, &f));
-      const time_t tt = static_cast<time_t>(t);
-      std::tm tm{};
-      localtime_r(&tt, &tm);
-      EXPECT_EQ(f.Year, tm.tm_year + 1900);
-      EXPECT_EQ(f.Month, tm.tm_mon + 1);
-      EXPECT_EQ(f.Day, tm.tm_mday);
-      EXPECT_EQ(f.Hour, tm.tm_hour) << t;
-      EXPECT_EQ(f.Minute, tm.tm_min);
-      EXPECT_EQ(f.Second, tm.tm_sec);
-      EXPECT_EQ(f.Milliseconds, 123);
+  auto local = [&port](long long t) {
+    const std::uint64_t fileTime = static_cast<std::uint64_t>(t + 11644473600LL) * 10000000ULL + 1234567;
+    LocalTimeFields f;
+    EXPECT_TRUE(port.ToLocalFields(fileTime, &f));
+    return f;
+  };
+  for (const ZoneRules& zone : kZones) {
+    UseZone(zone.tz);
+    const long offset = RuleOffset(zone, time(nullptr));
+    const LocalTimeFields january = local(1705320000LL);  // 2024-01-15 12:00 UTC
+    const LocalTimeFields july = local(1721044800LL);     // 2024-07-15 12:00 UTC
+    EXPECT_EQ(january.Hour * 60 + january.Minute, 12 * 60 + offset / 60) << zone.tz;
+    EXPECT_EQ(july.Hour * 60 + july.Minute, 12 * 60 + offset / 60) << zone.tz;
+    for (const long long day : {1711843200LL, 1729987200LL}) {  // 2024-03-31, 2024-10-27 00:00 UTC
+      for (long long t = day - 86400; t <= day + 86400; t += 397) {
+        const LocalTimeFields f = local(t);
+        const time_t shifted = static_cast<time_t>(t + offset);
+        std::tm tm{};
+        gmtime_r(&shifted, &tm);
+        EXPECT_EQ(f.Year, tm.tm_year + 1900);
+        EXPECT_EQ(f.Month, tm.tm_mon + 1);
+        EXPECT_EQ(f.Day, tm.tm_mday);
+        EXPECT_EQ(f.Hour, tm.tm_hour) << zone.tz << " " << t;
+        EXPECT_EQ(f.Minute, tm.tm_min);
+        EXPECT_EQ(f.Second, tm.tm_sec);
+        EXPECT_EQ(f.Milliseconds, 123);
+      }
     }
   }
-  }
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
-  tzset();
+  UseZone(old ? saved.c_str() : nullptr);
 }
 
 TEST_F(TempTree, FullPathsAreResolvedAgainstTheCurrentDirectory) {

@@ -2,6 +2,7 @@
 
 #include "search/target_paths.h"
 #include "tests/doubles/memory_file_system.h"
+#include "tests/doubles/shift_jis.h"
 
 namespace kestrava {
 namespace {
@@ -127,6 +128,25 @@ TEST(TargetPaths, AddPathSplitsAtTheLastBackslashOrDriveColon) {
   EXPECT_EQ(drive.Folder, "F:\\");
   EXPECT_EQ(drive.Masks, (TStringList{"*.txt"}));
   EXPECT_EQ(paths.AddPath("*.log", true, 0, 0).Folder, "C:\\Work\\");
+}
+
+// Under Shift-JIS "表" is 0x95 0x5C. A folder ending in such a character still needs its
+// separator (else the walk lists its parent), and a Paths line is split between characters only.
+TEST(TargetPaths, ATrailByteEqualToTheBackslashSeparatesNothing) {
+  const AnsiCodePage sjis = testing::ShiftJisCodePage();
+  for (const char* name : testing::kTrailBackslashNames) {
+    MemoryFileSystem fs(sjis);
+    TTargetPaths paths(fs, sjis);
+    const std::string folder = std::string("C:\\Games\\") + name;
+    EXPECT_EQ(paths.AddFolder(folder, nullptr, true, 0, 0).Folder, folder + "\\");
+    TTargetPath& line = paths.AddPath(folder + "\\" + name + "*.sav", true, 0, 0);
+    EXPECT_EQ(line.Folder, folder + "\\");
+    EXPECT_EQ(line.Masks, (TStringList{"*.*", std::string(name) + "*.sav"})) << "one item for both";
+    TTargetPath& last = paths.AddPath(folder, true, 0, 0);
+    EXPECT_EQ(last.Folder, "C:\\Games\\");
+    EXPECT_EQ(last.Masks, (TStringList{name}));
+    EXPECT_EQ(paths.Count(), 2u);
+  }
 }
 
 TEST(TargetPaths, LevelsAreKeptAsTheirLowSixteenBits) {
