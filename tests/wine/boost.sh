@@ -4,7 +4,9 @@
 # the catalogue names are started first, and our test service under three more catalogue names:
 # one that stops slowly, one that stays pending with a wait hint of 0, one that refuses the stop.
 # The boost must stop and record exactly what it stopped, and also what it left going down; the
-# restore must start them all again and delete the record.
+# restore must start them all again and delete the record. Then: killed in the middle of a boost,
+# the next start restores what was stopped so far; as Windows XP the options without a service
+# write a bare "Stop:" line; as Windows 2000 and Server 2003 nothing is stopped.
 #   boost.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE DBGCAPTURE_EXE TEST_SERVICE_EXE
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -105,4 +107,82 @@ expect_block WMPNetworkSvc "Tarnwell:Stop:WMPNetworkSvc" \
   "Tarnwell:ControlService Error:Invalid service control" \
   "Tarnwell:Failed to stop service!"
 t_eq "every start succeeded" 6 "$(grep -c -x "Tarnwell:Start Service Successfully" <<<"$log")"
+
+# Runs one boost of a fresh Kestrava.exe under dbgcapture and closes it; its lines in $log.
+boost_once() {
+  wine "$dbgcapture" "$exe" </dev/null >"$T_WORK/debug.txt" 2>>"$T_WORK/stderr.log" &
+  local capture=$!
+  t_run "$kdrive" wait 15
+  t_run "$kdrive" click "Enter Kestrava Mode"
+  # The run is over when a line after the last service has been written: wait for the log to
+  # stop growing.
+  local size=-1 now
+  for _ in $(seq 100); do
+    sleep 0.3
+    now=$(stat -c %s "$T_WORK/debug.txt")
+    [ "$now" -eq "$size" ] && [ "$now" -gt 0 ] && break
+    size=$now
+  done
+  t_run "$kdrive" click Close
+  wait "$capture" 2>/dev/null
+  log=$(tr -d '\r' <"$T_WORK/debug.txt")
+}
+panel0() { t_run "$kdrive" panels; sed -n 's/^0|//p' <<<"$t_out"; }
+
+# Killed in the middle of a boost: what was stopped so far is in the record, and the next start
+# within the log-on restores exactly that.
+for s in "${services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
+for s in "${services[@]}"; do
+  for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
+done
+wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
+app=$!
+t_run "$kdrive" wait 15
+t_run "$kdrive" click "Enter Kestrava Mode"
+# Browser is the first option; once it is recorded, the program waits a second on hidserv, the
+# next one: kill it there.
+for _ in $(seq 100); do
+  t_run "$probe" record-read
+  [ -n "$t_out" ] && break
+  sleep 0.05
+done
+kill -9 "$app" 2>/dev/null
+wait "$app" 2>/dev/null
+t_run "$probe" record-read
+t_eq "killed during the boost: the record holds what was stopped so far" "Browser" "$t_out"
+for _ in $(seq 80); do [ "$(state Browser)" == STOPPED ] && break; sleep 0.1; done
+wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
+t_run "$kdrive" wait 15
+t_eq "the next start shows the mode on" "Kestrava Mode is ON" "$(panel1)"
+t_run "$kdrive" click "Quit Kestrava Mode"
+wait_mode "Kestrava Mode is OFF" || t_fail "the restore after the kill ends" "panel 1 reads [$(panel1)]"
+for _ in $(seq 50); do [ "$(state Browser)" == RUNNING ] && break; sleep 0.1; done
+t_eq "and its restore starts it again" RUNNING "$(state Browser)"
+t_run "$kdrive" click Close
+sleep 1
+
+# Windows XP: the five options without a service there write a bare "Stop:" each, and the fixed
+# list stops Windows Update.
+kw_winver winxp || exit 1
+wine net start wuauserv </dev/null >/dev/null 2>&1
+for _ in $(seq 50); do [ "$(state wuauserv)" == RUNNING ] && break; sleep 0.1; done
+boost_once
+t_eq "XP: five bare Stop lines" 5 "$(grep -c -x "Tarnwell:Stop:" <<<"$log")"
+t_eq "XP: the fixed list stopped Windows Update" STOPPED "$(state wuauserv)"
+t_run "$probe" record-read
+grep -q -x wuauserv <<<"$t_out" && t_pass "XP: Windows Update is recorded" ||
+  t_fail "XP: Windows Update is recorded" "record [$t_out]"
+t_run "$probe" record-clear
+
+# Windows 2000 and Server 2003: nothing stopped, nothing recorded, the mode stays off.
+wine net start Spooler </dev/null >/dev/null 2>&1
+for _ in $(seq 50); do [ "$(state Spooler)" == RUNNING ] && break; sleep 0.1; done
+for version in win2k win2003; do
+  kw_winver "$version" || exit 1
+  boost_once
+  t_eq "$version: no service is touched" 0 "$(grep -c "^Tarnwell:Stop:" <<<"$log")"
+  t_run "$probe" record-read
+  t_eq "$version: nothing recorded" "" "$t_out"
+  t_eq "$version: Spooler still runs" RUNNING "$(state Spooler)"
+done
 t_finish
