@@ -1,0 +1,110 @@
+// A whole boost and restore over the catalogue (Windows 7's) against a service manager whose
+// services stop and start at once, beside one bare port call: the cost per service as a ratio, so
+// that sleeping or polling where nothing is pending would show. Also prints what the worker slept
+// on the fake clock (0 when nothing was pending).
+//
+// Usage: boost_bench [runs]   (default 200)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "boost/catalogue.h"
+#include "boost/thread_boost.h"
+#include "common/debug_log.h"
+#include "common/os_version.h"
+#include "tests/doubles/fake_registry.h"
+#include "tests/doubles/fake_service_manager.h"
+
+using namespace kestrava;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class Discard final : public DebugOutputPort {
+ public:
+  void Write(const std::string&) override {}
+};
+
+class AllChecked final : public BoostWindowPort {
+ public:
+  bool IsChecked(OptionBox box) override { return box != OptionBox::chkDefragMem; }
+  std::string GamePath() override { return ""; }
+  bool SysAbort() const override { return false; }
+  void SetStatusText(const std::string& text) override { last = text; }
+  bool Synchronize(const std::function<void()>& routine) override {
+    routine();
+    return true;
+  }
+  std::string last;
+};
+
+class Seven final : public OsVersionPort {
+ public:
+  bool Query(OsVersionReport& report) override {
+    report = {2, 6, 1};
+    return true;
+  }
+};
+
+class NoPrivileges final : public PrivilegePort {
+ public:
+  WinError Enable(const std::string&) override { return err::kSuccess; }
+};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
+  Discard discard;
+  SetDebugOutput(&discard);
+  testing::FakeClock clock;
+  testing::FakeServiceManager services(clock);
+  for (const CatalogueOption& option : kCatalogueOptions) {
+    const std::string name = OptionService(option, kOsSeven);
+    services.services[name].display = name;
+  }
+  for (const char* name : FixedServices(kOsSeven)) services.services[name].display = name;
+  testing::FakeRegistry registry;
+  AllChecked window;
+  Seven version;
+  NoPrivileges privileges;
+  BoostPorts ports;
+  ports.registry = &registry;
+  ports.services = &services;
+  ports.privileges = &privileges;
+  ports.version = &version;
+  ports.clock = &clock;
+  std::atomic<bool> finished{false};
+
+  std::size_t operations = 0;
+  const auto start = Clock::now();
+  for (int run = 0; run < runs; ++run) {
+    TThreadBoost(window, true, ports, &NoDefragEngine, finished).Execute();
+    TThreadBoost(window, false, ports, &NoDefragEngine, finished).Execute();
+    operations += 2 * (kCatalogueOptions.size() + FixedServices(kOsSeven).count);
+  }
+  const double perService = Seconds(Clock::now() - start) / static_cast<double>(operations);
+
+  ServiceManagerPort::Handle spooler = 0;
+  ServiceManagerPort::Handle manager = 0;
+  services.OpenManager("", &manager);
+  services.OpenNamedService(manager, "Spooler", svc::kAccessStop, &spooler);
+  ServiceStatus status;
+  const int calls = 1000000;
+  const auto bareStart = Clock::now();
+  for (int i = 0; i < calls; ++i) services.QueryStatus(spooler, &status);
+  const double perCall = Seconds(Clock::now() - bareStart) / calls;
+  SetDebugOutput(nullptr);
+
+  std::printf("boost + restore, %d runs, %zu service operations\n", runs, operations);
+  std::printf("  per service operation  %10.0f ns\n", perService * 1e9);
+  std::printf("  one bare port call     %10.1f ns\n", perCall * 1e9);
+  std::printf("  ratio                  %10.1f   (service operation / port call)\n",
+              perService / perCall);
+  std::printf("  slept on the clock     %10u ms  (0: nothing waited where nothing was pending)\n",
+              clock.slept);
+  return 0;
+}
