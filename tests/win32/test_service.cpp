@@ -3,6 +3,8 @@
 //   test_service.exe slow-stop     stop: STOP_PENDING with rising check points for 3 s, then stopped
 //   test_service.exe pending-zero  stop: STOP_PENDING with a wait hint of 0 for 3 s, then stopped
 //   test_service.exe refuse-stop   accepts no stop control (ControlService fails with 1052)
+//   test_service.exe checkpoint-back  stop: STOP_PENDING whose check point goes back, then stopped
+//   test_service.exe slow-start    start: START_PENDING with rising check points for 3 s
 //   test_service.exe plain         starts and stops at once
 #include <windows.h>
 
@@ -26,8 +28,18 @@ void Report(DWORD state, DWORD checkPoint, DWORD waitHint) {
   SetServiceStatus(g_status, &g_state);
 }
 
+bool Is(const char* mode) { return std::strcmp(g_mode, mode) == 0; }
+
 DWORD WINAPI SlowStop(void*) {
-  const bool zero = std::strcmp(g_mode, "pending-zero") == 0;
+  if (Is("checkpoint-back")) {
+    Report(SERVICE_STOP_PENDING, 5, 500);
+    Sleep(200);
+    Report(SERVICE_STOP_PENDING, 2, 500);
+    Sleep(1500);
+    SetEvent(g_stopped);
+    return 0;
+  }
+  const bool zero = Is("pending-zero");
   for (DWORD step = 1; step <= 10; ++step) {
     Report(SERVICE_STOP_PENDING, zero ? 0 : step, zero ? 0 : 500);
     Sleep(300);
@@ -38,7 +50,7 @@ DWORD WINAPI SlowStop(void*) {
 
 DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
   if (control == SERVICE_CONTROL_STOP) {
-    if (std::strcmp(g_mode, "slow-stop") == 0 || std::strcmp(g_mode, "pending-zero") == 0) {
+    if (Is("slow-stop") || Is("pending-zero") || Is("checkpoint-back")) {
       Report(SERVICE_STOP_PENDING, 0, 500);
       CloseHandle(CreateThread(nullptr, 0, SlowStop, nullptr, 0, nullptr));
     } else {
@@ -54,6 +66,12 @@ void WINAPI ServiceMain(DWORD, char** arguments) {
   g_status = RegisterServiceCtrlHandlerExA(arguments[0], Handler, nullptr);
   if (g_status == nullptr) return;
   g_stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (Is("slow-start")) {
+    for (DWORD step = 1; step <= 10; ++step) {
+      Report(SERVICE_START_PENDING, step, 500);
+      Sleep(300);
+    }
+  }
   Report(SERVICE_RUNNING, 0, 0);
   WaitForSingleObject(g_stopped, INFINITE);
   Report(SERVICE_STOPPED, 0, 0);
