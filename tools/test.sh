@@ -8,6 +8,7 @@
 #   4. the product build (build/win32): the XP import check of Kestrava.exe, and the end-to-end
 #      tests of Kestrava.exe under Wine on a virtual display
 #
+# Each build is a configure preset of CMakePresets.json (host, fuzz, win32-tests, win32).
 # Installs what is missing first (tools/install-deps.sh). Exits non-zero when anything failed.
 # Environment: KESTRAVA_BUILD_ROOT (default build/) for the build folders and Wine prefixes,
 # KESTRAVA_JOBS (default: the number of cores).
@@ -27,7 +28,6 @@ jobs=${KESTRAVA_JOBS:-$(nproc)}
 logs=$builds/test-logs
 rm -rf "$logs"
 mkdir -p "$logs"
-toolchain=$root/cmake/toolchain-mingw-i686.cmake
 
 passed=0
 failed=0
@@ -48,6 +48,10 @@ must() {
   problems+=("$name")
   return 1
 }
+
+# Configures the build of a preset of CMakePresets.json in $builds/PRESET (the preset's own folder
+# is build/PRESET; KESTRAVA_BUILD_ROOT moves them all).
+configure() { cmake --preset "$1" -B "$builds/$1"; }
 
 # Runs ctest in a build folder and adds its results to the counts.
 run_ctest() {
@@ -115,8 +119,7 @@ trap cleanup EXIT
 kw_display || { echo "no display and Xvfb would not start"; failed=$((failed + 1)); }
 
 note "host build with sanitizers (build/host)"
-if must host-configure cmake -S . -B "$builds/host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-     -DKESTRAVA_SANITIZE=ON -DKESTRAVA_TESTS=ON &&
+if must host-configure configure host &&
    must host-build cmake --build "$builds/host" -j "$jobs"; then
   run_ctest host "$builds/host"
 fi
@@ -124,9 +127,7 @@ fi
 note "fuzzers (build/fuzz)"
 if [ ! -f fuzz/CMakeLists.txt ]; then
   echo "skipped: fuzz/ has no targets yet"
-elif must fuzz-configure env CC=clang CXX=clang++ cmake -S . -B "$builds/fuzz" -G Ninja \
-       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-       -DKESTRAVA_FUZZ=ON -DKESTRAVA_TESTS=OFF &&
+elif must fuzz-configure configure fuzz &&
      must fuzz-build cmake --build "$builds/fuzz" -j "$jobs"; then
   if [ "$(ctest --test-dir "$builds/fuzz" -N 2>/dev/null | sed -nE 's/^Total Tests: ([0-9]+)/\1/p')" = 0 ]; then
     echo "skipped: the fuzz build has no fuzz tests yet"
@@ -136,16 +137,13 @@ elif must fuzz-configure env CC=clang CXX=clang++ cmake -S . -B "$builds/fuzz" -
 fi
 
 note "Windows test build under Wine (build/win32-tests)"
-if must win32-tests-configure cmake -S . -B "$builds/win32-tests" -G Ninja \
-     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKESTRAVA_MINGW_THREADS=posix -DCMAKE_BUILD_TYPE=Release \
-     -DKESTRAVA_TESTS=ON &&
+if must win32-tests-configure configure win32-tests &&
    must win32-tests-build cmake --build "$builds/win32-tests" -j "$jobs"; then
   run_ctest win32-tests "$builds/win32-tests" --timeout 600
 fi
 
 note "product build (build/win32)"
-if must win32-configure cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-     -DKESTRAVA_MINGW_THREADS=win32 -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_TESTS=OFF &&
+if must win32-configure configure win32 &&
    must win32-build cmake --build "$builds/win32" -j "$jobs"; then
   exe=$builds/win32/app/Kestrava.exe
 
