@@ -29,10 +29,10 @@ if [ -z "${DISPLAY:-}" ]; then
   exec tools/wine/screenshot.sh "$exe" "$builds/win32/tools/kdrive.exe" "$builds/screenshot.png"
 fi
 
-export WINEPREFIX=$KESTRAVA_WINE_DIR/user
+export WINEPREFIX=$KESTRAVA_WINE_DIR/user$kw_suffix
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   kw_template || exit 1
-  cp -a "$KESTRAVA_WINE_DIR/template" "$WINEPREFIX" || exit 1
+  cp -a "$kw_template_dir" "$WINEPREFIX" || exit 1
 fi
 trap kw_stop EXIT
 kw_start
