@@ -176,15 +176,14 @@ int SetText(const std::string& className, const std::string& text) {
   HWND control = ControlOrComplain(className);
   if (control == nullptr) return 1;
   DWORD_PTR result = 0;
-  return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) &&
-                 result
-             ? 0
-             : 1;
+  const bool sent =
+      SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                          SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) != 0;
+  return sent && result ? 0 : 1;
 }
 
 // Memory in another process, for messages whose pointers Windows does not marshal between
-// processes (SB_GETTEXTA, BFFM_SETSELECTIONA): the target reads and writes it as its own.
+// processes (SB_GETTEXTA, TVM_GETITEMA): the target reads and writes it as its own.
 class RemoteBuffer {
  public:
   RemoteBuffer(HWND owner, SIZE_T size) : size_(size) {
@@ -428,8 +427,8 @@ class FolderTree {
 };
 
 // The drive's item: the browser shows drives one or two levels below the desktop (under "My
-// Computer"), named like "Local Disk (D:)".
-// SEEN collects the items looked at, for the message when the drive is not there.
+// Computer"), named like "Local Disk (D:)". SEEN collects the texts looked at, for the message
+// when the drive is not there.
 HTREEITEM FindDrive(FolderTree& tree, const std::string& drive, std::string* seen) {
   const std::string mark = "(" + drive + ")";
   std::vector<HTREEITEM> level = {tree.Root()};
@@ -504,8 +503,7 @@ LRESULT CALLBACK ListenProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     } else {
       ++g_listen.other;
     }
-    // One line per message as it comes, so that a test can attribute each to the start that sent
-    // it.
+    // One line per message as it comes: a test can tell which start sent it.
     Print("message " + std::to_string(wParam) + " " + std::to_string(lParam));
     return 0;
   }
