@@ -46,14 +46,18 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 kw_log() { echo "wine-harness: $*" >&2; }
 
+# Marks a finished template. The number goes up whenever kw_make_template changes what a template
+# holds, so that an older one in a developer's build folder is made again (2: Marlett).
+kw_template_mark=.kestrava-template-2
+
 # Makes the template prefix once; concurrent callers wait for the first one.
 kw_template() {
   local dir=$KESTRAVA_WINE_DIR template=$kw_template_dir
-  [ -f "$template/.kestrava-ready" ] && return 0
+  [ -f "$template/$kw_template_mark" ] && return 0
   mkdir -p "$dir"
   (
     flock 9
-    [ -f "$template/.kestrava-ready" ] && exit 0
+    [ -f "$template/$kw_template_mark" ] && exit 0
     # The Wine processes must not inherit the lock's descriptor: they would hold the lock.
     kw_make_template "$template" 9>&-
   ) 9>"$template.lock"
@@ -79,7 +83,8 @@ kw_make_template() {
   ) || return 1
   kw_add_marlett "$template.new" || return 1
   grep -q ShowCrashDialog "$template.new/user.reg" || { kw_log "template setup failed, see $log"; return 1; }
-  touch "$template.new/.kestrava-ready"
+  touch "$template.new/$kw_template_mark"
+  rm -rf "$template"
   mv "$template.new" "$template"
   kw_log "$WINEARCH template ready in $((SECONDS - started)) s"
 }
