@@ -20,8 +20,7 @@ export KESTRAVA_WINE_DIR=$builds/wine
 . tools/wine/lib.sh
 
 echo "building Kestrava.exe in $builds/win32"
-cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-  -DKESTRAVA_MINGW_THREADS=win32 -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_TESTS=OFF >/dev/null || exit 1
+cmake --preset win32 -B "$builds/win32" >/dev/null || exit 1
 cmake --build "$builds/win32" -j "$(nproc)" || exit 1
 exe=$builds/win32/app/Kestrava.exe
 
@@ -30,10 +29,10 @@ if [ -z "${DISPLAY:-}" ]; then
   exec tools/wine/screenshot.sh "$exe" "$builds/win32/tools/kdrive.exe" "$builds/screenshot.png"
 fi
 
-export WINEPREFIX=$KESTRAVA_WINE_DIR/user
+export WINEPREFIX=$KESTRAVA_WINE_DIR/user$kw_suffix
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   kw_template || exit 1
-  cp -a "$KESTRAVA_WINE_DIR/template" "$WINEPREFIX" || exit 1
+  cp -a "$kw_template_dir" "$WINEPREFIX" || exit 1
 fi
 trap kw_stop EXIT
 kw_start

@@ -4,10 +4,13 @@
 #   1. host build with AddressSanitizer and UBSan (build/host): the portable core's tests
 #   2. libFuzzer targets with clang (build/fuzz), run by ctest for a short time each
 #   3. Windows test build (build/win32-tests, posix threads): the same tests plus the Win32 adapter
-#      tests and the Wine tests of dbgcapture, the version code and the record, all under Wine
+#      tests and the Wine tests of dbgcapture, the version code and the record, all under Wine, in
+#      a 32-bit prefix and again in a 64-bit one (WOW64, where most users run a 32-bit program)
 #   4. the product build (build/win32): the XP import check of Kestrava.exe, and the end-to-end
-#      tests of Kestrava.exe under Wine on a virtual display
+#      tests of Kestrava.exe under Wine on a virtual display: as XP and 7 in a 32-bit prefix, as 7
+#      under WOW64
 #
+# Each build is a configure preset of CMakePresets.json (host, fuzz, win32-tests, win32).
 # Installs what is missing first (tools/install-deps.sh). Exits non-zero when anything failed.
 # Environment: KESTRAVA_BUILD_ROOT (default build/) for the build folders and Wine prefixes,
 # KESTRAVA_JOBS (default: the number of cores).
@@ -27,7 +30,6 @@ jobs=${KESTRAVA_JOBS:-$(nproc)}
 logs=$builds/test-logs
 rm -rf "$logs"
 mkdir -p "$logs"
-toolchain=$root/cmake/toolchain-mingw-i686.cmake
 
 passed=0
 failed=0
@@ -48,6 +50,10 @@ must() {
   problems+=("$name")
   return 1
 }
+
+# Configures the build of a preset of CMakePresets.json in $builds/PRESET (the preset's own folder
+# is build/PRESET; KESTRAVA_BUILD_ROOT moves them all).
+configure() { cmake --preset "$1" -B "$builds/$1"; }
 
 # Runs ctest in a build folder and adds its results to the counts.
 run_ctest() {
@@ -92,31 +98,40 @@ run_script() {
 cleanup() {
   # Every prefix of this run, by prefix: other people's Wine processes stay untouched.
   local prefix
+  [ ${#template_jobs[@]} -eq 0 ] || wait "${template_jobs[@]}" 2>/dev/null
   for prefix in "$KESTRAVA_WINE_DIR"/*/; do
     [ -f "$prefix/system.reg" ] && WINEPREFIX=${prefix%/} wineserver -k 2>/dev/null
   done
   for prefix in "$KESTRAVA_WINE_DIR"/*/; do
     [ -f "$prefix/system.reg" ] && WINEPREFIX=${prefix%/} wineserver -w 2>/dev/null
   done
-  # A prefix takes ~600 MB: after a clean run only the template stays (and the tests' logs in
-  # the *.work folders); after a failure everything stays for a look.
+  # A prefix takes ~600 MB (1.3 GB for win64): after a clean run only the templates stay (and the
+  # tests' logs in the *.work folders); after a failure everything stays for a look.
   if [ "$failed" -eq 0 ]; then
     for prefix in "$KESTRAVA_WINE_DIR"/*/; do
       prefix=${prefix%/}
-      case $prefix in */template | *.work) continue ;; esac
+      case $prefix in */template | */template-win64 | *.work) continue ;; esac
       [ -f "$prefix/system.reg" ] && rm -rf "$prefix"
     done
   fi
   kw_display_stop
 }
+template_jobs=()
 trap cleanup EXIT
 
 # One virtual display for every Wine program of the run, unless there is a display already.
 kw_display || { echo "no display and Xvfb would not start"; failed=$((failed + 1)); }
 
+# The Wine templates (15-30 s each, the first time) are made while the host build compiles; the
+# first test that needs one waits for it.
+for arch in win32 win64; do
+  KESTRAVA_WINE_ARCH=$arch bash -c '. tools/wine/lib.sh && kw_template' </dev/null \
+    >"$logs/template-$arch.log" 2>&1 &
+  template_jobs+=($!)
+done
+
 note "host build with sanitizers (build/host)"
-if must host-configure cmake -S . -B "$builds/host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-     -DKESTRAVA_SANITIZE=ON -DKESTRAVA_TESTS=ON &&
+if must host-configure configure host &&
    must host-build cmake --build "$builds/host" -j "$jobs"; then
   run_ctest host "$builds/host"
 fi
@@ -124,9 +139,7 @@ fi
 note "fuzzers (build/fuzz)"
 if [ ! -f fuzz/CMakeLists.txt ]; then
   echo "skipped: fuzz/ has no targets yet"
-elif must fuzz-configure env CC=clang CXX=clang++ cmake -S . -B "$builds/fuzz" -G Ninja \
-       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-       -DKESTRAVA_FUZZ=ON -DKESTRAVA_TESTS=OFF &&
+elif must fuzz-configure configure fuzz &&
      must fuzz-build cmake --build "$builds/fuzz" -j "$jobs"; then
   if [ "$(ctest --test-dir "$builds/fuzz" -N 2>/dev/null | sed -nE 's/^Total Tests: ([0-9]+)/\1/p')" = 0 ]; then
     echo "skipped: the fuzz build has no fuzz tests yet"
@@ -136,16 +149,14 @@ elif must fuzz-configure env CC=clang CXX=clang++ cmake -S . -B "$builds/fuzz" -
 fi
 
 note "Windows test build under Wine (build/win32-tests)"
-if must win32-tests-configure cmake -S . -B "$builds/win32-tests" -G Ninja \
-     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKESTRAVA_MINGW_THREADS=posix -DCMAKE_BUILD_TYPE=Release \
-     -DKESTRAVA_TESTS=ON &&
+if must win32-tests-configure configure win32-tests &&
    must win32-tests-build cmake --build "$builds/win32-tests" -j "$jobs"; then
   run_ctest win32-tests "$builds/win32-tests" --timeout 600
+  KESTRAVA_WINE_ARCH=win64 run_ctest win32-tests-wow64 "$builds/win32-tests" --timeout 600
 fi
 
 note "product build (build/win32)"
-if must win32-configure cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-     -DKESTRAVA_MINGW_THREADS=win32 -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_TESTS=OFF &&
+if must win32-configure configure win32 &&
    must win32-build cmake --build "$builds/win32" -j "$jobs"; then
   exe=$builds/win32/app/Kestrava.exe
 
@@ -157,9 +168,12 @@ if must win32-configure cmake -S . -B "$builds/win32" -G Ninja -DCMAKE_TOOLCHAIN
   note "end-to-end tests of Kestrava.exe under Wine"
   probe=$builds/win32-tests/tests/win32/kestrava_probe.exe
   if [ -f "$probe" ]; then
-    # As Windows XP, the oldest system it is made for, and as Windows 7.
-    for winver in winxp win7; do
-      KESTRAVA_E2E_WINVER=$winver run_script "e2e-$winver" \
+    # As Windows XP, the oldest system it is made for, and as Windows 7, 32-bit and 64-bit.
+    for run in "win32 winxp" "win32 win7" "win64 win7"; do
+      read -r arch winver <<<"$run"
+      name=e2e-$winver
+      [ "$arch" = win64 ] && name=$name-wow64
+      KESTRAVA_WINE_ARCH=$arch KESTRAVA_E2E_WINVER=$winver run_script "$name" \
         bash tests/wine/e2e.sh "$exe" "$builds/win32/tools/kdrive.exe" "$probe"
     done
   else

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end tests of Kestrava.exe under Wine, on a virtual display when there is none: the single
-# instance rule and the autorun switch seen from outside, the mode shown from the record, Close and
-# the folder browser.
-#   [KESTRAVA_E2E_WINVER=winxp|vista|win7|...] e2e.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE
-# The Windows version that Wine reports to the program defaults to win7.
+# instance rule and the autorun switch seen from outside, what the window shows at start, the mode
+# shown from the record, Close and the folder browser.
+#   [KESTRAVA_E2E_WINVER=winxp|vista|win7|...] [KESTRAVA_WINE_ARCH=win32|win64]
+#     e2e.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE
+# The Windows version that Wine reports to the program defaults to win7, the prefix to 32-bit.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../tools/wine/lib.sh"
@@ -22,6 +23,10 @@ t_workdir "e2e-$winver"
 kw_display || exit 1
 kw_prefix "e2e-$winver" || exit 1
 trap 'kw_stop; kw_display_stop' EXIT
+# A drive D: for the folder browser, with one folder on it; Wine's mount manager takes the drives
+# it finds when it starts.
+mkdir -p "$T_WORK/drive-d/Games"
+ln -sfn "$T_WORK/drive-d" "$WINEPREFIX/dosdevices/d:"
 kw_start
 kw_winver "$winver" || { echo "e2e: winecfg -v $winver failed" >&2; exit 1; }
 
@@ -167,6 +172,49 @@ if app_open "-AutoRun creates the main window" -AutoRun; then
   t_eq "hidden instance ends with code 0 on WM_CLOSE" 0 "$app_rc"
 fi
 
+# --- What the first start shows: captions, which boxes are ticked, the description. -------------
+# Button-class controls in tab order: the boost button, "Boost Option 2" with the twelve service
+# options, "Boost Option 1" with its two options and Browse..., Close.
+start_buttons="push|Enter Kestrava Mode
+group|Boost Option 2
+checked|Stop Printer Support
+checked|Stop Aero Glass effect(Vista, Win7only)
+checked|Stop tablet input support(Vista, Win7 only)
+checked|Stop application compatibility cache
+checked|Stop Network Neiborhood
+checked|Stop Graphics Scanner and other Device
+checked|Stop Keyboard Hotkey
+checked|Stop Network Share
+checked|Stop scheduled tasks
+checked|Stop Proxy Auto-discovery
+checked|Stop sharing media to other media devices
+checked|Stop Windows Update
+group|Boost Option 1
+unchecked|Defrag the path of the game:
+checked|Defrag the memory
+push|Browse...
+push|Close"
+# The description as the program's texts hold it (adjacent C string literals joined).
+description=$(python3 - "$here/../../common/texts.h" <<'EOF'
+import re, sys
+source = open(sys.argv[1]).read()
+literals = re.search(r'SAppDescription\[\]\s*=((?:\s*"[^"]*")+)\s*;', source).group(1)
+print("".join(re.findall(r'"([^"]*)"', literals)))
+EOF
+)
+t_run "$probe" record-clear
+if app_open "first start: window opens"; then
+  kd buttons
+  t_eq "first start: group box and check box captions, ticks and buttons in tab order" \
+    "$start_buttons" "$t_out"
+  kd controls
+  t_eq "first start: the description is the one text of the labels" "Static|$description" \
+    "$(grep '^Static|.' <<<"$t_out")"
+  kd gettext Edit
+  t_eq "first start: the game path is empty" "0 " "$t_rc $t_out"
+  app_close "first start: Close ends with code 0"
+fi
+
 # --- Mode from the record, Close. --------------------------------------------------------------
 t_run "$probe" record-clear
 if app_open "no record: window opens" autorun; then
@@ -214,6 +262,21 @@ if app_open "browse: window opens"; then
   else
     t_fail "Browse... opens a dialog box" "none appeared"
   fi
+
+  # browse_to NAME FOLDER EXPECTED: chooses FOLDER in a new browser, expects EXPECTED in the edit.
+  browse_to() {
+    kd click "Browse..."
+    kd dialog 15
+    t_eq "$1: the shell's folder browser opens" "0 Browse for Folder" "$t_rc $t_out"
+    [ "$t_rc" -eq 0 ] || return
+    kd browse-choose "$2"
+    t_eq "$1: the folder is chosen and the browser closes" 0 "$t_rc"
+    [ "$t_rc" -eq 0 ] || t_run "$kdrive" dialog-cancel
+    kd gettext Edit
+    t_eq "$1" "$3" "$t_out"
+  }
+  browse_to 'a drive root keeps its one backslash (D:\ stays D:\)' 'D:\' 'D:\'
+  browse_to 'a folder gets a backslash (D:\Games becomes D:\Games\)' 'D:\Games' 'D:\Games\'
   app_close "after browsing, Close ends with code 0"
 fi
 

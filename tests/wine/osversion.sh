@@ -14,8 +14,11 @@ trap kw_stop EXIT
 kw_start
 dbg=$T_WORK/debug.txt
 
-# version for winecfg, expected code, major, minor
-for row in "winxp 6 5 1" "vista 8 6 0" "win7 9 6 1" "win2k 5 5 0" "win2003 7 5 2"; do
+# version for winecfg, expected code, major, minor. A 64-bit Windows has no XP but XP x64 (5.2)
+# and no Windows 2000.
+rows=("winxp 6 5 1" "vista 8 6 0" "win7 9 6 1" "win2k 5 5 0" "win2003 7 5 2")
+[ "$KESTRAVA_WINE_ARCH" = win64 ] && rows=("winxp64 7 5 2" "vista 8 6 0" "win7 9 6 1" "win2003 7 5 2")
+for row in "${rows[@]}"; do
   read -r version code major minor <<<"$row"
   rm -f "$dbg"
   kw_winver "$version" || { t_fail "$version" "winecfg -v $version failed"; continue; }

@@ -62,4 +62,29 @@ t_run reg query "$parent"
 t_eq "reg query: parent key stays" 0 "$t_rc"
 t_run "$probe" record-clear
 t_eq "clearing a missing record is fine" 0 "$t_rc"
+
+# The read hands back the names in the order the registry enumerates them, whatever that order
+# is: Windows gives the order of writing, Wine sorts by name. Written out of name order, so that
+# the two differ; reg query enumerates the same values independently of the program.
+written=(Spooler wuauserv BITS Schedule Audiosrv MSIServer)
+for name in "${written[@]}"; do t_run "$probe" record-set "$name"; done
+t_run "$probe" record-read
+read_back=$t_out
+t_run reg query "$key"
+enumerated=$(sed -nE 's/^ +([^ ]+) +REG_DWORD +0x1$/\1/p' <<<"$t_out")
+in_write_order=$(printf '%s\n' "${written[@]}")
+in_name_order=$(LC_ALL=C sort -f <<<"$in_write_order")
+case "$enumerated" in
+  "$in_write_order") order="write order" ;;
+  "$in_name_order") order="name order" ;;
+  *) order="" ;;
+esac
+if [ -n "$order" ]; then
+  t_pass "the registry enumerates all six values, in $order"
+else
+  t_fail "the registry enumerates all six values, in write or name order" \
+    "got [$(tr '\n' / <<<"$enumerated")]"
+fi
+t_eq "the read returns the names in the registry's own order" "$enumerated" "$read_back"
+t_run "$probe" record-clear
 t_finish

@@ -29,8 +29,14 @@ for path in 'Q:\Games' '\\server\share\Games'; do
   fi
 done
 
-# A 32-bit prefix is a 32-bit Windows: no WOW64. Wine has the redirection entry points.
+# A 32-bit prefix is a 32-bit Windows: no WOW64; a 64-bit one runs the probe under WOW64. Wine has
+# the redirection entry points in both.
 t_run "$probe" redir
-t_eq "WOW64 flags in a 32-bit system" "IsWow64=0
+if [ "$KESTRAVA_WINE_ARCH" = win64 ]; then
+  t_eq "WOW64 flags in a 64-bit system" "IsWow64=1
 RedirAvailable=1" "$t_out"
+else
+  t_eq "WOW64 flags in a 32-bit system" "IsWow64=0
+RedirAvailable=1" "$t_out"
+fi
 t_finish

@@ -6,15 +6,22 @@
 t_passed=0
 t_failed=0
 
-# $T_LABEL, when set, goes in front of every check's name (e.g. the Windows version of the run).
+# $T_LABEL, when set, goes in front of every check's name (e.g. the Windows version of the run),
+# and so does "wow64" in a 64-bit prefix.
+t_label() {
+  local label=${T_LABEL:-}
+  [ "$KESTRAVA_WINE_ARCH" = win64 ] && label="${label:+$label }wow64"
+  echo "${label:+[$label] }"
+}
+
 t_pass() {
   t_passed=$((t_passed + 1))
-  echo "ok ${T_LABEL:+[$T_LABEL] }$1"
+  echo "ok $(t_label)$1"
 }
 
 t_fail() {
   t_failed=$((t_failed + 1))
-  echo "FAIL ${T_LABEL:+[$T_LABEL] }$1: $2"
+  echo "FAIL $(t_label)$1: $2"
 }
 
 # t_eq NAME EXPECTED ACTUAL
@@ -50,9 +57,9 @@ t_programs() {
   done
 }
 
-# Makes the work folder of a test group: $KESTRAVA_WINE_DIR/NAME.work
+# Makes the work folder of a test group: $KESTRAVA_WINE_DIR/NAME.work (NAME-win64.work)
 t_workdir() {
-  T_WORK=$KESTRAVA_WINE_DIR/$1.work
+  T_WORK=$KESTRAVA_WINE_DIR/$1$kw_suffix.work
   rm -rf "$T_WORK"
   mkdir -p "$T_WORK"
   export T_WORK

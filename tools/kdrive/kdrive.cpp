@@ -8,6 +8,8 @@
 //   count                   prints how many top-level windows carry the title
 //   visible                 prints 1 when one of them is visible, else 0
 //   controls                prints "CLASS|TEXT" for every control of the main window, in Z order
+//   buttons                 prints "KIND|TEXT" for every button-class control, in Z order; KIND is
+//                           push, group, checked or unchecked (check boxes), other
 //   gettext CLASS           prints the text of the first control of that class
 //   settext CLASS TEXT      sets the text of the first control of that class
 //   panels                  prints "INDEX|TEXT" for every panel of the status bar
@@ -18,11 +20,15 @@
 //                           rectangles, all in screen coordinates
 //   resize W H              asks the main window to take that outer size, prints the size it took
 //   close                   posts WM_CLOSE to the main window
-//   dialog [SECONDS]        waits for a dialog box (#32770) of the main window's process, prints its title
+//   dialog [SECONDS]        waits for a dialog box (#32770) of the main window's process, prints
+//                           its title
 //   dialog-cancel           presses Cancel on that dialog and waits until it is gone
+//   browse-choose PATH      selects PATH (D:\ or D:\FOLDER\...) in that folder browser's tree view,
+//                           presses OK and waits until the dialog is gone
 //   listen SECONDS          creates a hidden top-level window with the title, prints "ready", then
-//                           "message WPARAM LPARAM" for each message 1579 it receives until WM_CLOSE
-//                           or SECONDS, then "posted=N" (wParam and lParam 0) and "other=N" (the rest)
+//                           "message WPARAM LPARAM" for each message 1579 it receives until
+//                           WM_CLOSE or SECONDS, then "posted=N" (wParam and lParam 0) and
+//                           "other=N" (the rest)
 //   hold-mutex NAME SECONDS creates the named mutex, prints "held ERROR" (GetLastError of the
 //                           creation), keeps it until "release NAME" or SECONDS
 //   release NAME            lets a hold-mutex of that name end
@@ -35,6 +41,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -62,7 +69,8 @@ std::string ClassOf(HWND hwnd) {
 // WM_GETTEXT is marshalled across processes; the timeout keeps a hung target from hanging us.
 std::string TextOf(HWND hwnd) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) {
+  if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                           &length)) {
     return std::string();
   }
   std::vector<char> buffer(length + 2, '\0');
@@ -173,52 +181,106 @@ int SetText(const std::string& className, const std::string& text) {
   HWND control = ControlOrComplain(className);
   if (control == nullptr) return 1;
   DWORD_PTR result = 0;
-  return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) && result
-             ? 0
-             : 1;
+  const bool sent =
+      SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                          SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) != 0;
+  return sent && result ? 0 : 1;
 }
 
-// SB_GETTEXTA is not marshalled between processes: the text buffer has to live in the target.
+// Memory in another process, for messages whose pointers Windows does not marshal between
+// processes (SB_GETTEXTA, TVM_GETITEMA): the target reads and writes it as its own.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HWND owner, SIZE_T size) : size_(size) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(owner, &pid);
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_ == nullptr) {
+      fprintf(stderr, "kdrive: cannot open process %lu (error %lu)\n", pid, GetLastError());
+      return;
+    }
+    address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    if (address_ == nullptr)
+      fprintf(stderr, "kdrive: VirtualAllocEx failed (error %lu)\n", GetLastError());
+  }
+  ~RemoteBuffer() {
+    if (address_ != nullptr) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_ != nullptr) CloseHandle(process_);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+  bool Ok() const { return address_ != nullptr; }
+  LPARAM Address() const { return reinterpret_cast<LPARAM>(address_); }
+  // The whole buffer: the bytes given, then zeros.
+  bool Write(const std::string& bytes) {
+    std::vector<char> local(size_, '\0');
+    bytes.copy(local.data(), std::min<SIZE_T>(bytes.size(), size_ - 1));
+    return WriteProcessMemory(process_, address_, local.data(), size_, nullptr) != 0;
+  }
+  // The buffer from OFFSET up to the next zero.
+  bool Read(std::string* text, SIZE_T offset = 0) const {
+    std::vector<char> local(size_ + 1, '\0');
+    if (!ReadProcessMemory(process_, address_, local.data(), size_, nullptr)) return false;
+    *text = local.data() + std::min(offset, size_);
+    return true;
+  }
+
+ private:
+  SIZE_T size_;
+  HANDLE process_ = nullptr;
+  void* address_ = nullptr;
+};
+
 int Panels() {
   HWND bar = ControlOrComplain(STATUSCLASSNAMEA);
   if (bar == nullptr) return 1;
-  DWORD pid = 0;
-  GetWindowThreadProcessId(bar, &pid);
-  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  if (process == nullptr) {
-    fprintf(stderr, "kdrive: cannot open process %lu (error %lu)\n", pid, GetLastError());
-    return 1;
-  }
   const SIZE_T kBufferSize = 4096;
-  void* remote = VirtualAllocEx(process, nullptr, kBufferSize, MEM_COMMIT, PAGE_READWRITE);
-  int rc = 0;
-  if (remote == nullptr) {
-    fprintf(stderr, "kdrive: VirtualAllocEx failed (error %lu)\n", GetLastError());
-    rc = 1;
-  } else {
-    DWORD_PTR parts = 0;
-    SendMessageTimeoutA(bar, SB_GETPARTS, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &parts);
-    for (DWORD_PTR i = 0; i < parts; ++i) {
-      std::vector<char> local(kBufferSize, '\0');
-      // A zeroed buffer first, so that a panel the call does not fill reads as empty.
-      WriteProcessMemory(process, remote, local.data(), kBufferSize, nullptr);
-      DWORD_PTR result = 0;
-      if (!SendMessageTimeoutA(bar, SB_GETTEXTA, i, reinterpret_cast<LPARAM>(remote),
-                               SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) ||
-          LOWORD(result) >= kBufferSize ||
-          !ReadProcessMemory(process, remote, local.data(), kBufferSize, nullptr)) {
-        fprintf(stderr, "kdrive: cannot read panel %u\n", static_cast<unsigned>(i));
-        rc = 1;
-        break;
-      }
-      local[kBufferSize - 1] = '\0';
-      Print(std::to_string(i) + "|" + local.data());
+  RemoteBuffer remote(bar, kBufferSize);
+  if (!remote.Ok()) return 1;
+  DWORD_PTR parts = 0;
+  SendMessageTimeoutA(bar, SB_GETPARTS, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &parts);
+  for (DWORD_PTR i = 0; i < parts; ++i) {
+    // A zeroed buffer first, so that a panel the call does not fill reads as empty.
+    DWORD_PTR result = 0;
+    std::string text;
+    if (!remote.Write("") ||
+        !SendMessageTimeoutA(bar, SB_GETTEXTA, i, remote.Address(), SMTO_ABORTIFHUNG,
+                             kSendTimeoutMs, &result) ||
+        LOWORD(result) >= kBufferSize || !remote.Read(&text)) {
+      fprintf(stderr, "kdrive: cannot read panel %u\n", static_cast<unsigned>(i));
+      return 1;
     }
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    Print(std::to_string(i) + "|" + text);
   }
-  CloseHandle(process);
-  return rc;
+  return 0;
+}
+
+// What a user sees of a button-class control: a push button, a group box or a check box and
+// whether it is ticked.
+std::string ButtonKind(HWND button) {
+  switch (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) {
+    case BS_PUSHBUTTON:
+    case BS_DEFPUSHBUTTON: return "push";
+    case BS_GROUPBOX: return "group";
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX: {
+      DWORD_PTR state = 0;
+      SendMessageTimeoutA(button, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &state);
+      return state == BST_CHECKED ? "checked" : "unchecked";
+    }
+    default: return "other";
+  }
+}
+
+int Buttons() {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  for (HWND child : Descendants(main)) {
+    if (lstrcmpiA(ClassOf(child).c_str(), "Button") == 0)
+      Print(ButtonKind(child) + "|" + TextOf(child));
+  }
+  return 0;
 }
 
 int Click(const std::string& caption) {
@@ -343,15 +405,18 @@ int Dialog(double seconds) {
   return 1;
 }
 
-int DialogCancel() {
+// The dialog box of the main window's process, or nullptr after saying that there is none.
+HWND DialogOrComplain() {
   DWORD pid = MainProcess();
-  if (pid == 0) return 1;
+  if (pid == 0) return nullptr;
   HWND dialog = DialogOf(pid);
-  if (dialog == nullptr) {
-    fprintf(stderr, "kdrive: no dialog box\n");
-    return 1;
-  }
-  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  if (dialog == nullptr) fprintf(stderr, "kdrive: no dialog box\n");
+  return dialog;
+}
+
+// Presses the dialog's button IDOK or IDCANCEL and waits until the dialog is gone.
+int PressDialogButton(HWND dialog, int button) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
   DWORD deadline = Deadline(10);
   do {
     if (!IsWindow(dialog)) return 0;
@@ -359,6 +424,130 @@ int DialogCancel() {
   } while (Before(deadline));
   fprintf(stderr, "kdrive: the dialog box is still open\n");
   return 1;
+}
+
+int DialogCancel() {
+  HWND dialog = DialogOrComplain();
+  return dialog == nullptr ? 1 : PressDialogButton(dialog, IDCANCEL);
+}
+
+// The folder browser's tree view, seen from outside. Item handles pass between processes as they
+// are; an item's text needs a TVITEMA and its text buffer in the browser's process.
+class FolderTree {
+ public:
+  explicit FolderTree(HWND tree) : tree_(tree), remote_(tree, sizeof(TVITEMA) + MAX_PATH + 1) {}
+
+  bool Ok() const { return remote_.Ok(); }
+  HTREEITEM Root() const { return Next(nullptr, TVGN_ROOT); }
+
+  // Expands the item as a click on its "+" would (the browser fills it in then) and lists its
+  // children.
+  std::vector<HTREEITEM> Children(HTREEITEM item) {
+    Send(TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+    std::vector<HTREEITEM> children;
+    for (HTREEITEM child = Next(item, TVGN_CHILD); child != nullptr;
+         child = Next(child, TVGN_NEXT)) {
+      children.push_back(child);
+    }
+    return children;
+  }
+
+  std::string Text(HTREEITEM item) {
+    TVITEMA query{};
+    query.mask = TVIF_HANDLE | TVIF_TEXT;
+    query.hItem = item;
+    query.pszText = reinterpret_cast<char*>(remote_.Address() + sizeof(TVITEMA));
+    query.cchTextMax = MAX_PATH;
+    std::string text;
+    if (!remote_.Write(std::string(reinterpret_cast<const char*>(&query), sizeof query)) ||
+        !Send(TVM_GETITEMA, 0, remote_.Address()) || !remote_.Read(&text, sizeof(TVITEMA))) {
+      return std::string();
+    }
+    return text;
+  }
+
+  // Selects the item as a click on it would: the browser takes it as the folder to return.
+  bool Select(HTREEITEM item) const {
+    return Send(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)) != 0;
+  }
+
+ private:
+  DWORD_PTR Send(UINT message, WPARAM wParam, LPARAM lParam) const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(tree_, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+    return result;
+  }
+  HTREEITEM Next(HTREEITEM item, WPARAM relation) const {
+    return reinterpret_cast<HTREEITEM>(
+        Send(TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+  }
+
+  HWND tree_;
+  RemoteBuffer remote_;
+};
+
+// The drive's item: the browser shows drives one or two levels below the desktop (under "My
+// Computer"), named like "Local Disk (D:)". SEEN collects the texts looked at, for the message
+// when the drive is not there.
+HTREEITEM FindDrive(FolderTree& tree, const std::string& drive, std::string* seen) {
+  const std::string mark = "(" + drive + ")";
+  std::vector<HTREEITEM> level = {tree.Root()};
+  for (int depth = 0; depth < 3; ++depth) {
+    std::vector<HTREEITEM> below;
+    for (HTREEITEM item : level) {
+      const std::string text = tree.Text(item);
+      if (text.find(mark) != std::string::npos) return item;
+      *seen += (seen->empty() ? "" : ", ") + text;
+      if (depth < 2) {
+        for (HTREEITEM child : tree.Children(item)) below.push_back(child);
+      }
+    }
+    level = below;
+  }
+  return nullptr;
+}
+
+HTREEITEM FindChild(FolderTree& tree, HTREEITEM parent, const std::string& name) {
+  for (HTREEITEM child : tree.Children(parent)) {
+    if (lstrcmpiA(tree.Text(child).c_str(), name.c_str()) == 0) return child;
+  }
+  return nullptr;
+}
+
+// Clicks through the browser's tree to PATH ("D:\" or "D:\Games\Old") and presses OK.
+int BrowseChoose(const std::string& path) {
+  HWND dialog = DialogOrComplain();
+  if (dialog == nullptr) return 1;
+  HWND treeView = FirstOfClass(dialog, WC_TREEVIEWA);
+  if (treeView == nullptr || path.size() < 2 || path[1] != ':') {
+    fprintf(stderr, "kdrive: no folder tree, or \"%s\" is not a path on a drive\n", path.c_str());
+    return 1;
+  }
+  FolderTree tree(treeView);
+  if (!tree.Ok()) return 1;
+  std::string seen;
+  HTREEITEM item = FindDrive(tree, path.substr(0, 2), &seen);
+  if (item == nullptr) {
+    fprintf(stderr, "kdrive: no drive %s in the folder browser (seen: %s)\n",
+            path.substr(0, 2).c_str(), seen.c_str());
+    return 1;
+  }
+  std::string reached = path.substr(0, 2);
+  std::string rest = path.substr(2);
+  while (item != nullptr && !rest.empty()) {
+    const std::size_t start = rest.find_first_not_of('\\');
+    if (start == std::string::npos) break;
+    const std::size_t end = rest.find('\\', start);
+    const std::string name = rest.substr(start, end == std::string::npos ? end : end - start);
+    rest = end == std::string::npos ? std::string() : rest.substr(end);
+    item = FindChild(tree, item, name);
+    reached += "\\" + name;
+  }
+  if (item == nullptr || !tree.Select(item)) {
+    fprintf(stderr, "kdrive: \"%s\" not found in the folder browser\n", reached.c_str());
+    return 1;
+  }
+  return PressDialogButton(dialog, IDOK);
 }
 
 struct ListenState {
@@ -374,7 +563,7 @@ LRESULT CALLBACK ListenProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     } else {
       ++g_listen.other;
     }
-    // One line per message as it comes, so that a test can attribute each to the start that sent it.
+    // One line per message as it comes: a test can tell which start sent it.
     Print("message " + std::to_string(wParam) + " " + std::to_string(lParam));
     return 0;
   }
@@ -480,6 +669,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "controls") return Controls();
+  if (command == "buttons") return Buttons();
   if (command == "gettext" && args == 1) return GetText(arg[0]);
   if (command == "settext" && args == 2) return SetText(arg[0], arg[1]);
   if (command == "panels") return Panels();
@@ -489,6 +679,7 @@ int main(int argc, char** argv) {
   if (command == "resize" && args == 2) return Resize(atoi(arg[0]), atoi(arg[1]));
   if (command == "dialog") return Dialog(SecondsArg(args, arg, 0, 10));
   if (command == "dialog-cancel") return DialogCancel();
+  if (command == "browse-choose" && args == 1) return BrowseChoose(arg[0]);
   if (command == "listen") return Listen(SecondsArg(args, arg, 0, 30));
   if (command == "hold-mutex" && args >= 1) return HoldMutex(arg[0], SecondsArg(args, arg, 1, 30));
   if (command == "release" && args == 1) return Release(arg[0]);

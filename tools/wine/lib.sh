@@ -1,13 +1,20 @@
 # Wine harness: sourced by the scripts that run Windows programs of this project under Wine.
 #
-# Each test group gets a throwaway 32-bit prefix of its own under $KESTRAVA_WINE_DIR, copied from a
+# Each test group gets a throwaway prefix of its own under $KESTRAVA_WINE_DIR, copied from a
 # template that is made once (wineboot takes ~15 s, a copy ~2 s). A group's wineserver is kept
 # alive for the whole group (Debian's wrapper would start it with -p0, and consecutive commands
 # would race a dying server) and stopped by prefix at the end, never by process name: other people
 # run their own prefixes on this machine.
 #
+# KESTRAVA_WINE_ARCH chooses the Windows the programs see: win32 (default), a 32-bit Windows, or
+# win64, a 64-bit one that runs them under WOW64 as most users' machines do (file system
+# redirection on; Windows XP exists there only as winxp64). Each has its own template and its own
+# prefix names: NAME for win32, NAME-win64 for win64, so both can live side by side.
+#
 # Functions:
-#   kw_prefix NAME        fresh prefix $KESTRAVA_WINE_DIR/NAME from the template; exports WINEPREFIX
+#   kw_prefix NAME        fresh prefix $KESTRAVA_WINE_DIR/NAME (NAME-win64) from the template;
+#                         exports WINEPREFIX
+#   kw_template           makes the template of the architecture unless it exists
 #   kw_start              starts the prefix's persistent wineserver and Wine's system processes
 #   kw_stop               ends every process of the prefix and flushes its registry
 #   kw_restart            kw_stop + kw_start: volatile registry keys are gone afterwards (a log-off)
@@ -15,34 +22,50 @@
 #   kw_display            makes sure DISPLAY names a display, starting Xvfb when there is none
 #   kw_display_stop       stops the Xvfb that kw_display started (if any)
 #   kw_winpath PATH       Windows path (Z:\...) of a Unix path
+# Variables: kw_suffix ("" or "-win64"), kw_template_dir (the template of the architecture).
 # shellcheck shell=bash
 
 kw_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 : "${KESTRAVA_WINE_DIR:=$kw_root/build/wine}"
 export KESTRAVA_WINE_DIR
-export WINEARCH=win32
+: "${KESTRAVA_WINE_ARCH:=win32}"
+export KESTRAVA_WINE_ARCH
+case $KESTRAVA_WINE_ARCH in
+  win32) kw_suffix="" ;;
+  win64) kw_suffix="-win64" ;;
+  *)
+    echo "wine-harness: KESTRAVA_WINE_ARCH must be win32 or win64, not $KESTRAVA_WINE_ARCH" >&2
+    return 2 2>/dev/null || exit 2
+    ;;
+esac
+export WINEARCH=$KESTRAVA_WINE_ARCH
+kw_template_dir=$KESTRAVA_WINE_DIR/template$kw_suffix
 export WINEDEBUG=${WINEDEBUG:--all}
 # No .NET or Gecko installers during wineboot; no crash dialogs waiting for a click.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 kw_log() { echo "wine-harness: $*" >&2; }
 
+# Marks a finished template. The number goes up whenever kw_make_template changes what a template
+# holds, so that an older one in a developer's build folder is made again (2: Marlett).
+kw_template_mark=.kestrava-template-2
+
 # Makes the template prefix once; concurrent callers wait for the first one.
 kw_template() {
-  local dir=$KESTRAVA_WINE_DIR template=$KESTRAVA_WINE_DIR/template
-  [ -f "$template/.kestrava-ready" ] && return 0
+  local dir=$KESTRAVA_WINE_DIR template=$kw_template_dir
+  [ -f "$template/$kw_template_mark" ] && return 0
   mkdir -p "$dir"
   (
     flock 9
-    [ -f "$template/.kestrava-ready" ] && exit 0
+    [ -f "$template/$kw_template_mark" ] && exit 0
     # The Wine processes must not inherit the lock's descriptor: they would hold the lock.
     kw_make_template "$template" 9>&-
-  ) 9>"$dir/template.lock"
+  ) 9>"$template.lock"
 }
 
 kw_make_template() {
-  local template=$1 log=$KESTRAVA_WINE_DIR/template.log
-  kw_log "making the template prefix (once, ~15 s)"
+  local template=$1 log=$1.log started=$SECONDS
+  kw_log "making the $WINEARCH template prefix (once, 15-30 s)"
   rm -rf "$template.new"
   mkdir -p "$template.new"
   (
@@ -58,20 +81,37 @@ kw_make_template() {
     wineserver -k || true
     wineserver -w
   ) || return 1
+  kw_add_marlett "$template.new" || return 1
   grep -q ShowCrashDialog "$template.new/user.reg" || { kw_log "template setup failed, see $log"; return 1; }
-  touch "$template.new/.kestrava-ready"
+  touch "$template.new/$kw_template_mark"
+  rm -rf "$template"
   mv "$template.new" "$template"
+  kw_log "$WINEARCH template ready in $((SECONDS - started)) s"
+}
+
+# Wine draws the caption buttons (minimise, maximise, close) and the check marks of menus with its
+# Marlett font. Debian's fonts-wine installs it where this Wine does not look, and the buttons then
+# show the letters "0 1 r"; a copy in the prefix's Fonts folder is found like any Windows font.
+kw_add_marlett() {
+  local fonts=$1/drive_c/windows/Fonts font
+  font=$( (dpkg -L fonts-wine 2>/dev/null; echo /usr/share/wine/fonts/marlett.ttf) |
+    grep -i '/marlett\.ttf$' | while read -r f; do [ -f "$f" ] && echo "$f" && break; done)
+  if [ -z "$font" ]; then
+    kw_log "no marlett.ttf (package fonts-wine): caption buttons will show letters"
+    return 1
+  fi
+  mkdir -p "$fonts" && cp "$font" "$fonts/marlett.ttf"
 }
 
 kw_prefix() {
   local name=$1
   kw_template || return 1
-  export WINEPREFIX=$KESTRAVA_WINE_DIR/$name
+  export WINEPREFIX=$KESTRAVA_WINE_DIR/$name$kw_suffix
   if [ -d "$WINEPREFIX" ]; then
     WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
   fi
-  cp -a "$KESTRAVA_WINE_DIR/template" "$WINEPREFIX"
+  cp -a "$kw_template_dir" "$WINEPREFIX"
 }
 
 kw_start() {

@@ -3,8 +3,8 @@
 # This is ctest's emulator for the cross-compiled tests: output goes straight to the caller and
 # stdin is /dev/null, so nothing is left holding the caller's pipes.
 #
-# Prefix: $KESTRAVA_WINEPREFIX, else $KESTRAVA_WINE_DIR/emulator (build/wine/emulator), made from
-# the harness's template on first use. Its wineserver stays up between programs (starting one per
+# Prefix: $KESTRAVA_WINEPREFIX, else $KESTRAVA_WINE_DIR/emulator (build/wine/emulator, or
+# emulator-win64 with KESTRAVA_WINE_ARCH=win64), made from the harness's template on first use. Its wineserver stays up between programs (starting one per
 # program would race the dying previous one); end it with tools/wine/stop.sh.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -14,7 +14,7 @@ if [ $# -lt 1 ]; then
   exit 2
 fi
 
-prefix=${KESTRAVA_WINEPREFIX:-$KESTRAVA_WINE_DIR/emulator}
+prefix=${KESTRAVA_WINEPREFIX:-$KESTRAVA_WINE_DIR/emulator$kw_suffix}
 mkdir -p "$(dirname "$prefix")"
 # Two tests started at once by ctest -j must not both make the prefix or both start its server.
 (
@@ -22,7 +22,7 @@ mkdir -p "$(dirname "$prefix")"
   if [ ! -f "$prefix/system.reg" ]; then
     kw_template || exit 1
     rm -rf "$prefix"
-    cp -a "$KESTRAVA_WINE_DIR/template" "$prefix" || exit 1
+    cp -a "$kw_template_dir" "$prefix" || exit 1
   fi
   export WINEPREFIX=$prefix
   # Only the first program of a run finds no server; it starts the persistent one and Wine's

@@ -3,7 +3,7 @@
 # By prefix only: other users' Wine processes on this machine are left alone.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-[ $# -gt 0 ] || set -- "${KESTRAVA_WINEPREFIX:-$KESTRAVA_WINE_DIR/emulator}"
+[ $# -gt 0 ] || set -- "${KESTRAVA_WINEPREFIX:-$KESTRAVA_WINE_DIR/emulator$kw_suffix}"
 for prefix in "$@"; do
   [ -d "$prefix" ] || continue
   prefix=$(cd "$prefix" && pwd)  # Wine wants an absolute prefix path
