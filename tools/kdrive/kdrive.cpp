@@ -20,6 +20,8 @@
 //                           rectangles, all in screen coordinates
 //   resize W H              asks the main window to take that outer size, prints the size it took
 //   close                   posts WM_CLOSE to the main window
+//   ping SECONDS            sends WM_NULL to the main window every 20 ms for SECONDS and prints
+//                           "worst MS" (the slowest round trip) and "sent N"
 //   dialog [SECONDS]        waits for a dialog box (#32770) of the main window's process, prints
 //                           its title
 //   dialog-cancel           presses Cancel on that dialog and waits until it is gone
@@ -633,6 +635,26 @@ int Release(const std::string& name) {
   return 0;
 }
 
+// How quickly the window thread answers, while it is busy with whatever it is doing.
+int Ping(double seconds) {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  const DWORD deadline = Deadline(seconds);
+  DWORD worst = 0;
+  int sent = 0;
+  do {
+    const DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) worst = 5000;
+    worst = std::max(worst, GetTickCount() - start);
+    ++sent;
+    Sleep(20);
+  } while (Before(deadline));
+  Print("worst " + std::to_string(worst));
+  Print("sent " + std::to_string(sent));
+  return 0;
+}
+
 int Usage() {
   fprintf(stderr, "usage: kdrive [-w TITLE] COMMAND [ARGS]   (see the comment in kdrive.cpp)\n");
   return 2;
@@ -675,6 +697,7 @@ int main(int argc, char** argv) {
   if (command == "panels") return Panels();
   if (command == "click" && args == 1) return Click(arg[0]);
   if (command == "close") return Close();
+  if (command == "ping") return Ping(SecondsArg(args, arg, 0, 5));
   if (command == "rects") return Rects();
   if (command == "resize" && args == 2) return Resize(atoi(arg[0]), atoi(arg[1]));
   if (command == "dialog") return Dialog(SecondsArg(args, arg, 0, 10));
