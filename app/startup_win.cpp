@@ -5,26 +5,10 @@
 
 #include "app/application_win.h"
 #include "app/form_win.h"
+#include "common/scope_guard.h"
 #include "common/texts.h"
 
 namespace kestrava {
-namespace {
-
-// COM for the user-interface thread, single-threaded apartment: the folder browser needs it.
-class ComApartment {
- public:
-  ComApartment() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
-  ~ComApartment() {
-    if (initialised_) CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  bool initialised_;
-};
-
-}  // namespace
 
 StartupPort::Window StartupWin::FindRunningInstance() {
   // The running instance's only top-level window is its main window, so the search finds it
@@ -50,7 +34,11 @@ MutexResult StartupWin::CreateInstanceMutex() {
 }
 
 void StartupWin::RunApplication(bool showMainWindow) {
-  ComApartment com;
+  // COM for the user-interface thread, single-threaded apartment: the folder browser needs it.
+  const bool comInitialised = SUCCEEDED(CoInitialize(nullptr));
+  const auto uninitialiseCom = MakeScopeExit([comInitialised] {
+    if (comInitialised) CoUninitialize();
+  });
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
