@@ -14,6 +14,9 @@ void BoostRun::Execute() {
     running_ = true;
     WaitForWorker();
     running_ = false;
+  } else {
+    // No worker will ever set the flag: nothing is left to wait for, at exit either.
+    finished_.store(true);
   }
   host_.EnableBoostAction(true);
   host_.ShowBoostMode();

@@ -1,26 +1,20 @@
 #pragma once
 // The Win32 side of BoostWindowPort: the worker's reads and writes of the window, each carried out
-// on the window thread through Synchronize.
+// on the window thread through a HandOff (common/hand_off.h) made in that thread.
 #include <windows.h>
 
 #include <array>
 #include <atomic>
 #include <functional>
 #include <string>
-#include <vector>
 
-#include "app/boost_window.h"
-#include "common/recursive_lock.h"
+#include "boost/boost_window.h"
+#include "common/hand_off.h"
 
 namespace kestrava {
 
-// Tells the window to run the synchronised calls waiting for it. The message carries no data, so
-// that nothing another program sends to our window can make us call anything.
-inline constexpr UINT kSynchronizeMessage = WM_APP + 1;
-
 // The controls of the window that the worker reads and writes.
 struct BoostWindowControls {
-  HWND form = nullptr;  // its window procedure answers kSynchronizeMessage with ServeSynchronize
   HWND statusBar = nullptr;
   HWND gamePath = nullptr;
   std::array<HWND, kOptionBoxCount> boxes{};
@@ -28,6 +22,7 @@ struct BoostWindowControls {
 
 class BoostWindowWin final : public BoostWindowPort {
  public:
+  // In the window thread.
   BoostWindowWin(const BoostWindowControls& controls, const std::atomic<bool>& sysAbort)
       : controls_(controls), sysAbort_(sysAbort) {}
   BoostWindowWin(const BoostWindowWin&) = delete;
@@ -39,17 +34,14 @@ class BoostWindowWin final : public BoostWindowPort {
   void SetStatusText(const std::string& text) override;
   bool Synchronize(const std::function<void()>& routine) override;
 
-  // Runs, on the window thread, every call waiting for it. The window procedure calls this for
-  // kSynchronizeMessage.
-  void ServeSynchronize();
+  // The window is being destroyed (its WM_DESTROY): from now on nothing the worker asks for runs.
+  // This object stays until the worker is done with it.
+  void WindowGone() { handOff_.Close(); }
 
  private:
-  struct Call;
-
   BoostWindowControls controls_;
   const std::atomic<bool>& sysAbort_;
-  RecursiveLock lock_;          // guards waiting_
-  std::vector<Call*> waiting_;  // calls sent but not yet run
+  HandOff handOff_;
 };
 
 }  // namespace kestrava

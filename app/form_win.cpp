@@ -12,6 +12,7 @@
 #include "common/paths.h"
 #include "common/registry_port.h"
 #include "common/texts.h"
+#include "win32/window_text.h"
 
 namespace kestrava {
 namespace {
@@ -148,7 +149,6 @@ void TfrmKestrava::CreateControls(HINSTANCE instance) {
   SendMessageA(StatusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 
   BoostWindowControls worker;
-  worker.form = Handle();
   worker.statusBar = StatusBar;
   worker.gamePath = Control(ControlId::edtGamePath);
   for (std::size_t i = 0; i < kOptionBoxCount; ++i) worker.boxes[i] = Control(kOptionControls[i]);
@@ -309,14 +309,13 @@ LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       }
       return 0;
     case WM_DESTROY:
+      // The worker may outlive the controls; what it asks of them from now on runs nowhere.
+      if (boostWindow_) boostWindow_->WindowGone();
       FormDestroy();
       PostQuitMessage(0);
       return 0;
     case kWakeUpMessage:
       BringToFront();
-      return 0;
-    case kSynchronizeMessage:
-      if (boostWindow_) boostWindow_->ServeSynchronize();
       return 0;
     default:
       break;
@@ -359,8 +358,7 @@ void TfrmKestrava::DrawRule(const DRAWITEMSTRUCT& item) {
 // than fit, its beginning stays visible.
 void TfrmKestrava::DrawTips(const DRAWITEMSTRUCT& item) {
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
-  std::string text(static_cast<std::size_t>(std::max(0, GetWindowTextLengthA(item.hwndItem))) + 1, '\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextA(item.hwndItem, &text[0], static_cast<int>(text.size()))));
+  const std::string text = WindowText(item.hwndItem);
   const HGDIOBJ previousFont = SelectObject(item.hDC, font_.Get());
   constexpr UINT kFormat = DT_WORDBREAK | DT_NOPREFIX | DT_LEFT;
   RECT measured = item.rcItem;

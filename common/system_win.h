@@ -1,19 +1,16 @@
 #pragma once
-// System routines of the Windows build: privileges, volume geometry and WOW64 file-system
-// redirection. None of them shows anything; only GetVolumeClusterSize raises.
+// System routines of the Windows build: privileges and WOW64 file-system redirection. None of
+// them shows anything or raises.
 #include <windows.h>
 
 #include <string>
 
 namespace kestrava {
 
-// Enables one privilege ("SeDebugPrivilege", ...) in the process token. True when the adjust
-// call succeeded; like the system, it does not report a privilege the token lacks.
+// Enables one privilege ("SeDebugPrivilege", ...) in the process token through
+// PlatformPrivileges(). True when the adjust call succeeded; like the system, it does not report a
+// privilege the token lacks.
 bool EnablePrivilege(const std::string& privilegeName);
-
-// Bytes per cluster of the volume holding the path (an absolute drive-letter path). Raises
-// KestravaError "Df Error 2009" + the system message when the volume cannot be asked.
-DWORD GetVolumeClusterSize(const char* path);
 
 // True when this 32-bit process runs under WOW64; set before main and never changed.
 extern const bool IsWow64;

@@ -84,23 +84,20 @@ TFindFile::~TFindFile() {
 
 void TFindFile::Execute() {
   if (busy_) return;
-  BeginSearch();
-  if (!Threaded) {
-    try {
-      SearchTargets();
-    } catch (...) {
-      EndSearch();
-      throw;
-    }
-    EndSearch();
-    return;
-  }
+  // An error of any handler here, OnSearchBegin's included, leaves after EndSearch: the finder is
+  // idle again and OnSearchFinish has fired.
   try {
-    searchThread_ = std::make_unique<TSearchThread>(*this);
+    BeginSearch();
+    if (Threaded) {
+      searchThread_ = std::make_unique<TSearchThread>(*this);
+      return;
+    }
+    SearchTargets();
   } catch (...) {
     EndSearch();
     throw;
   }
+  EndSearch();
 }
 
 void TFindFile::Abort() {

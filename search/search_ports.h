@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/thread.h"
 #include "common/win_error.h"
 
 namespace kestrava {
@@ -110,8 +111,8 @@ class WorkerThread {
   virtual bool WaitFor(std::uint32_t milliseconds) = 0;
 };
 
-// The hidden window that brings the end of a threaded search back to the thread that created it.
-// Destroying it discards a notice that has not been handled yet.
+// The hidden window that brings the end of a threaded search back to the thread that created it
+// (a HandOff, common/hand_off.h). Destroying it discards a notice that has not been handled yet.
 class OwnerChannel {
  public:
   virtual ~OwnerChannel() = default;
@@ -119,10 +120,6 @@ class OwnerChannel {
   virtual void PostSearchEnded() = 0;
   // True when called in the thread that created the channel.
   virtual bool InOwnerThread() const = 0;
-};
-
-enum TThreadPriority : std::uint8_t {
-  tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical
 };
 
 class ThreadPort {
@@ -148,7 +145,11 @@ class ThreadPort {
 DirectoryPort& PlatformDirectory();
 PathPort& PlatformPaths();
 LocalTimePort& PlatformLocalTime();
-ThreadPort& PlatformThreads();
+ThreadPort& PlatformThreads();  // the program's threads and hand-offs (common/thread.h, hand_off.h)
+
+// How the platform shows an error nobody can catch: a message box on Windows, standard error on
+// the host.
+void ShowSearchError(const std::string& message);
 
 // The ports one finder works through.
 struct SearchPorts {

@@ -1,6 +1,6 @@
 // The host's answers to the search ports, so that the finder runs natively on Linux: directories
-// through opendir/readdir/fstatat, local time through localtime_r, threads through std::thread and
-// a message queue per thread that stands in for the Windows message queue.
+// through opendir/readdir/fstatat, local time through localtime_r, a search's error on standard
+// error.
 //
 // Attributes are mapped from the POSIX file type and mode: a folder gets the directory bit, a
 // symbolic link the reparse-point bit (and never the directory bit: links are not followed, so a
@@ -15,19 +15,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <ctime>
-#include <deque>
 #include <limits>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "common/civil_date.h"
-#include "common/error.h"
 #include "common/paths.h"
 #include "common/wildcard.h"
 #include "search/search_ports.h"
@@ -273,107 +266,6 @@ class PosixLocalTime final : public LocalTimePort {
   }
 };
 
-// The stand-in for a thread's Windows message queue.
-struct MessageQueue {
-  std::mutex mutex;
-  std::deque<std::function<void()>> messages;
-
-  void Post(std::function<void()> message) {
-    std::lock_guard<std::mutex> hold(mutex);
-    messages.push_back(std::move(message));
-  }
-  bool Pop(std::function<void()>* message) {
-    std::lock_guard<std::mutex> hold(mutex);
-    if (messages.empty()) return false;
-    *message = std::move(messages.front());
-    messages.pop_front();
-    return true;
-  }
-};
-
-std::shared_ptr<MessageQueue> CurrentQueue() {
-  thread_local const std::shared_ptr<MessageQueue> queue = std::make_shared<MessageQueue>();
-  return queue;
-}
-
-class PosixChannel final : public OwnerChannel {
- public:
-  explicit PosixChannel(std::function<void()> onSearchEnded)
-      : queue_(CurrentQueue()), owner_(std::this_thread::get_id()),
-        state_(std::make_shared<State>()) {
-    state_->onSearchEnded = std::move(onSearchEnded);
-  }
-  ~PosixChannel() override { state_->alive = false; }
-
-  void PostSearchEnded() override {
-    std::shared_ptr<State> state = state_;
-    queue_->Post([state] {
-      if (state->alive) state->onSearchEnded();
-    });
-  }
-  bool InOwnerThread() const override { return std::this_thread::get_id() == owner_; }
-
- private:
-  // Read and written only in the owner thread (the notice runs there).
-  struct State {
-    bool alive = true;
-    std::function<void()> onSearchEnded;
-  };
-  std::shared_ptr<MessageQueue> queue_;
-  std::thread::id owner_;
-  std::shared_ptr<State> state_;
-};
-
-class PosixThread final : public WorkerThread {
- public:
-  explicit PosixThread(std::function<void()> body) {
-    thread_ = std::thread([this, body = std::move(body)] {
-      body();
-      std::lock_guard<std::mutex> hold(mutex_);
-      done_ = true;
-      ended_.notify_all();
-    });
-  }
-  ~PosixThread() override {
-    if (thread_.joinable()) thread_.join();
-  }
-  bool WaitFor(std::uint32_t milliseconds) override {
-    std::unique_lock<std::mutex> hold(mutex_);
-    return ended_.wait_for(hold, std::chrono::milliseconds(milliseconds), [this] { return done_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ended_;
-  bool done_ = false;
-  std::thread thread_;
-};
-
-class PosixThreads final : public ThreadPort {
- public:
-  std::unique_ptr<OwnerChannel> CreateChannel(std::function<void()> onSearchEnded) override {
-    return std::make_unique<PosixChannel>(std::move(onSearchEnded));
-  }
-  // Priorities are not changed: an unprivileged Linux process cannot raise them back.
-  std::unique_ptr<WorkerThread> StartThread(std::function<void()> body, TThreadPriority) override {
-    try {
-      return std::make_unique<PosixThread>(std::move(body));
-    } catch (const std::system_error& e) {
-      throw KestravaError(std::string("Thread creation error: ") + e.what());
-    }
-  }
-  bool PumpOneMessage() override {
-    std::function<void()> message;
-    if (!CurrentQueue()->Pop(&message)) return false;
-    message();
-    return true;
-  }
-  void YieldThread() override { std::this_thread::yield(); }
-  void ReportError(const std::string& message) override {
-    std::fprintf(stderr, "Error: %s\n", message.c_str());
-  }
-};
-
 }  // namespace
 
 DirectoryPort& PlatformDirectory() {
@@ -388,9 +280,8 @@ LocalTimePort& PlatformLocalTime() {
   static PosixLocalTime port;
   return port;
 }
-ThreadPort& PlatformThreads() {
-  static PosixThreads port;
-  return port;
+void ShowSearchError(const std::string& message) {
+  std::fprintf(stderr, "Error: %s\n", message.c_str());
 }
 
 }  // namespace kestrava

@@ -1,14 +1,11 @@
 // The Win32 answers to the search ports: FindFirstFileNoRedir / FindNextFileA / FindClose,
-// GetFullPathNameA and WNetGetUniversalNameA, FileTimeToLocalFileTime, and for a threaded search a
-// thread of its own plus a message-only window in the creating thread.
+// GetFullPathNameA and WNetGetUniversalNameA, FileTimeToLocalFileTime, and the error box of a
+// threaded search.
 #include <windows.h>
-#include <process.h>
 #include <winnetwk.h>
 
 #include <vector>
 
-#include "common/error.h"
-#include "common/system_message.h"
 #include "common/system_win.h"
 #include "search/search_ports.h"
 #include "win32/last_error.h"
@@ -16,10 +13,6 @@
 
 namespace kestrava {
 namespace {
-
-// Posted to a finder's window when its search thread has finished walking.
-constexpr UINT kSearchEndedMessage = WM_USER + 1;
-constexpr char kWindowClass[] = "KestravaFindFileWindow";
 
 std::uint64_t ToUint64(const FILETIME& t) {
   return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
@@ -120,125 +113,6 @@ class Win32LocalTime final : public LocalTimePort {
   }
 };
 
-// The hidden window: message-only, in the thread that creates it. Its user data points at the
-// channel while the channel lives.
-class Win32Channel final : public OwnerChannel {
- public:
-  explicit Win32Channel(std::function<void()> onSearchEnded)
-      : onSearchEnded_(std::move(onSearchEnded)), ownerThread_(GetCurrentThreadId()) {
-    RegisterClassOnce();
-    window_.Reset(CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr));
-    if (!window_) {
-      throw KestravaError("Cannot create the search window: " + SystemMessage(GetLastError()));
-    }
-    SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  }
-  ~Win32Channel() override {
-    // Posted notices die with the window.
-    if (window_) SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, 0);
-  }
-
-  void PostSearchEnded() override { PostMessageA(window_.Get(), kSearchEndedMessage, 0, 0); }
-  bool InOwnerThread() const override { return GetCurrentThreadId() == ownerThread_; }
-
- private:
-  static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kSearchEndedMessage) {
-      auto* channel = reinterpret_cast<Win32Channel*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-      // The handler may destroy the channel: nothing of it is used afterwards.
-      if (channel != nullptr) channel->onSearchEnded_();
-      return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-  }
-
-  static void RegisterClassOnce() {
-    static const ATOM atom = [] {
-      WNDCLASSA wc = {};
-      wc.lpfnWndProc = &Win32Channel::WndProc;
-      wc.hInstance = GetModuleHandleA(nullptr);
-      wc.lpszClassName = kWindowClass;
-      return RegisterClassA(&wc);
-    }();
-    (void)atom;
-  }
-
-  std::function<void()> onSearchEnded_;
-  DWORD ownerThread_;
-  UniqueWindow window_;
-};
-
-int ToWin32Priority(TThreadPriority priority) {
-  switch (priority) {
-    case tpIdle: return THREAD_PRIORITY_IDLE;
-    case tpLowest: return THREAD_PRIORITY_LOWEST;
-    case tpLower: return THREAD_PRIORITY_BELOW_NORMAL;
-    case tpNormal: return THREAD_PRIORITY_NORMAL;
-    case tpHigher: return THREAD_PRIORITY_ABOVE_NORMAL;
-    case tpHighest: return THREAD_PRIORITY_HIGHEST;
-    case tpTimeCritical: return THREAD_PRIORITY_TIME_CRITICAL;
-  }
-  return THREAD_PRIORITY_NORMAL;
-}
-
-class Win32Thread final : public WorkerThread {
- public:
-  Win32Thread(std::function<void()> body, TThreadPriority priority) {
-    auto* start = new std::function<void()>(std::move(body));
-    unsigned id = 0;
-    // _beginthreadex rather than CreateThread: the body uses the C runtime.
-    const uintptr_t h = _beginthreadex(nullptr, 0, &Win32Thread::Run, start, CREATE_SUSPENDED, &id);
-    if (h == 0) {
-      const DWORD error = GetLastError();
-      delete start;
-      throw KestravaError("Thread creation error: " + SystemMessage(error));
-    }
-    thread_.Reset(reinterpret_cast<HANDLE>(h));
-    SetThreadPriority(thread_.Get(), ToWin32Priority(priority));
-    ResumeThread(thread_.Get());
-  }
-  ~Win32Thread() override { WaitForSingleObject(thread_.Get(), INFINITE); }
-  bool WaitFor(std::uint32_t milliseconds) override {
-    return WaitForSingleObject(thread_.Get(), milliseconds) == WAIT_OBJECT_0;
-  }
-
- private:
-  static unsigned __stdcall Run(void* argument) {
-    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
-    (*body)();
-    return 0;
-  }
-  UniqueKernelHandle thread_;
-};
-
-class Win32Threads final : public ThreadPort {
- public:
-  std::unique_ptr<OwnerChannel> CreateChannel(std::function<void()> onSearchEnded) override {
-    return std::make_unique<Win32Channel>(std::move(onSearchEnded));
-  }
-  std::unique_ptr<WorkerThread> StartThread(std::function<void()> body,
-                                            TThreadPriority priority) override {
-    return std::make_unique<Win32Thread>(std::move(body), priority);
-  }
-  bool PumpOneMessage() override {
-    MSG msg;
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
-    if (msg.message == WM_QUIT) {
-      // Not ours to consume: leave it for the thread's own message loop.
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      return false;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-    return true;
-  }
-  void YieldThread() override { SwitchToThread(); }
-  void ReportError(const std::string& message) override {
-    MessageBoxA(nullptr, message.c_str(), "Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
-  }
-};
-
 }  // namespace
 
 DirectoryPort& PlatformDirectory() {
@@ -253,9 +127,8 @@ LocalTimePort& PlatformLocalTime() {
   static Win32LocalTime port;
   return port;
 }
-ThreadPort& PlatformThreads() {
-  static Win32Threads port;
-  return port;
+void ShowSearchError(const std::string& message) {
+  MessageBoxA(nullptr, message.c_str(), "Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 }  // namespace kestrava

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,18 @@ TEST_F(BoostRunTest, NothingToAwaitBeforeExitWithoutAWorker) {
   run.Execute();  // clears the flag but starts nothing
   run.WaitBeforeExit();
   EXPECT_EQ(host.turns, 0);
+}
+
+TEST_F(BoostRunTest, AWorkerThatCannotStartLeavesNothingToWaitForAtExit) {
+  run.Execute();  // an earlier press whose worker ran
+  host.workerStarts = false;
+  run.Execute();
+  EXPECT_EQ(host.calls.back(), "show on");
+  // The process must end: a wait for a worker that never started would keep it, hidden, for ever.
+  host.onTurn = [](int turn) {
+    if (turn > 100) throw std::runtime_error("waits for a worker that never started");
+  };
+  EXPECT_NO_THROW(run.WaitBeforeExit());
 }
 
 }  // namespace

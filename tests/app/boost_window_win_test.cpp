@@ -15,12 +15,12 @@ namespace {
 
 constexpr char kTestClass[] = "KestravaBoostWindowTest";
 
+// Tells the port that the window is gone, as the main window does.
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == kSynchronizeMessage) {
+  if (message == WM_DESTROY) {
     if (auto* port = reinterpret_cast<BoostWindowWin*>(GetWindowLongPtrA(window, GWLP_USERDATA))) {
-      port->ServeSynchronize();
+      port->WindowGone();
     }
-    return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -38,7 +38,6 @@ class BoostWindowWinTest : public ::testing::Test {
     form_ = CreateWindowExA(0, kTestClass, "test form", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
                             wc.hInstance, nullptr);
     ASSERT_NE(form_, nullptr);
-    controls_.form = form_;
     controls_.statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD, 0, 0, 0, 0, form_, nullptr,
                                           wc.hInstance, nullptr);
     int parts[2] = {100, -1};
@@ -149,7 +148,9 @@ TEST_F(BoostWindowWinTest, OnceTheWindowIsGoneNothingRunsAndNothingBlocks) {
 
 TEST_F(BoostWindowWinTest, MessageFromElsewhereRunsNothingStale) {
   // Any program can send the message to a window it finds; it must only drain our own queue.
-  EXPECT_EQ(SendMessageA(form_, kSynchronizeMessage, 0x1234, 0x5678), 0);
+  HWND handOff = FindWindowExA(HWND_MESSAGE, nullptr, "KestravaHandOff", nullptr);
+  ASSERT_NE(handOff, nullptr);
+  EXPECT_EQ(SendMessageA(handOff, WM_USER + 1, 0x1234, 0x5678), 0);
   bool ran = false;
   RunOnWorker([&] { port_->Synchronize([&] { ran = true; }); });
   EXPECT_TRUE(ran);

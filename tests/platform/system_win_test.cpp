@@ -10,6 +10,7 @@
 #include "common/error.h"
 #include "common/system_message.h"
 #include "common/system_win.h"
+#include "defrag/cluster_size.h"
 #include "win32/unique_handle.h"
 
 namespace kestrava {

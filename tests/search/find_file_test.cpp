@@ -284,6 +284,21 @@ TEST(FindFile, AHandlerErrorLeavesExecuteAfterTheFinish) {
   EXPECT_EQ(h.log.back(), "finish");
 }
 
+TEST(FindFile, AnErrorOfTheBeginHandlerAlsoLeavesAfterTheFinish) {
+  Harness h;
+  h.fs.AddFile("C:\\G\\1.x");
+  h.Files().SetLocation("C:\\G");
+  h.finder->OnSearchBegin = [](TFindFile&) { throw std::runtime_error("not now"); };
+  EXPECT_THROW(h.finder->Execute(), std::runtime_error);
+  EXPECT_EQ(h.log, (Lines{"finish"}));
+  EXPECT_FALSE(h.finder->Busy());
+  // The finder is idle again: the next search runs.
+  h.finder->OnSearchBegin = nullptr;
+  h.finder->Execute();
+  EXPECT_EQ(h.log.back(), "finish");
+  EXPECT_EQ(h.Matches(), (Lines{"C:\\G\\1.x"}));
+}
+
 TEST(FindFile, TheSearchUsesACopyOfTheCriteria) {
   Harness h;
   h.fs.AddFile("C:\\G\\1.x");

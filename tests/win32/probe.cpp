@@ -18,6 +18,7 @@
 #include "common/os_version.h"
 #include "common/registry_port.h"
 #include "common/system_win.h"
+#include "defrag/cluster_size.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/boost_window.h"
+#include "boost/boost_window.h"
 
 namespace kestrava {
 

@@ -1,13 +1,9 @@
 #pragma once
 // The main window as the boost worker sees it. The worker runs on its own thread while the window
 // thread keeps handling user input, so every read and write here is carried out on the window
-// thread: the call blocks until the window thread, waiting in its message loop, has served it.
-//
-// How the hand-off works: Synchronize sends a private message to the window and the window
-// procedure runs the routine. A message sent from another thread is delivered only when the
-// window thread retrieves messages, which it does all through a run (the waiting loop of the boost
-// button processes messages every millisecond), so the routine never races the user. Once the
-// window is gone the message cannot be delivered and Synchronize returns false without running it.
+// thread: the call blocks until the window thread, waiting in its message loop, has served it (the
+// window's adapter does this through a HandOff, common/hand_off.h). Once the window is gone nothing
+// runs and Synchronize returns false.
 #include <atomic>
 #include <cstddef>
 #include <functional>

@@ -1,0 +1,27 @@
+#pragma once
+// The ports one boost worker reaches the system through. The program takes the platform's
+// (PlatformBoostPorts, Windows build); tests hand in doubles. The window is not among them: the
+// worker gets it as a BoostWindowPort of its own (boost/boost_window.h), and the game folder's
+// volume is the defragmentation engine's (defrag/volume_port.h).
+#include "boost/process_list_port.h"
+#include "boost/service_manager_port.h"
+#include "common/debug_log.h"
+#include "common/os_version.h"
+#include "common/privilege.h"
+#include "common/registry_port.h"
+
+namespace kestrava {
+
+struct BoostPorts {
+  RegistryPort* registry = nullptr;        // the boosted-service record
+  ServiceManagerPort* services = nullptr;  // stopping and starting services
+  ProcessListPort* processes = nullptr;    // trimming working sets
+  PrivilegePort* privileges = nullptr;
+  OsVersionPort* version = nullptr;
+  DebugOutputPort* debugOutput = nullptr;  // where the worker's debug lines go
+};
+
+// The real system's ports (Windows build only).
+BoostPorts PlatformBoostPorts();
+
+}  // namespace kestrava

@@ -1,0 +1,47 @@
+#include <windows.h>
+
+#include "boost/process_list_port.h"
+
+namespace kestrava {
+namespace {
+
+constexpr ULONG kSystemProcessInformation = 5;
+using QuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+QuerySystemInformationFn LookUpQuery() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  if (ntdll == nullptr) return nullptr;
+  return reinterpret_cast<QuerySystemInformationFn>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "ZwQuerySystemInformation")));
+}
+
+class Win32ProcessList final : public ProcessListPort {
+ public:
+  NtStatus QueryProcessList(void* buffer, std::uint32_t length) override {
+    static const QuerySystemInformationFn query = LookUpQuery();
+    if (query == nullptr) return nt::kProcedureNotFound;
+    return static_cast<NtStatus>(query(kSystemProcessInformation, buffer, length, nullptr));
+  }
+  WinError OpenForQuota(std::uint32_t processId, Handle* process) override {
+    HANDLE h = OpenProcess(PROCESS_SET_QUOTA, FALSE, processId);
+    if (h == nullptr) return static_cast<WinError>(GetLastError());
+    *process = reinterpret_cast<Handle>(h);
+    return err::kSuccess;
+  }
+  WinError EmptyWorkingSet(Handle process) override {
+    const SIZE_T all = static_cast<SIZE_T>(-1);
+    return SetProcessWorkingSetSize(reinterpret_cast<HANDLE>(process), all, all)
+               ? err::kSuccess
+               : static_cast<WinError>(GetLastError());
+  }
+  void Close(Handle process) override { CloseHandle(reinterpret_cast<HANDLE>(process)); }
+};
+
+}  // namespace
+
+ProcessListPort& PlatformProcessList() {
+  static Win32ProcessList port;
+  return port;
+}
+
+}  // namespace kestrava

@@ -1,0 +1,61 @@
+#pragma once
+// The Service Control Manager as the boost sees it: a thin pass-through to the SCM calls. Handles
+// are opaque, names are service key names, results are Win32 error codes, and a call that fails
+// leaves its outputs alone.
+#include <cstdint>
+#include <string>
+
+#include "common/port_handle.h"
+#include "common/win_error.h"
+
+namespace kestrava {
+
+// The fields of SERVICE_STATUS, in its order.
+struct ServiceStatus {
+  std::uint32_t serviceType = 0;
+  std::uint32_t currentState = 0;  // 1 stopped, 2 start pending, 3 stop pending, 4 running, ...
+  std::uint32_t controlsAccepted = 0;
+  std::uint32_t win32ExitCode = 0;
+  std::uint32_t serviceSpecificExitCode = 0;
+  std::uint32_t checkPoint = 0;
+  std::uint32_t waitHint = 0;  // milliseconds
+};
+
+namespace svc {
+inline constexpr std::uint32_t kStopped = 1;
+inline constexpr std::uint32_t kStartPending = 2;
+inline constexpr std::uint32_t kStopPending = 3;
+inline constexpr std::uint32_t kRunning = 4;
+inline constexpr std::uint32_t kControlStop = 1;
+inline constexpr std::uint32_t kAccessStop = 0x20 | 0x04;   // SERVICE_STOP | SERVICE_QUERY_STATUS
+inline constexpr std::uint32_t kAccessStart = 0x10 | 0x04;  // SERVICE_START | SERVICE_QUERY_STATUS
+}  // namespace svc
+
+class ServiceManagerPort {
+ public:
+  using Handle = std::uintptr_t;  // SC_HANDLE on Windows; 0 is never valid
+
+  virtual ~ServiceManagerPort() = default;
+
+  // OpenSCManagerA on the machine (empty: the local one), default database, SC_MANAGER_CONNECT.
+  virtual WinError OpenManager(const std::string& machine, Handle* manager) = 0;
+  // OpenServiceA with the given access (svc::kAccessStop or svc::kAccessStart).
+  virtual WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
+                               Handle* service) = 0;
+  // GetServiceDisplayNameA with a buffer of 1024 characters.
+  virtual WinError DisplayName(Handle manager, const std::string& name, std::string* display) = 0;
+  virtual WinError QueryStatus(Handle service, ServiceStatus* status) = 0;
+  // ControlService; on success status holds the state the service reported.
+  virtual WinError Control(Handle service, std::uint32_t control, ServiceStatus* status) = 0;
+  // StartServiceA without arguments.
+  virtual WinError Start(Handle service) = 0;
+  // CloseServiceHandle, for connections and services alike.
+  virtual void Close(Handle handle) = 0;
+};
+
+using ServiceHandle = PortHandle<ServiceManagerPort>;
+
+// The real Service Control Manager (Windows build only).
+ServiceManagerPort& PlatformServiceManager();
+
+}  // namespace kestrava

@@ -1,0 +1,82 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "boost/service_manager_port.h"
+
+namespace kestrava {
+namespace {
+
+SC_HANDLE AsSc(ServiceManagerPort::Handle handle) { return reinterpret_cast<SC_HANDLE>(handle); }
+
+// The calls report failure as FALSE or NULL with the reason in the last error.
+WinError LastError() { return static_cast<WinError>(GetLastError()); }
+
+void CopyStatus(const SERVICE_STATUS& from, ServiceStatus* to) {
+  to->serviceType = from.dwServiceType;
+  to->currentState = from.dwCurrentState;
+  to->controlsAccepted = from.dwControlsAccepted;
+  to->win32ExitCode = from.dwWin32ExitCode;
+  to->serviceSpecificExitCode = from.dwServiceSpecificExitCode;
+  to->checkPoint = from.dwCheckPoint;
+  to->waitHint = from.dwWaitHint;
+}
+
+class Win32ServiceManager final : public ServiceManagerPort {
+ public:
+  WinError OpenManager(const std::string& machine, Handle* manager) override {
+    SC_HANDLE h = OpenSCManagerA(machine.empty() ? nullptr : machine.c_str(), nullptr,
+                                 SC_MANAGER_CONNECT);
+    if (h == nullptr) return LastError();
+    *manager = reinterpret_cast<Handle>(h);
+    return err::kSuccess;
+  }
+  WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
+                       Handle* service) override {
+    SC_HANDLE h = ::OpenServiceA(AsSc(manager), name.c_str(), access);
+    if (h == nullptr) return LastError();
+    *service = reinterpret_cast<Handle>(h);
+    return err::kSuccess;
+  }
+  WinError DisplayName(Handle manager, const std::string& name, std::string* display) override {
+    std::vector<char> buffer(1024, '\0');
+    DWORD length = static_cast<DWORD>(buffer.size());
+    if (!GetServiceDisplayNameA(AsSc(manager), name.c_str(), buffer.data(), &length)) {
+      return LastError();
+    }
+    display->assign(buffer.data());  // up to the first zero
+    return err::kSuccess;
+  }
+  WinError QueryStatus(Handle service, ServiceStatus* status) override {
+    SERVICE_STATUS s{};
+    if (!QueryServiceStatus(AsSc(service), &s)) return LastError();
+    CopyStatus(s, status);
+    return err::kSuccess;
+  }
+  WinError Control(Handle service, std::uint32_t control, ServiceStatus* status) override {
+    SERVICE_STATUS s{};
+    if (!ControlService(AsSc(service), control, &s)) return LastError();
+    CopyStatus(s, status);
+    return err::kSuccess;
+  }
+  WinError Start(Handle service) override {
+    return StartServiceA(AsSc(service), 0, nullptr) ? err::kSuccess : LastError();
+  }
+  void Close(Handle handle) override { CloseServiceHandle(AsSc(handle)); }
+};
+
+static_assert(svc::kAccessStop == (SERVICE_STOP | SERVICE_QUERY_STATUS) &&
+                  svc::kAccessStart == (SERVICE_START | SERVICE_QUERY_STATUS) &&
+                  svc::kStopped == SERVICE_STOPPED && svc::kStopPending == SERVICE_STOP_PENDING &&
+                  svc::kStartPending == SERVICE_START_PENDING && svc::kRunning == SERVICE_RUNNING &&
+                  svc::kControlStop == SERVICE_CONTROL_STOP,
+              "the core's service constants are Windows' own");
+
+}  // namespace
+
+ServiceManagerPort& PlatformServiceManager() {
+  static Win32ServiceManager port;
+  return port;
+}
+
+}  // namespace kestrava

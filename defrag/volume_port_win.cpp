@@ -1,0 +1,78 @@
+#include <windows.h>
+#include <winioctl.h>
+
+#include "common/system_win.h"
+#include "defrag/volume_port.h"
+
+namespace kestrava {
+namespace {
+
+WinError LastError() { return static_cast<WinError>(GetLastError()); }
+
+WinError Opened(HANDLE h, VolumeDevicePort::Handle* out) {
+  if (h == INVALID_HANDLE_VALUE) return LastError();
+  *out = reinterpret_cast<VolumeDevicePort::Handle>(h);
+  return err::kSuccess;
+}
+
+class Win32VolumeDevice final : public VolumeDevicePort {
+ public:
+  WinError OpenVolume(const std::string& volumePath, Handle* volume) override {
+    return Opened(CreateFileA(volumePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr),
+                  volume);
+  }
+  WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) override {
+    return Opened(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr),
+                  item);
+  }
+  WinError OpenItemToMove(const std::wstring& path, bool isFolder, Handle* item) override {
+    TRedirState redirection;
+    DisableRedirection(IsWow64, redirection);  // the open is attempted either way
+    const HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_NO_BUFFERING,
+                                 nullptr);
+    const DWORD error = GetLastError();
+    RevertRedirection(redirection);
+    SetLastError(error);
+    return Opened(h, item);
+  }
+  WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
+                   void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
+    DWORD bytes = 0;
+    const BOOL ok = DeviceIoControl(reinterpret_cast<HANDLE>(device), code,
+                                    const_cast<void*>(input), inputLength, output, outputLength,
+                                    &bytes, nullptr);
+    const WinError error = ok ? err::kSuccess : LastError();
+    if (ok || error == ERROR_MORE_DATA) *returned = bytes;
+    return error;
+  }
+  void Close(Handle handle) override { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+  WinError ClusterSize(const std::string& root, std::uint32_t* bytesPerCluster) override {
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    if (!GetDiskFreeSpaceA(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                           &totalClusters)) {
+      return LastError();
+    }
+    *bytesPerCluster = sectorsPerCluster * bytesPerSector;
+    return err::kSuccess;
+  }
+};
+
+static_assert(fsctl::kGetVolumeBitmap == FSCTL_GET_VOLUME_BITMAP &&
+                  fsctl::kGetRetrievalPointers == FSCTL_GET_RETRIEVAL_POINTERS &&
+                  fsctl::kMoveFile == FSCTL_MOVE_FILE,
+              "the engine's control codes are Windows' own");
+
+}  // namespace
+
+VolumeDevicePort& PlatformVolumeDevice() {
+  static Win32VolumeDevice port;
+  return port;
+}
+
+}  // namespace kestrava

@@ -1,0 +1,70 @@
+// The service-manager adapter against Wine's real Service Control Manager, with Spooler, which a
+// new prefix has stopped and which starts and stops in a few milliseconds.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "boost/service_manager_port.h"
+
+namespace kestrava {
+namespace {
+
+// Polls until the service reports the state (or five seconds have passed); the last status read.
+ServiceStatus WaitForState(ServiceManagerPort& port, ServiceManagerPort::Handle service,
+                           std::uint32_t state) {
+  ServiceStatus status;
+  for (int i = 0; i < 500; ++i) {
+    if (port.QueryStatus(service, &status) == err::kSuccess && status.currentState == state) break;
+    Sleep(10);
+  }
+  return status;
+}
+
+TEST(Win32ServiceManager, StartsAndStopsARealServiceAndNamesIt) {
+  ServiceManagerPort& port = PlatformServiceManager();
+  ServiceHandle manager(port);
+  ASSERT_EQ(port.OpenManager("", manager.Put()), err::kSuccess);
+
+  std::string display;
+  ASSERT_EQ(port.DisplayName(manager.Get(), "Spooler", &display), err::kSuccess);
+  EXPECT_FALSE(display.empty());
+  EXPECT_NE(display, "Spooler");
+
+  ServiceHandle starter(port);
+  ASSERT_EQ(port.OpenNamedService(manager.Get(), "Spooler", svc::kAccessStart, starter.Put()),
+            err::kSuccess);
+  const WinError started = port.Start(starter.Get());
+  EXPECT_TRUE(started == err::kSuccess || started == ERROR_SERVICE_ALREADY_RUNNING) << started;
+  EXPECT_EQ(WaitForState(port, starter.Get(), svc::kRunning).currentState, svc::kRunning);
+  // Start access does not give the right to stop.
+  ServiceStatus untouched;
+  untouched.checkPoint = 77;
+  EXPECT_EQ(port.Control(starter.Get(), svc::kControlStop, &untouched), err::kAccessDenied);
+  EXPECT_EQ(untouched.checkPoint, 77u);
+
+  ServiceHandle stopper(port);
+  ASSERT_EQ(port.OpenNamedService(manager.Get(), "Spooler", svc::kAccessStop, stopper.Put()),
+            err::kSuccess);
+  ServiceStatus status;
+  ASSERT_EQ(port.Control(stopper.Get(), svc::kControlStop, &status), err::kSuccess);
+  EXPECT_TRUE(status.currentState == svc::kStopPending || status.currentState == svc::kStopped);
+  EXPECT_EQ(WaitForState(port, stopper.Get(), svc::kStopped).currentState, svc::kStopped);
+}
+
+TEST(Win32ServiceManager, FailuresGiveTheSystemsCodeAndLeaveTheOutputsAlone) {
+  ServiceManagerPort& port = PlatformServiceManager();
+  ServiceHandle manager(port);
+  ASSERT_EQ(port.OpenManager("", manager.Put()), err::kSuccess);
+
+  ServiceManagerPort::Handle service = 12345;
+  EXPECT_EQ(port.OpenNamedService(manager.Get(), "NoSuchServiceHere", svc::kAccessStop, &service),
+            static_cast<WinError>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(service, 12345u);
+  std::string display = "kept";
+  EXPECT_EQ(port.DisplayName(manager.Get(), "NoSuchServiceHere", &display),
+            static_cast<WinError>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(display, "kept");
+}
+
+}  // namespace
+}  // namespace kestrava
