@@ -1,24 +1,17 @@
 #include <windows.h>
 
 #include "boost/process_list_port.h"
+#include "common/dynamic_calls_win.h"
 
 namespace kestrava {
 namespace {
 
 constexpr ULONG kSystemProcessInformation = 5;
-using QuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-
-QuerySystemInformationFn LookUpQuery() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  if (ntdll == nullptr) return nullptr;
-  return reinterpret_cast<QuerySystemInformationFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "ZwQuerySystemInformation")));
-}
 
 class Win32ProcessList final : public ProcessListPort {
  public:
   NtStatus QueryProcessList(void* buffer, std::uint32_t length) override {
-    static const QuerySystemInformationFn query = LookUpQuery();
+    const QuerySystemInformationFn query = SystemCalls().querySystemInformation;
     if (query == nullptr) return nt::kProcedureNotFound;
     return static_cast<NtStatus>(query(kSystemProcessInformation, buffer, length, nullptr));
   }
