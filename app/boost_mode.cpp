@@ -12,7 +12,7 @@ namespace kestrava {
 bool ReadBoostMode(RegistryPort& registry) {
   try {
     std::vector<std::string> names;
-    return ReadBoostedServices(registry, names) && !names.empty();
+    return ReadBoostedServices(registry, names) == err::kSuccess && !names.empty();
   } catch (const std::exception&) {
     return false;
   }

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "common/scope_guard.h"
 #include "win32/unique_handle.h"
 
 namespace kestrava {
@@ -40,18 +41,6 @@ class ThreadWindowsDisabled {
   std::vector<HWND> disabled_;
 };
 
-// No "There is no disk in the drive" boxes while the user walks through removable drives.
-class CriticalErrorBoxesSuppressed {
- public:
-  CriticalErrorBoxesSuppressed() : previous_(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-  ~CriticalErrorBoxesSuppressed() { SetErrorMode(previous_); }
-  CriticalErrorBoxesSuppressed(const CriticalErrorBoxesSuppressed&) = delete;
-  CriticalErrorBoxesSuppressed& operator=(const CriticalErrorBoxesSuppressed&) = delete;
-
- private:
-  UINT previous_;
-};
-
 }  // namespace
 
 bool BrowseForFolder(HWND owner, const char* title, std::string* path) {
@@ -66,7 +55,10 @@ bool BrowseForFolder(HWND owner, const char* title, std::string* path) {
   UniqueItemIdList chosen;
   {
     ThreadWindowsDisabled modal(owner);
-    CriticalErrorBoxesSuppressed quiet;
+    // No "There is no disk in the drive" boxes while the user walks through removable drives.
+    const UINT previousErrorMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    const auto restoreErrorMode =
+        MakeScopeExit([previousErrorMode] { SetErrorMode(previousErrorMode); });
     chosen.Reset(SHBrowseForFolderA(&info));
   }
   if (!chosen) return false;

@@ -9,24 +9,11 @@
 #include "app/application_win.h"
 #include "app/form_win.h"
 #include "boost/thread_boost.h"
+#include "common/scope_guard.h"
 #include "common/texts.h"
 
 namespace kestrava {
 namespace {
-
-// COM for the user-interface thread, single-threaded apartment: the folder browser needs it.
-class ComApartment {
- public:
-  ComApartment() : initialised_(SUCCEEDED(CoInitialize(nullptr))) {}
-  ~ComApartment() {
-    if (initialised_) CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  bool initialised_;
-};
 
 // One worker per press, on the real system. The folder is not defragmented yet: the engine that
 // will do it plugs in here.
@@ -66,7 +53,11 @@ MutexResult StartupWin::CreateInstanceMutex() {
 }
 
 void StartupWin::RunApplication(bool showMainWindow) {
-  ComApartment com;
+  // COM for the user-interface thread, single-threaded apartment: the folder browser needs it.
+  const bool comInitialised = SUCCEEDED(CoInitialize(nullptr));
+  const auto uninitialiseCom = MakeScopeExit([comInitialised] {
+    if (comInitialised) CoUninitialize();
+  });
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 

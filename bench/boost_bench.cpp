@@ -41,9 +41,9 @@ class AllChecked final : public BoostWindowPort {
 
 class Seven final : public OsVersionPort {
  public:
-  bool Query(OsVersionReport& report) override {
+  WinError Query(OsVersionReport& report) override {
     report = {2, 6, 1};
-    return true;
+    return err::kSuccess;
   }
 };
 

@@ -1,30 +1,24 @@
 #include <windows.h>
 
 #include "boost/process_list_port.h"
+#include "common/dynamic_calls_win.h"
+#include "win32/last_error.h"
 
 namespace kestrava {
 namespace {
 
 constexpr ULONG kSystemProcessInformation = 5;
-using QuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-
-QuerySystemInformationFn LookUpQuery() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  if (ntdll == nullptr) return nullptr;
-  return reinterpret_cast<QuerySystemInformationFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "ZwQuerySystemInformation")));
-}
 
 class Win32ProcessList final : public ProcessListPort {
  public:
   NtStatus QueryProcessList(void* buffer, std::uint32_t length) override {
-    static const QuerySystemInformationFn query = LookUpQuery();
+    const QuerySystemInformationFn query = SystemCalls().querySystemInformation;
     if (query == nullptr) return nt::kProcedureNotFound;
     return static_cast<NtStatus>(query(kSystemProcessInformation, buffer, length, nullptr));
   }
   WinError OpenForQuota(std::uint32_t processId, Handle* process) override {
     HANDLE h = OpenProcess(PROCESS_SET_QUOTA, FALSE, processId);
-    if (h == nullptr) return static_cast<WinError>(GetLastError());
+    if (h == nullptr) return FailureCode();
     *process = reinterpret_cast<Handle>(h);
     return err::kSuccess;
   }
@@ -32,7 +26,7 @@ class Win32ProcessList final : public ProcessListPort {
     const SIZE_T all = static_cast<SIZE_T>(-1);
     return SetProcessWorkingSetSize(reinterpret_cast<HANDLE>(process), all, all)
                ? err::kSuccess
-               : static_cast<WinError>(GetLastError());
+               : FailureCode();
   }
   void Close(Handle process) override { CloseHandle(reinterpret_cast<HANDLE>(process)); }
 };

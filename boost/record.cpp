@@ -7,21 +7,36 @@ namespace {
 
 constexpr char kRecordSubKey[] = "BoostedService";
 
-// RegDeleteKeyA removes only keys without subkeys, so the tree goes bottom-up.
-void DeleteKeyTree(RegistryPort& registry, const std::string& parentPath, const std::string& name) {
+// Opening a key that is not there is how a missing record shows; a missing parent key says the same.
+bool IsMissing(WinError code) { return code == err::kFileNotFound || code == err::kPathNotFound; }
+
+// RegDeleteKeyA removes only keys without subkeys, so the tree goes bottom-up; the first failure
+// ends the walk (a key whose subkey stays cannot go either).
+WinError DeleteKeyTree(RegistryPort& registry, const std::string& parentPath,
+                       const std::string& name) {
   const std::string path = parentPath + '\\' + name;
   std::vector<std::string> children;
   {
     RegistryKey key(registry);
-    if (key.Open(path, false) != err::kSuccess) return;
+    const WinError opened = key.Open(path, false);
+    if (IsMissing(opened)) return err::kSuccess;
+    if (opened != err::kSuccess) return opened;
     std::string child;
-    for (std::uint32_t i = 0; registry.EnumSubKeyName(key.Get(), i, &child) == err::kSuccess; ++i) {
+    WinError listed = err::kSuccess;
+    for (std::uint32_t i = 0;
+         (listed = registry.EnumSubKeyName(key.Get(), i, &child)) == err::kSuccess; ++i) {
       children.push_back(child);
     }
+    if (listed != err::kNoMoreItems) return listed;
   }
-  for (const std::string& child : children) DeleteKeyTree(registry, path, child);
+  for (const std::string& child : children) {
+    const WinError deleted = DeleteKeyTree(registry, path, child);
+    if (deleted != err::kSuccess) return deleted;
+  }
   RegistryKey parent(registry);
-  if (parent.Open(parentPath, true) == err::kSuccess) registry.DeleteSubKey(parent.Get(), name);
+  const WinError opened = parent.Open(parentPath, true);
+  if (opened != err::kSuccess) return opened;
+  return registry.DeleteSubKey(parent.Get(), name);
 }
 
 }  // namespace
@@ -30,34 +45,40 @@ std::string BoostRecordParentPath() { return std::string(SRegRootKey) + SRegProd
 
 std::string BoostRecordPath() { return BoostRecordParentPath() + '\\' + kRecordSubKey; }
 
-bool ReadBoostedServices(RegistryPort& registry, std::vector<std::string>& names) {
+WinError ReadBoostedServices(RegistryPort& registry, std::vector<std::string>& names) {
   names.clear();
   RegistryKey key(registry);
-  if (key.Open(BoostRecordPath(), false) != err::kSuccess) return true;
+  const WinError opened = key.Open(BoostRecordPath(), false);
+  if (IsMissing(opened)) return err::kSuccess;
+  if (opened != err::kSuccess) return opened;
+  std::vector<std::string> read;
   std::string name;
-  for (std::uint32_t index = 0; registry.EnumValueName(key.Get(), index, &name) == err::kSuccess;
-       ++index) {
-    names.push_back(name);
+  WinError listed = err::kSuccess;
+  for (std::uint32_t index = 0;
+       (listed = registry.EnumValueName(key.Get(), index, &name)) == err::kSuccess; ++index) {
+    read.push_back(name);
   }
-  return true;
+  if (listed != err::kNoMoreItems) return listed;
+  names.swap(read);
+  return err::kSuccess;
 }
 
-void SetBoostedService(RegistryPort& registry, const std::string& serviceName, bool remove) {
+WinError SetBoostedService(RegistryPort& registry, const std::string& serviceName, bool remove) {
   RegistryKey key(registry);
-  if (key.Create(BoostRecordPath(), true) != err::kSuccess) return;
-  if (remove) {
-    registry.DeleteValue(key.Get(), serviceName);
-  } else {
-    registry.SetDwordValue(key.Get(), serviceName, 1);
-  }
+  const WinError created = key.Create(BoostRecordPath(), true);
+  if (created != err::kSuccess) return created;
+  if (!remove) return registry.SetDwordValue(key.Get(), serviceName, 1);
+  const WinError deleted = registry.DeleteValue(key.Get(), serviceName);
+  return deleted == err::kFileNotFound ? err::kSuccess : deleted;
 }
 
-bool ClearBoostedServices(RegistryPort& registry) {
+WinError ClearBoostedServices(RegistryPort& registry) {
   RegistryKey parent(registry);
-  if (parent.Open(BoostRecordParentPath(), false) != err::kSuccess) return true;
+  const WinError opened = parent.Open(BoostRecordParentPath(), false);
+  if (IsMissing(opened)) return err::kSuccess;
+  if (opened != err::kSuccess) return opened;
   parent.Close();
-  DeleteKeyTree(registry, BoostRecordParentPath(), kRecordSubKey);
-  return true;
+  return DeleteKeyTree(registry, BoostRecordParentPath(), kRecordSubKey);
 }
 
 }  // namespace kestrava

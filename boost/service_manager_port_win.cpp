@@ -3,14 +3,12 @@
 #include <vector>
 
 #include "boost/service_manager_port.h"
+#include "win32/last_error.h"
 
 namespace kestrava {
 namespace {
 
 SC_HANDLE AsSc(ServiceManagerPort::Handle handle) { return reinterpret_cast<SC_HANDLE>(handle); }
-
-// The calls report failure as FALSE or NULL with the reason in the last error.
-WinError LastError() { return static_cast<WinError>(GetLastError()); }
 
 void CopyStatus(const SERVICE_STATUS& from, ServiceStatus* to) {
   to->serviceType = from.dwServiceType;
@@ -27,14 +25,14 @@ class Win32ServiceManager final : public ServiceManagerPort {
   WinError OpenManager(const std::string& machine, Handle* manager) override {
     SC_HANDLE h = OpenSCManagerA(machine.empty() ? nullptr : machine.c_str(), nullptr,
                                  SC_MANAGER_CONNECT);
-    if (h == nullptr) return LastError();
+    if (h == nullptr) return FailureCode();
     *manager = reinterpret_cast<Handle>(h);
     return err::kSuccess;
   }
   WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
                        Handle* service) override {
     SC_HANDLE h = ::OpenServiceA(AsSc(manager), name.c_str(), access);
-    if (h == nullptr) return LastError();
+    if (h == nullptr) return FailureCode();
     *service = reinterpret_cast<Handle>(h);
     return err::kSuccess;
   }
@@ -42,25 +40,25 @@ class Win32ServiceManager final : public ServiceManagerPort {
     std::vector<char> buffer(1024, '\0');
     DWORD length = static_cast<DWORD>(buffer.size());
     if (!GetServiceDisplayNameA(AsSc(manager), name.c_str(), buffer.data(), &length)) {
-      return LastError();
+      return FailureCode();
     }
     display->assign(buffer.data());  // up to the first zero
     return err::kSuccess;
   }
   WinError QueryStatus(Handle service, ServiceStatus* status) override {
     SERVICE_STATUS s{};
-    if (!QueryServiceStatus(AsSc(service), &s)) return LastError();
+    if (!QueryServiceStatus(AsSc(service), &s)) return FailureCode();
     CopyStatus(s, status);
     return err::kSuccess;
   }
   WinError Control(Handle service, std::uint32_t control, ServiceStatus* status) override {
     SERVICE_STATUS s{};
-    if (!ControlService(AsSc(service), control, &s)) return LastError();
+    if (!ControlService(AsSc(service), control, &s)) return FailureCode();
     CopyStatus(s, status);
     return err::kSuccess;
   }
   WinError Start(Handle service) override {
-    return StartServiceA(AsSc(service), 0, nullptr) ? err::kSuccess : LastError();
+    return StartServiceA(AsSc(service), 0, nullptr) ? err::kSuccess : FailureCode();
   }
   void Close(Handle handle) override { CloseServiceHandle(AsSc(handle)); }
 };

@@ -28,7 +28,7 @@ int ClassifyOsVersion(const OsVersionReport& r) {
 
 int GetOSVersion(OsVersionPort& port) {
   OsVersionReport report;
-  if (!port.Query(report)) return kOsOther;
+  if (port.Query(report) != err::kSuccess) return kOsOther;
   DebugLog("majorVer = " + std::to_string(report.major));
   DebugLog("minorVer = " + std::to_string(report.minor));
   return ClassifyOsVersion(report);

@@ -2,6 +2,8 @@
 // The Windows version code that decides which services a boost may stop.
 #include <cstdint>
 
+#include "common/win_error.h"
+
 namespace kestrava {
 
 enum OsVersionCode : int {
@@ -25,8 +27,8 @@ struct OsVersionReport {
 class OsVersionPort {
  public:
   virtual ~OsVersionPort() = default;
-  // False when the system would not say.
-  virtual bool Query(OsVersionReport& report) = 0;
+  // GetVersionExA's last error when the system would not say; report is then left as it was.
+  virtual WinError Query(OsVersionReport& report) = 0;
 };
 
 OsVersionPort& PlatformOsVersion();  // GetVersionExA on Windows; a Windows 7 stand-in on the host

@@ -6,9 +6,9 @@ namespace {
 // on the most common target.
 class HostOsVersion final : public OsVersionPort {
  public:
-  bool Query(OsVersionReport& report) override {
+  WinError Query(OsVersionReport& report) override {
     report = {2, 6, 1};
-    return true;
+    return err::kSuccess;
   }
 };
 }  // namespace

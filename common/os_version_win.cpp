@@ -1,19 +1,20 @@
 #include <windows.h>
 
 #include "common/os_version.h"
+#include "win32/last_error.h"
 
 namespace kestrava {
 namespace {
 class Win32OsVersion final : public OsVersionPort {
  public:
-  bool Query(OsVersionReport& report) override {
+  WinError Query(OsVersionReport& report) override {
     OSVERSIONINFOA info = {};
     info.dwOSVersionInfoSize = sizeof(info);  // the basic record, 148 bytes
-    if (!GetVersionExA(&info)) return false;
+    if (!GetVersionExA(&info)) return FailureCode();
     report.platformId = info.dwPlatformId;
     report.major = info.dwMajorVersion;
     report.minor = info.dwMinorVersion;
-    return true;
+    return err::kSuccess;
   }
 };
 static_assert(sizeof(OSVERSIONINFOA) == 148, "basic version record");

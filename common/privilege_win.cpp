@@ -1,5 +1,6 @@
 #include "common/privilege.h"
 #include "common/system_win.h"
+#include "win32/last_error.h"
 #include "win32/unique_handle.h"
 
 namespace kestrava {
@@ -10,18 +11,18 @@ class Win32Privileges final : public PrivilegePort {
   WinError Enable(const std::string& privilegeName) override {
     UniqueKernelHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put())) {
-      return GetLastError();
+      return FailureCode();
     }
     TOKEN_PRIVILEGES privileges = {};
     if (!LookupPrivilegeValueA(nullptr, privilegeName.c_str(), &privileges.Privileges[0].Luid)) {
-      return GetLastError();
+      return FailureCode();
     }
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     DWORD returnLength = 0;
     if (!AdjustTokenPrivileges(token.Get(), FALSE, &privileges, sizeof(privileges), nullptr,
                                &returnLength)) {
-      return GetLastError();
+      return FailureCode();
     }
     return err::kSuccess;
   }

@@ -55,11 +55,6 @@ class Win32Registry final : public RegistryPort {
   }
 };
 
-static_assert(err::kNoMoreItems == ERROR_NO_MORE_ITEMS && err::kFileNotFound == ERROR_FILE_NOT_FOUND &&
-                  err::kChildMustBeVolatile == ERROR_CHILD_MUST_BE_VOLATILE &&
-                  err::kAlreadyExists == ERROR_ALREADY_EXISTS,
-              "the core's error codes are Windows' own");
-
 }  // namespace
 
 RegistryPort& PlatformRegistry() {

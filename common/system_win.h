@@ -27,6 +27,28 @@ struct TRedirState {
 bool DisableRedirection(bool switchOff, TRedirState& state);
 void RevertRedirection(const TRedirState& state);
 
+// Redirection switched off for one scope on the calling thread when switchOff is true (callers
+// pass IsWow64), and switched on again when the scope ends. The last error survives the switch
+// back, so the file-system call inside the scope can be asked for its error after it.
+//
+//   const RedirectionOff redirection(IsWow64);
+//   if (!redirection.ok()) return GetLastError();
+//   const HANDLE file = CreateFileA(...);
+class RedirectionOff {
+ public:
+  explicit RedirectionOff(bool switchOff) : ok_(DisableRedirection(switchOff, state_)) {}
+  ~RedirectionOff();
+  RedirectionOff(const RedirectionOff&) = delete;
+  RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+  // False when it was asked for and could not be switched off; the last error says why.
+  bool ok() const { return ok_; }
+
+ private:
+  TRedirState state_;
+  bool ok_;
+};
+
 // FindFirstFileA with redirection switched off around the call; keeps FindFirstFileA's last error.
 HANDLE FindFirstFileNoRedir(bool switchOff, const std::string& pattern, WIN32_FIND_DATAA& data);
 

@@ -14,12 +14,16 @@ inline constexpr WinError kFileNotFound = 2;
 inline constexpr WinError kPathNotFound = 3;
 inline constexpr WinError kAccessDenied = 5;
 inline constexpr WinError kInvalidHandle = 6;
+inline constexpr WinError kNotEnoughMemory = 8;
+inline constexpr WinError kNoMoreFiles = 18;
 inline constexpr WinError kNotSupported = 50;
 inline constexpr WinError kInvalidParameter = 87;
 inline constexpr WinError kAlreadyExists = 183;
+inline constexpr WinError kMoreData = 234;
 inline constexpr WinError kNoMoreItems = 259;
 inline constexpr WinError kKeyDeleted = 1018;
 inline constexpr WinError kChildMustBeVolatile = 1021;
+inline constexpr WinError kNotConnected = 2250;
 }  // namespace err
 
 }  // namespace kestrava

@@ -3,14 +3,13 @@
 
 #include "common/system_win.h"
 #include "defrag/volume_port.h"
+#include "win32/last_error.h"
 
 namespace kestrava {
 namespace {
 
-WinError LastError() { return static_cast<WinError>(GetLastError()); }
-
 WinError Opened(HANDLE h, VolumeDevicePort::Handle* out) {
-  if (h == INVALID_HANDLE_VALUE) return LastError();
+  if (h == INVALID_HANDLE_VALUE) return FailureCode();
   *out = reinterpret_cast<VolumeDevicePort::Handle>(h);
   return err::kSuccess;
 }
@@ -30,15 +29,13 @@ class Win32VolumeDevice final : public VolumeDevicePort {
                   item);
   }
   WinError OpenItemToMove(const std::wstring& path, bool isFolder, Handle* item) override {
-    TRedirState redirection;
-    DisableRedirection(IsWow64, redirection);  // the open is attempted either way
-    const HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                 isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_NO_BUFFERING,
-                                 nullptr);
-    const DWORD error = GetLastError();
-    RevertRedirection(redirection);
-    SetLastError(error);
+    HANDLE h = INVALID_HANDLE_VALUE;
+    {
+      const RedirectionOff redirection(IsWow64);  // the open is attempted either way
+      h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING,
+                      isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_NO_BUFFERING, nullptr);
+    }  // switched back on, the open's last error kept
     return Opened(h, item);
   }
   WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
@@ -47,8 +44,8 @@ class Win32VolumeDevice final : public VolumeDevicePort {
     const BOOL ok = DeviceIoControl(reinterpret_cast<HANDLE>(device), code,
                                     const_cast<void*>(input), inputLength, output, outputLength,
                                     &bytes, nullptr);
-    const WinError error = ok ? err::kSuccess : LastError();
-    if (ok || error == ERROR_MORE_DATA) *returned = bytes;
+    const WinError error = ok ? err::kSuccess : FailureCode();
+    if (ok || error == err::kMoreData) *returned = bytes;
     return error;
   }
   void Close(Handle handle) override { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
@@ -56,7 +53,7 @@ class Win32VolumeDevice final : public VolumeDevicePort {
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
     if (!GetDiskFreeSpaceA(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
                            &totalClusters)) {
-      return LastError();
+      return FailureCode();
     }
     *bytesPerCluster = sectorsPerCluster * bytesPerSector;
     return err::kSuccess;

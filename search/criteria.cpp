@@ -36,7 +36,7 @@ TDateTime EncodeDateTime(const LocalTimeFields& f) {
 
 TDateTime FileTimeToLocalDateTime(std::uint64_t fileTime, LocalTimePort& localTime) {
   LocalTimeFields fields;
-  if (!localTime.ToLocalFields(fileTime, &fields)) return 0;
+  if (localTime.ToLocalFields(fileTime, &fields) != err::kSuccess) return 0;
   return EncodeDateTime(fields);
 }
 

@@ -29,8 +29,7 @@ class Enumeration {
  public:
   Enumeration(DirectoryPort& port, const std::string& pattern, TFindData& data, FindScope scope)
       : port_(port) {
-    WinError error = err::kSuccess;
-    handle_ = port_.FindFirst(pattern, data, &error, scope);
+    port_.FindFirst(pattern, data, &handle_, scope);
   }
   ~Enumeration() {
     if (handle_ != DirectoryPort::kInvalid) port_.FindClose(handle_);
@@ -39,11 +38,11 @@ class Enumeration {
   Enumeration& operator=(const Enumeration&) = delete;
 
   bool IsOpen() const { return handle_ != DirectoryPort::kInvalid; }
-  bool Next(TFindData& data) { return port_.FindNext(handle_, data); }
+  bool Next(TFindData& data) { return port_.FindNext(handle_, data) == err::kSuccess; }
 
  private:
   DirectoryPort& port_;
-  DirectoryPort::Handle handle_;
+  DirectoryPort::Handle handle_ = DirectoryPort::kInvalid;  // stays so when FindFirst fails
 };
 
 // Raises the walk's depth for one folder and lowers it again on every way out.

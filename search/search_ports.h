@@ -54,19 +54,21 @@ enum class FindScope {
   kFoldersOnly,  // only subfolders matter: the port may leave out other entries, "." and ".."
 };
 
-// FindFirstFile / FindNextFile / FindClose, nothing more.
+// FindFirstFile / FindNextFile / FindClose, nothing more. Like every port, a failing call returns
+// its Win32 code and leaves the caller's entry and handle as they were.
 class DirectoryPort {
  public:
   using Handle = std::uintptr_t;
   static constexpr Handle kInvalid = 0;
 
   virtual ~DirectoryPort() = default;
-  // Opens the enumeration of pattern (a folder followed by a name mask, "C:\Games\*") and fills
-  // data with its first entry. kInvalid when nothing can be listed; *error then says why.
-  virtual Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error,
-                           FindScope scope = FindScope::kAllEntries) = 0;
-  // The next entry; false at the end or on failure.
-  virtual bool FindNext(Handle handle, TFindData& data) = 0;
+  // Opens the enumeration of pattern (a folder followed by a name mask, "C:\Games\*"), sets
+  // *handle and fills data with its first entry. kFileNotFound when nothing matches the mask,
+  // kPathNotFound when the folder is missing, kAccessDenied when it may not be listed.
+  virtual WinError FindFirst(const std::string& pattern, TFindData& data, Handle* handle,
+                             FindScope scope = FindScope::kAllEntries) = 0;
+  // The next entry; kNoMoreFiles after the last.
+  virtual WinError FindNext(Handle handle, TFindData& data) = 0;
   virtual void FindClose(Handle handle) = 0;
 };
 
@@ -79,11 +81,12 @@ class PathPort {
   // True for the characters after which a path's last part (a file name) begins.
   virtual bool IsNameDelimiter(char c) const = 0;
   // GetFullPathName: the full form of a path, a relative one resolved against the current
-  // directory. False when the system cannot expand it.
-  virtual bool FullPath(const std::string& path, std::string* full) = 0;
+  // directory. *full is set only on success.
+  virtual WinError FullPath(const std::string& path, std::string* full) = 0;
   // WNetGetUniversalName: the UNC form of a path on a mapped network drive ("Z:\x" ->
-  // "\\server\share\x"). False when the drive is not mapped or the provider cannot name it.
-  virtual bool UniversalName(const std::string& path, std::string* unc) = 0;
+  // "\\server\share\x"). kNotConnected for a drive that is not mapped; *unc is set only on
+  // success.
+  virtual WinError UniversalName(const std::string& path, std::string* unc) = 0;
 };
 
 // Calendar fields of a local time (SYSTEMTIME without the day of the week).
@@ -95,7 +98,9 @@ class LocalTimePort {
  public:
   virtual ~LocalTimePort() = default;
   // FileTimeToLocalFileTime + FileTimeToSystemTime with the current time-zone rules.
-  virtual bool ToLocalFields(std::uint64_t fileTime, LocalTimeFields* fields) = 0;
+  // kInvalidParameter for a time the system calendar cannot show (2^63 ticks and later); *fields
+  // is set only on success.
+  virtual WinError ToLocalFields(std::uint64_t fileTime, LocalTimeFields* fields) = 0;
 };
 
 // A thread running one search body; destroying it waits for the body to end.

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <vector>
 
 #include "common/civil_date.h"
@@ -48,6 +49,18 @@ std::uint32_t AttributesOf(const struct stat& st, const char* name) {
   return a;
 }
 
+// The Win32 code nearest to an errno value of a failed call; `otherwise` for the rest.
+WinError FromErrno(int error, WinError otherwise) {
+  switch (error) {
+    case EACCES:
+    case EPERM: return err::kAccessDenied;
+    case ENOENT:
+    case ENOTDIR: return err::kPathNotFound;
+    case ENOMEM: return err::kNotEnoughMemory;
+    default: return otherwise;
+  }
+}
+
 // One open folder: its descriptor and a buffer of raw directory records (getdents64 rather than
 // readdir: opendir costs an extra status call per folder, which shows on trees of many folders).
 struct OpenListing {
@@ -59,10 +72,14 @@ struct OpenListing {
   std::size_t position = 0;
   std::size_t filled = 0;
 
-  // The next raw record, or null at the end (or when the folder cannot be read further).
+  WinError readError = err::kSuccess;  // why the last NextRecord found none, when not the end
+
+  // The next raw record, or null at the end or when the folder cannot be read further.
   const dirent64* NextRecord() {
     if (position >= filled) {
       const ssize_t n = getdents64(fd, buffer.data(), buffer.size() * sizeof(std::uint64_t));
+      // A read error the codes have no word for ends the listing as its end would.
+      if (n < 0) readError = FromErrno(errno, err::kNoMoreFiles);
       if (n <= 0) return nullptr;
       position = 0;
       filled = static_cast<std::size_t>(n);
@@ -80,8 +97,8 @@ bool IsDots(const char* name) {
 
 class PosixDirectory final : public DirectoryPort {
  public:
-  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error,
-                   FindScope scope) override {
+  WinError FindFirst(const std::string& pattern, TFindData& data, Handle* handle,
+                     FindScope scope) override {
     const std::size_t slash = pattern.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
     auto listing = std::make_unique<OpenListing>();
@@ -89,20 +106,22 @@ class PosixDirectory final : public DirectoryPort {
     listing->matchAll = listing->mask.find_first_not_of('*') == std::string::npos;
     listing->foldersOnly = scope == FindScope::kFoldersOnly;
     listing->fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing->fd < 0) {
-      if (error) *error = errno == EACCES ? err::kAccessDenied : err::kPathNotFound;
-      return kInvalid;
+    if (listing->fd < 0) return FromErrno(errno, err::kPathNotFound);
+    WinError result = err::kFileNotFound;
+    if (!(listing->foldersOnly && HasNoSubfolders(listing->fd))) {
+      result = ReadEntry(*listing, data);
+      if (result == err::kNoMoreFiles) result = err::kFileNotFound;  // as FindFirstFile says it
     }
-    if ((listing->foldersOnly && HasNoSubfolders(listing->fd)) || !ReadEntry(*listing, data)) {
+    if (result != err::kSuccess) {
       close(listing->fd);
-      if (error) *error = err::kFileNotFound;
-      return kInvalid;
+      return result;
     }
-    return reinterpret_cast<Handle>(listing.release());
+    *handle = reinterpret_cast<Handle>(listing.release());
+    return err::kSuccess;
   }
 
-  bool FindNext(Handle handle, TFindData& data) override {
-    if (handle == kInvalid) return false;
+  WinError FindNext(Handle handle, TFindData& data) override {
+    if (handle == kInvalid) return err::kInvalidHandle;
     return ReadEntry(*reinterpret_cast<OpenListing*>(handle), data);
   }
 
@@ -130,7 +149,8 @@ class PosixDirectory final : public DirectoryPort {
     }
   }
 
-  static bool ReadEntry(OpenListing& listing, TFindData& data) {
+  // kNoMoreFiles after the last entry.
+  static WinError ReadEntry(OpenListing& listing, TFindData& data) {
     while (const dirent64* d = listing.NextRecord()) {
       // The record already tells most entries' types: when only subfolders matter, the others
       // (and "." and "..") need no status call.
@@ -151,9 +171,9 @@ class PosixDirectory final : public DirectoryPort {
       data.SizeHigh = static_cast<std::uint32_t>(size >> 32);
       data.SizeLow = static_cast<std::uint32_t>(size);
       data.Name.assign(d->d_name);
-      return true;
+      return err::kSuccess;
     }
-    return false;
+    return listing.readError != err::kSuccess ? listing.readError : err::kNoMoreFiles;
   }
 };
 
@@ -164,12 +184,12 @@ class PosixPaths final : public PathPort {
 
   // Like GetFullPathName, purely textual: joins a relative path to the current directory and
   // resolves "." and ".." without looking at the file system. A final separator is kept.
-  bool FullPath(const std::string& path, std::string* full) override {
+  WinError FullPath(const std::string& path, std::string* full) override {
     std::string joined = path;
     if (path.empty() || path[0] != '/') {
       std::vector<char> cwd(4096);
       while (getcwd(cwd.data(), cwd.size()) == nullptr) {
-        if (errno != ERANGE) return false;
+        if (errno != ERANGE) return FromErrno(errno, err::kPathNotFound);
         cwd.resize(cwd.size() * 2);
       }
       joined = std::string(cwd.data()) + "/" + path;
@@ -179,10 +199,11 @@ class PosixPaths final : public PathPort {
     for (const std::string& part : parts) result += "/" + part;
     if (result.empty() || joined.back() == '/') result += "/";
     *full = result;
-    return true;
+    return err::kSuccess;
   }
 
-  bool UniversalName(const std::string&, std::string*) override { return false; }
+  // The host has no mapped network drives.
+  WinError UniversalName(const std::string&, std::string*) override { return err::kNotConnected; }
 };
 
 long long FloorDiv(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -194,11 +215,16 @@ long long FloorDiv(long long a, long long b) { return a / b - ((a % b != 0) && (
 // second.
 class PosixLocalTime final : public LocalTimePort {
  public:
-  bool ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
+  WinError ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
+    // FileTimeToSystemTime's limit: the tick count of a file time is a signed 64-bit number.
+    if (fileTime > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) {
+      return err::kInvalidParameter;
+    }
     const long long ticks = static_cast<long long>(fileTime);
     const long long seconds = FloorDiv(ticks, kTicksPerSecond) - kSecondsFrom1601To1970;
     long offset = 0;
-    if (!OffsetNow(&offset)) return false;
+    // localtime_r of the present moment does not fail in practice; if it did, say so.
+    if (!OffsetNow(&offset)) return err::kInvalidParameter;
     const long long local = seconds + offset;
     const long long days = FloorDiv(local, 86400);
     const long long daySeconds = local - days * 86400;
@@ -210,7 +236,7 @@ class PosixLocalTime final : public LocalTimePort {
     f->Minute = static_cast<int>(daySeconds / 60 % 60);
     f->Second = static_cast<int>(daySeconds % 60);
     f->Milliseconds = static_cast<int>((ticks - FloorDiv(ticks, kTicksPerSecond) * kTicksPerSecond) / 10000);
-    return true;
+    return err::kSuccess;
   }
 
  private:

@@ -8,6 +8,7 @@
 
 #include "common/system_win.h"
 #include "search/search_ports.h"
+#include "win32/last_error.h"
 #include "win32/unique_handle.h"
 
 namespace kestrava {
@@ -31,22 +32,20 @@ class Win32Directory final : public DirectoryPort {
  public:
   // The scope hint is not passed on: FindFirstFileEx's directory limit is advisory, and not
   // every file system of XP's time honours it.
-  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error,
-                   FindScope) override {
+  WinError FindFirst(const std::string& pattern, TFindData& data, Handle* handle,
+                     FindScope) override {
     WIN32_FIND_DATAA w;
     const HANDLE h = FindFirstFileNoRedir(IsWow64, pattern, w);
-    if (h == INVALID_HANDLE_VALUE) {
-      if (error) *error = GetLastError();
-      return kInvalid;
-    }
+    if (h == INVALID_HANDLE_VALUE) return FailureCode();
     CopyFindData(w, data);
-    return reinterpret_cast<Handle>(h);
+    *handle = reinterpret_cast<Handle>(h);
+    return err::kSuccess;
   }
-  bool FindNext(Handle handle, TFindData& data) override {
+  WinError FindNext(Handle handle, TFindData& data) override {
     WIN32_FIND_DATAA w;
-    if (!FindNextFileA(reinterpret_cast<HANDLE>(handle), &w)) return false;
+    if (!FindNextFileA(reinterpret_cast<HANDLE>(handle), &w)) return FailureCode();
     CopyFindData(w, data);
-    return true;
+    return err::kSuccess;
   }
   void FindClose(Handle handle) override { ::FindClose(reinterpret_cast<HANDLE>(handle)); }
 };
@@ -57,49 +56,52 @@ class Win32Paths final : public PathPort {
   // The system takes "/" for "\" in paths as well.
   bool IsNameDelimiter(char c) const override { return c == '\\' || c == '/' || c == ':'; }
 
-  bool FullPath(const std::string& path, std::string* full) override {
+  WinError FullPath(const std::string& path, std::string* full) override {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
       char* namePart = nullptr;
       const DWORD length =
           GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), &namePart);
-      if (length == 0) return false;
+      if (length == 0) return FailureCode();
       if (length < buffer.size()) {
         full->assign(buffer.data(), length);
-        return true;
+        return err::kSuccess;
       }
       buffer.resize(length + 1);
     }
   }
 
-  bool UniversalName(const std::string& path, std::string* unc) override {
+  // The call gives its code as its result, not through the last error.
+  WinError UniversalName(const std::string& path, std::string* unc) override {
     std::vector<char> buffer(1024);
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD result = ERROR_MORE_DATA;
+    // A second attempt with the size the first one asked for; a provider that asks again gets
+    // its ERROR_MORE_DATA back.
+    for (int attempt = 0; attempt < 2 && result == ERROR_MORE_DATA; ++attempt) {
       DWORD size = static_cast<DWORD>(buffer.size());
-      const DWORD result =
-          WNetGetUniversalNameA(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.data(), &size);
-      if (result == NO_ERROR) {
-        const auto* info = reinterpret_cast<const UNIVERSAL_NAME_INFOA*>(buffer.data());
-        if (info->lpUniversalName == nullptr) return false;
-        unc->assign(info->lpUniversalName);
-        return true;
-      }
-      if (result != ERROR_MORE_DATA) return false;
-      buffer.resize(size);
+      result = WNetGetUniversalNameA(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.data(), &size);
+      if (result == ERROR_MORE_DATA) buffer.resize(size);
     }
-    return false;
+    if (result != NO_ERROR) return result;
+    const auto* info = reinterpret_cast<const UNIVERSAL_NAME_INFOA*>(buffer.data());
+    // A provider that answers without a name has not named a network share.
+    if (info->lpUniversalName == nullptr) return ERROR_NOT_CONNECTED;
+    unc->assign(info->lpUniversalName);
+    return err::kSuccess;
   }
 };
 
 class Win32LocalTime final : public LocalTimePort {
  public:
-  bool ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
+  WinError ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
     FILETIME utc;
     utc.dwLowDateTime = static_cast<DWORD>(fileTime);
     utc.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
     FILETIME local;
     SYSTEMTIME st;
-    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return false;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) {
+      return FailureCode();
+    }
     f->Year = st.wYear;
     f->Month = st.wMonth;
     f->Day = st.wDay;
@@ -107,7 +109,7 @@ class Win32LocalTime final : public LocalTimePort {
     f->Minute = st.wMinute;
     f->Second = st.wSecond;
     f->Milliseconds = st.wMilliseconds;
-    return true;
+    return err::kSuccess;
   }
 };
 

@@ -67,10 +67,10 @@ std::string TTargetPaths::ParseLocation(const std::string& location, bool& subfo
   // current directory, as any other relative location does.
   if (folder.empty()) folder = ".";
   std::string full;
-  if (paths_.FullPath(folder, &full)) folder = full;
+  if (paths_.FullPath(folder, &full) == err::kSuccess) folder = full;
   if (IsDriveLetterPath(folder)) {
     std::string unc;
-    if (paths_.UniversalName(folder, &unc) && !unc.empty()) folder = unc;
+    if (paths_.UniversalName(folder, &unc) == err::kSuccess && !unc.empty()) folder = unc;
   }
   if (!EndsWithChar(folder, paths_.Separator(), cp_)) folder += paths_.Separator();
   return folder;

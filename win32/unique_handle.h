@@ -32,8 +32,14 @@ class UniqueHandle {
     return &handle_;
   }
   Handle Release() { return std::exchange(handle_, Invalid()); }
+  // Keeps the calling thread's last error: a wrapper that goes out of scope between a failed call
+  // and its caller's GetLastError must not answer for the call.
   void Reset(Handle h = Invalid()) {
-    if (handle_ != Invalid()) Close(handle_);
+    if (handle_ != Invalid()) {
+      const DWORD lastError = ::GetLastError();
+      Close(handle_);
+      ::SetLastError(lastError);
+    }
     handle_ = h;
   }
 

@@ -46,9 +46,9 @@ class FakeWindow final : public BoostWindowPort {
 class FixedVersion final : public OsVersionPort {
  public:
   OsVersionReport report{2, 6, 1};
-  bool Query(OsVersionReport& r) override {
+  WinError Query(OsVersionReport& r) override {
     r = report;
-    return true;
+    return err::kSuccess;
   }
 };
 

@@ -21,7 +21,13 @@ class FakeRegistry final : public RegistryPort {
     std::vector<std::pair<std::string, std::uint32_t>> values;
   };
 
-  WinError failCreateWith = err::kSuccess;  // set to make every CreateKey fail
+  // Set to make calls fail with that code, as a registry that denies access or runs out of
+  // memory would.
+  WinError failCreateWith = err::kSuccess;  // every CreateKey
+  WinError failOpenWith = err::kSuccess;    // every OpenKey
+  WinError failEnumWith = err::kSuccess;    // EnumValueName and EnumSubKeyName from failEnumFrom on
+  std::uint32_t failEnumFrom = 0;
+  WinError failWriteWith = err::kSuccess;   // SetDwordValue, DeleteValue and DeleteSubKey
 
   WinError CreateKey(const std::string& path, bool isVolatile, Key* key) override {
     if (failCreateWith != err::kSuccess) return failCreateWith;
@@ -39,6 +45,7 @@ class FakeRegistry final : public RegistryPort {
     return Open(prefix, key);
   }
   WinError OpenKey(const std::string& path, bool, Key* key) override {
+    if (failOpenWith != err::kSuccess) return failOpenWith;
     std::string normal;
     for (const std::string& part : Split(path)) normal += (normal.empty() ? "" : "\\") + Lower(part);
     if (!nodes_.count(normal)) return err::kFileNotFound;
@@ -50,12 +57,14 @@ class FakeRegistry final : public RegistryPort {
   WinError EnumValueName(Key key, std::uint32_t index, std::string* name) override {
     Node* node = NodeOf(key);
     if (!node) return err::kKeyDeleted;
+    if (failEnumWith != err::kSuccess && index >= failEnumFrom) return failEnumWith;
     if (index >= node->values.size()) return err::kNoMoreItems;
     *name = node->values[index].first;
     return err::kSuccess;
   }
   WinError EnumSubKeyName(Key key, std::uint32_t index, std::string* name) override {
     if (!NodeOf(key)) return err::kKeyDeleted;
+    if (failEnumWith != err::kSuccess && index >= failEnumFrom) return failEnumWith;
     const std::vector<std::string> children = ChildrenOf(open_[key]);
     if (index >= children.size()) return err::kNoMoreItems;
     *name = children[index];
@@ -64,6 +73,7 @@ class FakeRegistry final : public RegistryPort {
   WinError SetDwordValue(Key key, const std::string& name, std::uint32_t data) override {
     Node* node = NodeOf(key);
     if (!node) return err::kKeyDeleted;
+    if (failWriteWith != err::kSuccess) return failWriteWith;
     for (auto& value : node->values) {
       if (Lower(value.first) == Lower(name)) {
         value.second = data;
@@ -76,6 +86,7 @@ class FakeRegistry final : public RegistryPort {
   WinError DeleteValue(Key key, const std::string& name) override {
     Node* node = NodeOf(key);
     if (!node) return err::kKeyDeleted;
+    if (failWriteWith != err::kSuccess) return failWriteWith;
     auto& values = node->values;
     auto it = std::find_if(values.begin(), values.end(),
                            [&](const auto& v) { return Lower(v.first) == Lower(name); });
@@ -85,6 +96,7 @@ class FakeRegistry final : public RegistryPort {
   }
   WinError DeleteSubKey(Key key, const std::string& subKey) override {
     if (!NodeOf(key)) return err::kKeyDeleted;
+    if (failWriteWith != err::kSuccess) return failWriteWith;
     const std::string path = open_[key] + "\\" + Lower(subKey);
     if (!nodes_.count(path)) return err::kFileNotFound;
     if (!ChildrenOf(path).empty()) return err::kAccessDenied;

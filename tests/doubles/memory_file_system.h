@@ -61,8 +61,8 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
   void Deny(const std::string& folder) { denied_.push_back(Key(Strip(folder))); }
 
   // --- DirectoryPort ---
-  Handle FindFirst(const std::string& pattern, TFindData& data, WinError* error,
-                   FindScope scope = FindScope::kAllEntries) override {
+  WinError FindFirst(const std::string& pattern, TFindData& data, Handle* handle,
+                     FindScope scope = FindScope::kAllEntries) override {
     ++findFirstCalls;
     if (scope == FindScope::kFoldersOnly) ++folderOnlyCalls;
     patterns.push_back(pattern);
@@ -70,15 +70,9 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
     const std::string folder = Strip(pattern.substr(0, split));
     const std::string mask = FoldAsciiLower(pattern.substr(split + 1));
     const std::string key = Key(folder);
-    if (std::find(denied_.begin(), denied_.end(), key) != denied_.end()) {
-      *error = err::kAccessDenied;
-      return kInvalid;
-    }
+    if (std::find(denied_.begin(), denied_.end(), key) != denied_.end()) return err::kAccessDenied;
     auto it = folders_.find(key);
-    if (it == folders_.end()) {
-      *error = err::kPathNotFound;
-      return kInvalid;
-    }
+    if (it == folders_.end()) return err::kPathNotFound;
     auto listing = std::make_unique<Listing>();
     if (!IsRoot(folder)) {
       for (const char* dots : {".", ".."}) {
@@ -92,22 +86,19 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
       const TFindData& d = entries_.at(child);
       if (MatchesWildcard(FoldAsciiLower(d.Name), mask)) listing->entries.push_back(d);
     }
-    if (listing->entries.empty()) {
-      *error = err::kFileNotFound;
-      return kInvalid;
-    }
+    if (listing->entries.empty()) return err::kFileNotFound;
     data = listing->entries[0];
     listing->next = 1;
-    const Handle handle = nextHandle_++;
-    listings_[handle] = std::move(listing);
+    *handle = nextHandle_++;
+    listings_[*handle] = std::move(listing);
     maxOpenHandles = std::max(maxOpenHandles, ++openHandles);
-    return handle;
+    return err::kSuccess;
   }
-  bool FindNext(Handle handle, TFindData& data) override {
+  WinError FindNext(Handle handle, TFindData& data) override {
     Listing& l = *listings_.at(handle);
-    if (l.next >= l.entries.size()) return false;
+    if (l.next >= l.entries.size()) return err::kNoMoreFiles;
     data = l.entries[l.next++];
-    return true;
+    return err::kSuccess;
   }
   void FindClose(Handle handle) override {
     if (listings_.erase(handle) != 0) --openHandles;
@@ -116,7 +107,7 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
   // --- PathPort ---
   char Separator() const override { return '\\'; }
   bool IsNameDelimiter(char c) const override { return c == '\\' || c == '/' || c == ':'; }
-  bool FullPath(const std::string& path, std::string* full) override {
+  WinError FullPath(const std::string& path, std::string* full) override {
     std::string p = path;
     std::replace(p.begin(), p.end(), '/', '\\');
     std::string root;
@@ -143,14 +134,14 @@ class MemoryFileSystem final : public DirectoryPort, public PathPort {
     if (parts.empty() || EndsWithChar(rest, '\\', cp_)) result += "\\";
     *full = result;
     ++fullPathCalls;
-    return true;
+    return err::kSuccess;
   }
-  bool UniversalName(const std::string& path, std::string* unc) override {
+  WinError UniversalName(const std::string& path, std::string* unc) override {
     const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
     auto it = mappedDrives.find(drive);
-    if (it == mappedDrives.end()) return false;
+    if (it == mappedDrives.end()) return err::kNotConnected;
     *unc = it->second + path.substr(2);
-    return true;
+    return err::kSuccess;
   }
   int fullPathCalls = 0;
 
@@ -217,7 +208,7 @@ class FixedOffsetTime final : public LocalTimePort {
   explicit FixedOffsetTime(int offsetMinutes = 60) : offsetMinutes_(offsetMinutes) {}
   int conversions = 0;
 
-  bool ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
+  WinError ToLocalFields(std::uint64_t fileTime, LocalTimeFields* f) override {
     ++conversions;
     const long long ms = static_cast<long long>(fileTime / 10000) + offsetMinutes_ * 60000LL;
     const long long days = ms / 86400000LL;
@@ -231,7 +222,7 @@ class FixedOffsetTime final : public LocalTimePort {
     f->Second = static_cast<int>(dayMs / 1000 % 60);
     f->Milliseconds = static_cast<int>(dayMs % 1000);
     (void)days;
-    return true;
+    return err::kSuccess;
   }
 
  private:

@@ -9,9 +9,10 @@ namespace {
 class ReportedVersion final : public OsVersionPort {
  public:
   explicit ReportedVersion(OsVersionReport report, bool ok = true) : report_(report), ok_(ok) {}
-  bool Query(OsVersionReport& report) override {
-    if (ok_) report = report_;
-    return ok_;
+  WinError Query(OsVersionReport& report) override {
+    if (!ok_) return err::kInvalidParameter;
+    report = report_;
+    return err::kSuccess;
   }
 
  private:

@@ -11,7 +11,7 @@ using Names = std::vector<std::string>;
 
 Names Read(FakeRegistry& registry) {
   Names names{"left over"};
-  EXPECT_TRUE(ReadBoostedServices(registry, names));
+  EXPECT_EQ(ReadBoostedServices(registry, names), err::kSuccess);
   return names;
 }
 
@@ -22,7 +22,7 @@ TEST(BoostRecord, LivesUnderTheProductKeyOfTheCurrentUser) {
 TEST(BoostRecord, MissingRecordReadsAsEmptyAndClearingItCreatesNothing) {
   FakeRegistry registry;
   EXPECT_TRUE(Read(registry).empty());
-  EXPECT_TRUE(ClearBoostedServices(registry));
+  EXPECT_EQ(ClearBoostedServices(registry), err::kSuccess);
   EXPECT_EQ(registry.Find("Software\\Kestrava"), nullptr);
   EXPECT_EQ(registry.OpenKeyCount(), 0u);
 }
@@ -42,8 +42,8 @@ TEST(BoostRecord, RemovingANameKeepsTheOthersAndAMissingNameIsNoError) {
   FakeRegistry registry;
   SetBoostedService(registry, "Spooler", false);
   SetBoostedService(registry, "wuauserv", false);
-  SetBoostedService(registry, "SPOOLER", true);
-  SetBoostedService(registry, "NoSuchService", true);
+  EXPECT_EQ(SetBoostedService(registry, "SPOOLER", true), err::kSuccess);
+  EXPECT_EQ(SetBoostedService(registry, "NoSuchService", true), err::kSuccess);
   EXPECT_EQ(Read(registry), (Names{"wuauserv"}));
 }
 
@@ -73,7 +73,7 @@ TEST(BoostRecord, ClearDeletesTheRecordWithItsSubkeysAndKeepsTheParent) {
   RegistryPort::Key key = 0;
   ASSERT_EQ(registry.CreateKey(BoostRecordPath() + "\\extra\\deeper", true, &key), 0u);
   registry.CloseKey(key);
-  EXPECT_TRUE(ClearBoostedServices(registry));
+  EXPECT_EQ(ClearBoostedServices(registry), err::kSuccess);
   EXPECT_EQ(registry.Find(BoostRecordPath()), nullptr);
   EXPECT_NE(registry.Find(BoostRecordParentPath()), nullptr);
   EXPECT_TRUE(Read(registry).empty());
@@ -84,9 +84,65 @@ TEST(BoostRecord, AnUnwritableRegistryLeavesTheRecordAsItWas) {
   FakeRegistry registry;
   SetBoostedService(registry, "Spooler", false);
   registry.failCreateWith = err::kAccessDenied;
-  SetBoostedService(registry, "wuauserv", false);
-  SetBoostedService(registry, "Spooler", true);
+  EXPECT_EQ(SetBoostedService(registry, "wuauserv", false), err::kAccessDenied);
+  EXPECT_EQ(SetBoostedService(registry, "Spooler", true), err::kAccessDenied);
   EXPECT_EQ(Read(registry), (Names{"Spooler"}));
+}
+
+// Every failing registry call is reported with its own code, a read gives no names (not half a
+// list), and the record stays as it was.
+TEST(BoostRecord, AFailingRegistryCallIsReportedAndChangesNothing) {
+  enum class Call { kRead, kRecord, kForget, kClear };
+  struct Case {
+    const char* what;
+    void (*breakRegistry)(FakeRegistry&);
+    Call call;
+    WinError code;
+  } cases[] = {
+      {"the record cannot be opened", [](FakeRegistry& r) { r.failOpenWith = err::kAccessDenied; },
+       Call::kRead, err::kAccessDenied},
+      {"the enumeration breaks off after one name",
+       [](FakeRegistry& r) {
+         r.failEnumWith = err::kNotEnoughMemory;
+         r.failEnumFrom = 1;
+       },
+       Call::kRead, err::kNotEnoughMemory},
+      {"the record cannot be created", [](FakeRegistry& r) { r.failCreateWith = err::kAccessDenied; },
+       Call::kRecord, err::kAccessDenied},
+      {"the value cannot be written", [](FakeRegistry& r) { r.failWriteWith = err::kAccessDenied; },
+       Call::kRecord, err::kAccessDenied},
+      {"the value cannot be deleted", [](FakeRegistry& r) { r.failWriteWith = err::kAccessDenied; },
+       Call::kForget, err::kAccessDenied},
+      {"the parent cannot be opened", [](FakeRegistry& r) { r.failOpenWith = err::kAccessDenied; },
+       Call::kClear, err::kAccessDenied},
+      {"the subkeys cannot be listed", [](FakeRegistry& r) { r.failEnumWith = err::kKeyDeleted; },
+       Call::kClear, err::kKeyDeleted},
+      {"the record key cannot be deleted",
+       [](FakeRegistry& r) { r.failWriteWith = err::kAccessDenied; }, Call::kClear,
+       err::kAccessDenied},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRegistry registry;
+    ASSERT_EQ(SetBoostedService(registry, "Spooler", false), err::kSuccess);
+    ASSERT_EQ(SetBoostedService(registry, "wuauserv", false), err::kSuccess);
+    c.breakRegistry(registry);
+    Names names{"left over"};
+    switch (c.call) {
+      case Call::kRead: EXPECT_EQ(ReadBoostedServices(registry, names), c.code); break;
+      case Call::kRecord: EXPECT_EQ(SetBoostedService(registry, "Schedule", false), c.code); break;
+      case Call::kForget: EXPECT_EQ(SetBoostedService(registry, "Spooler", true), c.code); break;
+      case Call::kClear: EXPECT_EQ(ClearBoostedServices(registry), c.code); break;
+    }
+    if (c.call == Call::kRead) {
+      EXPECT_TRUE(names.empty());
+    }
+    EXPECT_EQ(registry.OpenKeyCount(), 0u);
+
+    registry.failCreateWith = registry.failOpenWith = registry.failEnumWith =
+        registry.failWriteWith = err::kSuccess;
+    EXPECT_EQ(Read(registry), (Names{"Spooler", "wuauserv"}));
+  }
 }
 
 }  // namespace

@@ -15,6 +15,8 @@ TEST(Texts, RegistryPartsJoinWithOneBackslash) {
 TEST(Texts, StatusPrefixesEndInTheirColon) {
   EXPECT_EQ(std::string(STryToStop) + " " + "Print Spooler", "Try to stop: Print Spooler");
   EXPECT_EQ(std::string(STryToStart).back(), ':');
+  EXPECT_EQ(std::string(STryToStop), "Try to stop:");
+  EXPECT_EQ(std::string(STryToStart), "Try to start:");
 }
 
 }  // namespace

@@ -56,11 +56,11 @@ TEST_F(TempTree, EnumerationMapsTypesModesAndTimes) {
   DirectoryPort& dir = PlatformDirectory();
   std::map<std::string, TFindData> seen;
   TFindData d;
-  WinError error = 0;
-  const DirectoryPort::Handle h = dir.FindFirst(Root() + "*", d, &error);
+  DirectoryPort::Handle h = DirectoryPort::kInvalid;
+  ASSERT_EQ(dir.FindFirst(Root() + "*", d, &h), err::kSuccess);
   ASSERT_NE(h, DirectoryPort::kInvalid);
   do seen[d.Name] = d;
-  while (dir.FindNext(h, d));
+  while (dir.FindNext(h, d) == err::kSuccess);
   dir.FindClose(h);
 
   ASSERT_EQ(seen.size(), 7u) << "., .., plain.txt, .hidden, sub, link, ro";
@@ -76,14 +76,15 @@ TEST_F(TempTree, EnumerationMapsTypesModesAndTimes) {
   EXPECT_EQ(seen["link"].Attributes, attr::kReparsePoint) << "a link is not a folder to walk";
   EXPECT_EQ(seen["ro"].Attributes, attr::kReadonly);
 
-  EXPECT_EQ(dir.FindFirst(Root() + "missing/*", d, &error), DirectoryPort::kInvalid);
-  EXPECT_EQ(error, err::kPathNotFound);
-  EXPECT_EQ(dir.FindFirst(Root() + "*.none", d, &error), DirectoryPort::kInvalid);
-  EXPECT_EQ(error, err::kFileNotFound);
-  const DirectoryPort::Handle masked = dir.FindFirst(Root() + "*.txt", d, &error);
+  DirectoryPort::Handle none = DirectoryPort::kInvalid;
+  EXPECT_EQ(dir.FindFirst(Root() + "missing/*", d, &none), err::kPathNotFound);
+  EXPECT_EQ(dir.FindFirst(Root() + "*.none", d, &none), err::kFileNotFound);
+  EXPECT_EQ(none, DirectoryPort::kInvalid);
+  DirectoryPort::Handle masked = DirectoryPort::kInvalid;
+  ASSERT_EQ(dir.FindFirst(Root() + "*.txt", d, &masked), err::kSuccess);
   ASSERT_NE(masked, DirectoryPort::kInvalid);
   EXPECT_EQ(d.Name, "plain.txt");
-  EXPECT_FALSE(dir.FindNext(masked, d));
+  EXPECT_EQ(dir.FindNext(masked, d), err::kNoMoreFiles);
   dir.FindClose(masked);
 }
 
@@ -94,20 +95,22 @@ TEST_F(TempTree, AFolderOnlyListingLeavesOtherEntriesOut) {
   DirectoryPort& dir = PlatformDirectory();
   std::set<std::string> names;
   TFindData d;
-  WinError error = 0;
-  const DirectoryPort::Handle h = dir.FindFirst(Root() + "*", d, &error, FindScope::kFoldersOnly);
+  DirectoryPort::Handle h = DirectoryPort::kInvalid;
+  ASSERT_EQ(dir.FindFirst(Root() + "*", d, &h, FindScope::kFoldersOnly), err::kSuccess);
   ASSERT_NE(h, DirectoryPort::kInvalid);
   do {
     EXPECT_TRUE(d.Attributes & attr::kDirectory) << d.Name;
     names.insert(d.Name);
-  } while (dir.FindNext(h, d));
+  } while (dir.FindNext(h, d) == err::kSuccess);
   dir.FindClose(h);
   EXPECT_EQ(names, (std::set<std::string>{"sub"}));
   // A folder without subfolders has nothing to list at all.
-  EXPECT_EQ(dir.FindFirst(Root() + "sub/*", d, &error, FindScope::kFoldersOnly), DirectoryPort::kInvalid);
-  EXPECT_EQ(error, err::kFileNotFound);
+  DirectoryPort::Handle none = DirectoryPort::kInvalid;
+  EXPECT_EQ(dir.FindFirst(Root() + "sub/*", d, &none, FindScope::kFoldersOnly), err::kFileNotFound);
+  EXPECT_EQ(none, DirectoryPort::kInvalid);
   Write("sub/deeper/y", 1);
-  const DirectoryPort::Handle again = dir.FindFirst(Root() + "sub/*", d, &error, FindScope::kFoldersOnly);
+  DirectoryPort::Handle again = DirectoryPort::kInvalid;
+  ASSERT_EQ(dir.FindFirst(Root() + "sub/*", d, &again, FindScope::kFoldersOnly), err::kSuccess);
   ASSERT_NE(again, DirectoryPort::kInvalid);
   EXPECT_EQ(d.Name, "deeper");
   dir.FindClose(again);
@@ -157,7 +160,7 @@ TEST(PosixLocalTime, ShiftsEveryTimeByTheOffsetInForceNow) {
   auto local = [&port](long long t) {
     const std::uint64_t fileTime = static_cast<std::uint64_t>(t + 11644473600LL) * 10000000ULL + 1234567;
     LocalTimeFields f;
-    EXPECT_TRUE(port.ToLocalFields(fileTime, &f));
+    EXPECT_EQ(port.ToLocalFields(fileTime, &f), err::kSuccess);
     return f;
   };
   for (const ZoneRules& zone : kZones) {
@@ -189,13 +192,13 @@ TEST(PosixLocalTime, ShiftsEveryTimeByTheOffsetInForceNow) {
 TEST_F(TempTree, FullPathsAreResolvedAgainstTheCurrentDirectory) {
   PathPort& paths = PlatformPaths();
   std::string full;
-  ASSERT_TRUE(paths.FullPath("/a/b/../c/./d/", &full));
+  ASSERT_EQ(paths.FullPath("/a/b/../c/./d/", &full), err::kSuccess);
   EXPECT_EQ(full, "/a/c/d/");
-  ASSERT_TRUE(paths.FullPath("/a//b", &full));
+  ASSERT_EQ(paths.FullPath("/a//b", &full), err::kSuccess);
   EXPECT_EQ(full, "/a/b");
   const fs::path before = fs::current_path();
   fs::current_path(root_);
-  ASSERT_TRUE(paths.FullPath("x/y", &full));
+  ASSERT_EQ(paths.FullPath("x/y", &full), err::kSuccess);
   fs::current_path(before);
   EXPECT_EQ(full, fs::canonical(root_).string() + "/x/y");
 }

@@ -86,11 +86,11 @@ TEST_F(Win32Tree, EnumerationReturnsAttributesAndTheFullSize) {
   DirectoryPort& dir = PlatformDirectory();
   std::map<std::string, TFindData> seen;
   TFindData d;
-  WinError error = 0;
-  const DirectoryPort::Handle h = dir.FindFirst(root_ + "*", d, &error);
+  DirectoryPort::Handle h = DirectoryPort::kInvalid;
+  ASSERT_EQ(dir.FindFirst(root_ + "*", d, &h), err::kSuccess);
   ASSERT_NE(h, DirectoryPort::kInvalid);
   do seen[d.Name] = d;
-  while (dir.FindNext(h, d));
+  while (dir.FindNext(h, d) == err::kSuccess);
   dir.FindClose(h);
   EXPECT_TRUE(seen["hidden.txt"].Attributes & FILE_ATTRIBUTE_HIDDEN);
   EXPECT_TRUE(seen["system.dat"].Attributes & FILE_ATTRIBUTE_SYSTEM);
@@ -100,8 +100,9 @@ TEST_F(Win32Tree, EnumerationReturnsAttributesAndTheFullSize) {
   EXPECT_EQ(seen["big.bin"].Size(), kBigSize);
   EXPECT_EQ(seen["a.txt"].Size(), 3);
 
-  EXPECT_EQ(dir.FindFirst(root_ + "missing\\*", d, &error), DirectoryPort::kInvalid);
-  EXPECT_EQ(error, static_cast<WinError>(ERROR_PATH_NOT_FOUND));
+  DirectoryPort::Handle none = DirectoryPort::kInvalid;
+  EXPECT_EQ(dir.FindFirst(root_ + "missing\\*", d, &none), static_cast<WinError>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(none, DirectoryPort::kInvalid);
 }
 
 TEST_F(Win32Tree, DefaultCriteriaSkipHiddenAndSystemAndStayOutOfHiddenFolders) {
@@ -175,10 +176,11 @@ TEST(Win32Paths, FullPathsAndNetworkNames) {
   std::string expected = current;
   if (expected.back() != '\\') expected += '\\';
   std::string full;
-  ASSERT_TRUE(paths.FullPath("sub\\..\\x", &full));
+  ASSERT_EQ(paths.FullPath("sub\\..\\x", &full), err::kSuccess);
   EXPECT_EQ(full, expected + "x");
   std::string unc;
-  EXPECT_FALSE(paths.UniversalName("C:\\windows", &unc)) << "a local drive has no network name";
+  EXPECT_NE(paths.UniversalName("C:\\windows", &unc), err::kSuccess)
+      << "a local drive has no network name";
   TTargetPaths targets;
   EXPECT_EQ(targets.AddFolder("C:/windows/system32/..", nullptr, true, 0, 0).Folder, "C:\\windows\\");
 }
