@@ -178,6 +178,29 @@ t_eq "and its restore starts it again" RUNNING "$(state Browser)"
 t_run "$kdrive" click Close
 sleep 1
 
+# Closed during a boost: the window stays until the worker is done (it reads the window's
+# controls), then closes; the process ends with 0 and the record holds what was stopped.
+t_run "$probe" record-clear
+for s in "${services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
+for _ in $(seq 50); do [ "$(state Browser)" == RUNNING ] && break; sleep 0.1; done
+wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
+app=$!
+t_run "$kdrive" wait 15
+t_run "$kdrive" click "Enter Kestrava Mode"
+sleep 0.3
+t_run "$kdrive" click Close
+sleep 0.5
+t_run "$kdrive" count
+t_eq "closed during a boost: the window waits for the worker" 1 "$t_out"
+t_run "$kdrive" wait-gone 30
+t_eq "and then closes" 0 "$t_rc"
+wait "$app"
+t_eq "the process ends with 0" 0 "$?"
+t_run "$probe" record-read
+grep -q -x Browser <<<"$t_out" && t_pass "the record holds what the run stopped" ||
+  t_fail "the record holds what the run stopped" "record [$t_out]"
+t_run "$probe" record-clear
+
 # Windows XP: the five options without a service there write a bare "Stop:" each, and the fixed
 # list stops Windows Update.
 kw_winver winxp || exit 1
