@@ -49,6 +49,10 @@
 #include <string>
 #include <vector>
 
+#include "win32/window_text.h"
+
+using kestrava::WindowText;
+
 namespace {
 
 const UINT kWakeUpMessage = WM_USER + 555;  // 1579
@@ -84,10 +88,8 @@ std::string TextOf(HWND hwnd) {
 
 // The enumeration callbacks must be stdcall, which lambdas are not on i686.
 BOOL CALLBACK AddIfTitled(HWND hwnd, LPARAM param) {
-  char text[256] = {0};
   // Top-level windows of other processes answer GetWindowTextA from the window's own data.
-  GetWindowTextA(hwnd, text, sizeof text);
-  if (g_title == text) reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+  if (WindowText(hwnd) == g_title) reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
   return TRUE;
 }
 
@@ -396,9 +398,7 @@ int Dialog(double seconds) {
   do {
     HWND dialog = DialogOf(pid);
     if (dialog != nullptr) {
-      char title[256] = {0};
-      GetWindowTextA(dialog, title, sizeof title);
-      Print(title);
+      Print(WindowText(dialog));
       return 0;
     }
     Sleep(50);
