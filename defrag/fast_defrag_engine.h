@@ -1,0 +1,79 @@
+#pragma once
+// TFastDefragEngine makes every file and folder under one folder contiguous on its volume. It reads
+// the volume's free runs once, lists the folder with the file finder (in the calling thread), leaves
+// contiguous items alone, and moves each fragmented item, in pieces of at most 64 clusters, into
+// the highest free run that is large enough. Every volume access goes through VolumeDevicePort at
+// the level of DeviceIoControl; diagnostics go to DebugLog.
+//
+// One engine serves one folder run: the cluster size is learnt from the first item and kept, and
+// the free-run list is consumed item by item, never rescanned. Not thread-safe; everything runs on
+// the caller's thread, and abort is a flag the event handlers set.
+#include <cstdint>
+#include <string>
+
+#include "boost/defrag_engine.h"
+#include "defrag/free_runs.h"
+#include "defrag/volume_port.h"
+#include "search/search_ports.h"
+
+namespace kestrava {
+
+class TFindFile;
+struct TFileDetails;
+
+// The system the engine works on: the volume device, and the ports its file finder lists through.
+struct DefragPorts {
+  VolumeDevicePort* volume = nullptr;
+  SearchPorts search;
+};
+
+class TFastDefragEngine final : public DefragEngine {
+ public:
+  explicit TFastDefragEngine(const DefragPorts& ports);
+  ~TFastDefragEngine() override = default;
+
+  // Defragments every item under folder, an absolute path that begins with a drive letter and a
+  // colon (with filesOnly, files only). False when the free space could not be read; true when the
+  // search ran to its end or was aborted. Raises KestravaError when the folder's volume cannot be
+  // opened ("CreateFile \\.\C:...") or its cluster size read ("Df Error 2009...").
+  bool DefragFolder(const std::string& folder, bool filesOnly) override;
+
+  // True when the item needs no move: it is contiguous, or it cannot be examined (locked, denied,
+  // missing). size receives its allocated size in bytes (0 when it cannot be examined).
+  bool IsFileContiguous(const std::string& path, bool isFile, std::int64_t& size);
+  // The item's clusters on the volume; 0 when it cannot be examined.
+  std::uint32_t GetClusterCount(const std::string& path, bool isFile);
+  // Moves all of the item's clusters, in VCN order, to the front of one free run. size is its
+  // allocated size in bytes (0: unknown); addGrowthRoom asks the run to have room for a text,
+  // document or log file to grow. True when the item was processed to the end; every failure is
+  // logged and gives false. noFreeSpace is set when no run was large enough.
+  bool DefragFile(const std::wstring& fileName, bool rescan, std::int64_t size, bool isFile,
+                  bool addGrowthRoom, bool& noFreeSpace);
+
+  // Rebuilds the free-run list from the bitmap of drive's volume ('C').
+  bool ScanFreeSpace(char drive);
+  // The run an item of needed clusters goes to (last fit with a margin of 4), after a rescan when
+  // asked for one; nullptr when none is large enough.
+  TFreeRun* FindFreeRun(bool rescan, char drive, std::uint32_t needed);
+
+  const TFreeRuns& FreeRunList() const { return FreeRuns; }
+  bool IsAborted() const { return Aborted; }
+  std::uint64_t KnownClusterSize() const { return ClusterSize; }
+
+ private:
+  void DoFileMatch(TFindFile& sender, const TFileDetails& fileInfo);
+  bool DoSkipFile(const std::wstring& fileName, bool isFile, std::int64_t size);
+  bool DoProgress(const std::wstring& fileName);
+  // Learns the cluster size from the drive of path when it is not known yet; false while it is 0.
+  bool LearnClusterSize(const std::string& path);
+  // The body of DefragFile from the choice of the run on; failures raise.
+  bool MoveItem(const std::wstring& fileName, const std::string& path, bool rescan,
+                std::int64_t size, bool isFile, bool& noFreeSpace);
+
+  DefragPorts ports_;
+  TFreeRuns FreeRuns;
+  bool Aborted = false;
+  std::uint64_t ClusterSize = 0;
+};
+
+}  // namespace kestrava

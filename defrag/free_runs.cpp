@@ -1,0 +1,138 @@
+#include "defrag/free_runs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "defrag/fsctl_layout.h"
+#include "defrag/volume_open.h"
+
+namespace kestrava {
+namespace {
+
+int TrailingZeros(std::uint64_t word) { return __builtin_ctzll(word); }  // word != 0
+
+// Walks one window's bits, keeping the start of the free run that is open, if any.
+class WindowScan {
+ public:
+  WindowScan(TFreeRuns& runs, std::int64_t baseLcn) : runs_(runs), base_(baseLcn) {}
+
+  // Bits of one 64-bit word, cluster base + offset + i for bit i; a set bit is in use.
+  void Word(std::uint32_t offset, std::uint64_t used) {
+    if (used == 0) {  // all free: the open run goes on, or one opens here
+      if (open_ < 0) open_ = offset;
+      return;
+    }
+    if (used == ~std::uint64_t{0}) {
+      Close(offset);
+      return;
+    }
+    int bit = 0;
+    while (bit < 64) {
+      if (open_ >= 0) {  // look for the next cluster in use
+        const std::uint64_t rest = used >> bit;
+        if (rest == 0) return;
+        bit += TrailingZeros(rest);
+        Close(offset + bit);
+      } else {  // look for the next free cluster
+        const std::uint64_t rest = ~used >> bit;
+        if (rest == 0) return;
+        bit += TrailingZeros(rest);
+        open_ = offset + bit;
+      }
+    }
+  }
+
+  void Close(std::int64_t end) {
+    if (open_ < 0) return;
+    AddFreeRun(runs_, base_ + open_, end - open_);
+    open_ = -1;
+  }
+
+ private:
+  TFreeRuns& runs_;
+  std::int64_t base_;
+  std::int64_t open_ = -1;  // window offset of the open run's first cluster
+};
+
+}  // namespace
+
+void AddFreeRun(TFreeRuns& runs, std::int64_t startLcn, std::int64_t clusterCount) {
+  if (!runs.empty() && runs.back().StartLcn + runs.back().ClusterCount == startLcn) {
+    runs.back().ClusterCount += clusterCount;
+  } else {
+    runs.push_back(TFreeRun{startLcn, clusterCount});
+  }
+}
+
+void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int64_t baseLcn,
+                         std::uint32_t from, std::uint32_t count) {
+  if (from >= count) return;
+  WindowScan scan(runs, baseLcn);
+  const std::uint32_t wholeWords = count / 64;
+  for (std::uint32_t i = from / 64; i < wholeWords; ++i) {
+    std::uint64_t word;
+    std::memcpy(&word, bitmap + i * 8, sizeof word);
+    if (i == from / 64) word |= (std::uint64_t{1} << (from % 64)) - 1;  // before from: not ours
+    scan.Word(i * 64, word);
+  }
+  if (const std::uint32_t tail = count % 64) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bitmap + wholeWords * 8, (tail + 7) / 8);
+    word |= ~std::uint64_t{0} << tail;  // clusters past the window count as in use
+    if (wholeWords == from / 64) word |= (std::uint64_t{1} << (from % 64)) - 1;
+    scan.Word(wholeWords * 64, word);
+  }
+  scan.Close(count);
+}
+
+bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
+  runs.clear();
+  DeviceHandle device(volume);
+  OpenVolumeOrRaise(volume, std::string(1, drive) + ':', device);
+
+  unsigned char window[kBitmapWindowLength];
+  std::int64_t lcn = 0;
+  for (;;) {
+    std::memset(window, 0, sizeof window);
+    unsigned char input[fsctl::kStartingNumberLength];
+    fsctl::WriteInt64(input, 0, lcn);
+    std::uint32_t returned = 0;
+    const WinError error = volume.Control(device.Get(), fsctl::kGetVolumeBitmap, input,
+                                          sizeof input, window, sizeof window, &returned);
+    if (error != err::kSuccess && error != err::kMoreData) break;
+
+    // The answer is the volume's: use its StartingLcn (a volume may round the request down) and
+    // scan no more bits than the window holds, the volume has, or it wrote.
+    const std::int64_t base = fsctl::ReadInt64(window, fsctl::kBitmapStartingLcnOffset);
+    const std::int64_t bitmapSize = fsctl::ReadInt64(window, fsctl::kBitmapSizeOffset);
+    const std::int64_t written =
+        returned > fsctl::kBitmapOffset
+            ? (static_cast<std::int64_t>(std::min<std::uint32_t>(returned, sizeof window)) -
+               static_cast<std::int64_t>(fsctl::kBitmapOffset)) * 8
+            : 0;
+    const std::int64_t count = std::min({bitmapSize, kClustersPerWindow, written});
+    // An answer that would not move the scan forward, or would move it back over clusters
+    // already seen, ends it: the list stays ordered and the loop finite whatever the volume says.
+    if (count <= 0 || base < 0 || base > lcn ||
+        base > std::numeric_limits<std::int64_t>::max() - count || base + count <= lcn) {
+      break;
+    }
+    // Bits below the request were scanned in the window before.
+    AddFreeRunsOfWindow(runs, window + fsctl::kBitmapOffset, base,
+                        static_cast<std::uint32_t>(lcn - base), static_cast<std::uint32_t>(count));
+    lcn = base + count;
+  }
+  return true;
+}
+
+TFreeRun* FindFreeRun(TFreeRuns& runs, std::uint32_t needed) {
+  // The sum is formed in 64 bits, so a huge count cannot wrap round to a small demand.
+  const std::int64_t demand = static_cast<std::int64_t>(needed) + 4;
+  for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+    if (it->ClusterCount >= demand) return &*it;
+  }
+  return nullptr;
+}
+
+}  // namespace kestrava
