@@ -11,16 +11,23 @@
 #include "boost/thread_boost.h"
 #include "common/scope_guard.h"
 #include "common/texts.h"
+#include "defrag/fast_defrag_engine.h"
 
 namespace kestrava {
 namespace {
 
-// One worker per press, on the real system. The folder is not defragmented yet: the engine that
-// will do it plugs in here.
+// A new engine for every boost, on the real volumes.
+std::unique_ptr<DefragEngine> PlatformDefragEngine() {
+  DefragPorts ports;
+  ports.volume = &PlatformVolumeDevice();
+  return std::make_unique<TFastDefragEngine>(ports);
+}
+
+// One worker per press, on the real system.
 bool StartBoostWorker(BoostWindowPort& window, bool boost) {
   try {
     TThreadBoost::Resume(
-        std::make_unique<TThreadBoost>(window, boost, PlatformBoostPorts(), &NoDefragEngine));
+        std::make_unique<TThreadBoost>(window, boost, PlatformBoostPorts(), &PlatformDefragEngine));
     return true;
   } catch (const std::exception&) {
     return false;

@@ -93,6 +93,7 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
 
   unsigned char window[kBitmapWindowLength];
   std::int64_t lcn = 0;
+  std::int64_t volumeEnd = -1;  // the first answer's StartingLcn + BitmapSize
   for (;;) {
     std::memset(window, 0, sizeof window);
     unsigned char input[fsctl::kStartingNumberLength];
@@ -106,22 +107,26 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
     // scan no more bits than the window holds, the volume has, or it wrote.
     const std::int64_t base = fsctl::ReadInt64(window, fsctl::kBitmapStartingLcnOffset);
     const std::int64_t bitmapSize = fsctl::ReadInt64(window, fsctl::kBitmapSizeOffset);
+    if (base < 0 || bitmapSize <= 0 || base > std::numeric_limits<std::int64_t>::max() - bitmapSize) {
+      break;
+    }
+    if (volumeEnd < 0) volumeEnd = base + bitmapSize;
     const std::int64_t written =
         returned > fsctl::kBitmapOffset
             ? (static_cast<std::int64_t>(std::min<std::uint32_t>(returned, sizeof window)) -
                static_cast<std::int64_t>(fsctl::kBitmapOffset)) * 8
             : 0;
-    const std::int64_t count = std::min({bitmapSize, kClustersPerWindow, written});
-    // An answer that would not move the scan forward, or would move it back over clusters
-    // already seen, ends it: the list stays ordered and the loop finite whatever the volume says.
-    if (count <= 0 || base < 0 || base > lcn ||
-        base > std::numeric_limits<std::int64_t>::max() - count || base + count <= lcn) {
-      break;
-    }
+    const std::int64_t count = std::min({bitmapSize, kClustersPerWindow, written, volumeEnd - base});
+    // An answer that would not move the scan forward, or would take it back over clusters
+    // already seen, or past the end the volume first gave, ends it: the list stays ordered and
+    // the loop finite whatever the volume says.
+    if (count <= 0 || base > lcn || base + count <= lcn) break;
     // Bits below the request were scanned in the window before.
     AddFreeRunsOfWindow(runs, window + fsctl::kBitmapOffset, base,
                         static_cast<std::uint32_t>(lcn - base), static_cast<std::uint32_t>(count));
     lcn = base + count;
+    // A volume fills the window while clusters remain; a short one is the last it has to give.
+    if (count < kClustersPerWindow) break;
   }
   return true;
 }

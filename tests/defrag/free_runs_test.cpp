@@ -1,0 +1,211 @@
+// The free-run list: the word-at-a-time window scan against the bit-by-bit definition, the scan of
+// a whole volume through the bitmap control code (windows, merging, the end), answers no volume
+// should give, and the last-fit choice with its margin.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "common/error.h"
+#include "common/system_message.h"
+#include "defrag/free_runs.h"
+#include "defrag/fsctl_layout.h"
+#include "tests/doubles/reference_free_runs.h"
+#include "tests/doubles/scripted_volume.h"
+
+namespace kestrava {
+
+bool operator==(const TFreeRun& a, const TFreeRun& b) {
+  return a.StartLcn == b.StartLcn && a.ClusterCount == b.ClusterCount;
+}
+std::ostream& operator<<(std::ostream& os, const TFreeRun& r) {
+  return os << r.StartLcn << ":" << r.ClusterCount;
+}
+
+namespace {
+
+using testing::ScriptedVolume;
+
+// A bitmap of clusters, all in use except the given runs.
+std::vector<unsigned char> Bitmap(std::int64_t clusters, const TFreeRuns& free) {
+  std::vector<unsigned char> bits(static_cast<std::size_t>((clusters + 7) / 8), 0xFF);
+  for (const TFreeRun& run : free) {
+    for (std::int64_t c = run.StartLcn; c < run.StartLcn + run.ClusterCount; ++c) {
+      bits[c / 8] &= static_cast<unsigned char>(~(1u << (c % 8)));
+    }
+  }
+  return bits;
+}
+
+// Answers FSCTL_GET_VOLUME_BITMAP for a bitmap as Windows does: from the requested LCN, as many
+// bytes as fit, ERROR_MORE_DATA while clusters remain, 87 past the end. Bits past the end of the
+// volume in its last byte are left clear (free), as a volume may: the scan must clip them.
+ScriptedVolume::Answer WindowsBitmap(const std::vector<unsigned char>& bits, std::int64_t clusters) {
+  return [&bits, clusters](std::uint32_t code, const unsigned char* in, std::uint32_t,
+                           unsigned char* out, std::uint32_t outLength, std::uint32_t* returned) {
+    EXPECT_EQ(code, fsctl::kGetVolumeBitmap);
+    const std::int64_t start = fsctl::ReadInt64(in, 0) / 8 * 8;
+    if (start >= clusters) return err::kInvalidParameter;
+    const std::size_t bytes = std::min<std::size_t>(outLength - 16, bits.size() - start / 8);
+    fsctl::WriteInt64(out, 0, start);
+    fsctl::WriteInt64(out, 8, clusters - start);
+    std::memcpy(out + 16, bits.data() + start / 8, bytes);
+    if (start + static_cast<std::int64_t>(bytes) * 8 >= clusters) {
+      out[16 + bytes - 1] &= static_cast<unsigned char>((1u << (clusters % 8 ? clusters % 8 : 8)) - 1);
+    }
+    *returned = static_cast<std::uint32_t>(16 + bytes);
+    return start + static_cast<std::int64_t>(bytes) * 8 < clusters ? err::kMoreData : err::kSuccess;
+  };
+}
+
+TEST(FreeRunWindow, TheWordScanFindsWhatTheBitByBitDefinitionFinds) {
+  std::mt19937_64 random(20261208);
+  for (int round = 0; round < 400; ++round) {
+    std::vector<unsigned char> window(4096);
+    // Runs of both kinds with lengths from 1 to a few words, so boundaries fall everywhere.
+    const int longest = 1 + static_cast<int>(random() % 200);
+    std::size_t bit = 0;
+    bool used = random() & 1;
+    while (bit < window.size() * 8) {
+      const std::size_t length = 1 + random() % longest;
+      for (std::size_t i = bit; i < std::min(bit + length, window.size() * 8); ++i) {
+        if (used) window[i / 8] |= static_cast<unsigned char>(1u << (i % 8));
+      }
+      bit += length;
+      used = !used;
+    }
+    const std::uint32_t counts[] = {1, 63, 64, 65, 1000, 32767, 32768};
+    const std::uint32_t count = counts[round % 7];
+    const std::int64_t base = static_cast<std::int64_t>(random() % 1000000) * 8;
+    // A run already in the list that ends at the window's first cluster is continued by it.
+    TFreeRuns words{{base - 10, 10}}, bits{{base - 10, 10}};
+    AddFreeRunsOfWindow(words, window.data(), base, 0, count);
+    testing::ReferenceFreeRunsOfWindow(bits, window.data(), base, count);
+    ASSERT_EQ(words, bits) << "round " << round << " count " << count;
+  }
+}
+
+TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
+  struct Case {
+    const char* what;
+    std::int64_t clusters;
+    TFreeRuns free;
+  } cases[] = {
+      {"a run across the first window boundary is one entry", 100000,
+       {{100, 5}, {32760, 20}, {65530, 6}, {99000, 10}}},
+      {"a run that reaches the last cluster is recorded", 70001, {{0, 1}, {69990, 11}}},
+      {"a volume with no free cluster gives an empty list", 40000, {}},
+      {"a wholly free volume is one run", 98304, {{0, 98304}}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<unsigned char> bits = Bitmap(c.clusters, c.free);
+    ScriptedVolume volume;
+    volume.answer = WindowsBitmap(bits, c.clusters);
+    TFreeRuns runs{{1, 1}};  // a scan starts from an empty list
+    EXPECT_TRUE(ScanFreeSpace(volume, 'D', runs)) << c.what;
+    EXPECT_EQ(runs, c.free) << c.what;
+    EXPECT_EQ(volume.lastVolumePath, "\\\\.\\D:");
+    EXPECT_EQ(volume.openHandles, 0) << c.what;
+  }
+}
+
+TEST(ScanFreeSpace, AVolumeThatCannotBeOpenedRaisesAndOneWithNoBitmapGivesNoRuns) {
+  ScriptedVolume denied;
+  denied.openError = err::kAccessDenied;
+  TFreeRuns runs;
+  try {
+    ScanFreeSpace(denied, 'C', runs);
+    FAIL() << "no exception";
+  } catch (const KestravaError& e) {
+    EXPECT_EQ(std::string(e.what()), "CreateFile \\\\.\\C:\r\n" + SystemMessage(err::kAccessDenied));
+  }
+
+  ScriptedVolume noBitmap;  // as Wine's volumes answer
+  noBitmap.answer = [](std::uint32_t, const unsigned char*, std::uint32_t, unsigned char*,
+                       std::uint32_t, std::uint32_t*) { return err::kInvalidFunction; };
+  EXPECT_TRUE(ScanFreeSpace(noBitmap, 'C', runs));
+  EXPECT_TRUE(runs.empty());
+  EXPECT_EQ(noBitmap.controlCalls, 1);
+  EXPECT_EQ(noBitmap.openHandles, 0);
+}
+
+TEST(ScanFreeSpace, AnswersThatClaimTooMuchNeverMakeItReadOutsideOrLoopForever) {
+  // Each answer writes a head and a bitmap of all-free bits; what it claims varies.
+  struct Case {
+    const char* what;
+    std::int64_t base;         // StartingLcn answered, relative to the request
+    std::int64_t bitmapSize;   // BitmapSize answered
+    std::uint32_t returned;    // bytes returned
+    WinError error;
+    std::int64_t expectMaxLcn;  // no run may reach past this
+    int expectMaxCalls;
+  } cases[] = {
+      {"BitmapSize far beyond what was returned", 0, 1LL << 40, 16 + 10, err::kSuccess, 80, 2},
+      {"bytes returned beyond the buffer", 0, 32768, 100000, err::kSuccess, 32768, 2},
+      {"success that never moves on", -1, 32768, 4112, err::kMoreData, 32768, 3},
+      {"a StartingLcn beyond the request", 1000, 32768, 4112, err::kMoreData, 0, 1},
+      {"an empty bitmap with more data", 0, 0, 16, err::kMoreData, 0, 1},
+      {"a negative BitmapSize", 0, -5, 4112, err::kSuccess, 0, 1},
+      {"a head cut short", 0, 32768, 8, err::kMoreData, 0, 1},
+      {"more data forever, the volume growing", 0, 1LL << 62, 4112, err::kMoreData, 65536, 3},
+  };
+  for (const Case& c : cases) {
+    ScriptedVolume volume;
+    int calls = 0;
+    volume.answer = [&](std::uint32_t, const unsigned char* in, std::uint32_t, unsigned char* out,
+                        std::uint32_t outLength, std::uint32_t* returned) {
+      ++calls;
+      const std::int64_t asked = fsctl::ReadInt64(in, 0);
+      // Always claims the full size from where it answers; only the first claim counts for the
+      // case that grows, so it says 65,536 clusters first and more later.
+      const std::int64_t size = std::string(c.what).find("growing") != std::string::npos && calls == 1
+                                    ? 65536
+                                    : c.bitmapSize;
+      fsctl::WriteInt64(out, 0, c.base < 0 ? 0 : asked + c.base);
+      fsctl::WriteInt64(out, 8, size);
+      std::memset(out + 16, 0, outLength - 16);
+      *returned = c.returned;
+      return c.error;
+    };
+    TFreeRuns runs;
+    EXPECT_TRUE(ScanFreeSpace(volume, 'C', runs)) << c.what;
+    EXPECT_LE(calls, c.expectMaxCalls) << c.what;
+    std::int64_t end = 0;
+    for (const TFreeRun& run : runs) {
+      EXPECT_GT(run.StartLcn, end == 0 ? -1 : end) << c.what << ": ordered, not touching";
+      EXPECT_GT(run.ClusterCount, 0) << c.what;
+      end = run.StartLcn + run.ClusterCount;
+    }
+    EXPECT_LE(end, c.expectMaxLcn) << c.what;
+    EXPECT_EQ(volume.openHandles, 0) << c.what;
+  }
+}
+
+TEST(FindFreeRun, TakesTheHighestRunWithRoomForTheItemAndAMarginOfFour) {
+  TFreeRuns runs{{100, 500}, {900, 20}};
+  struct Case {
+    std::uint32_t needed;
+    std::int64_t expectStart;  // -1: none
+  } cases[] = {
+      {10, 900},   // last fit, although the run at 100 is larger
+      {16, 900},   // exactly needed + 4
+      {17, 100},   // 20 is less than 17 + 4
+      {496, 100},  // exactly needed + 4 again
+      {497, -1},   // needed + 3 is never enough
+      {0xFFFFFFFFu, -1},  // the margin cannot wrap a huge count round to a small one
+  };
+  for (const Case& c : cases) {
+    TFreeRun* run = FindFreeRun(runs, c.needed);
+    EXPECT_EQ(run ? run->StartLcn : -1, c.expectStart) << "needed " << c.needed;
+  }
+  // A run shrunk below the demand stays in the list and is passed over; a smaller item still fits.
+  runs[1] = {915, 5};
+  EXPECT_EQ(FindFreeRun(runs, 10)->StartLcn, 100);
+  EXPECT_EQ(FindFreeRun(runs, 1)->StartLcn, 915);
+  TFreeRuns none;
+  EXPECT_EQ(FindFreeRun(none, 1), nullptr);
+}
+
+}  // namespace
+}  // namespace kestrava
