@@ -5,7 +5,7 @@
 //   fsctl_probe [-lcn N] [-lock LABEL=PATH] [LABEL=PATH ...]
 //
 // Lines ("key value ..."; codes are Win32 error codes, 0 = success):
-//   os MAJOR.MINOR.BUILD wow64 0|1
+//   os MAJOR.MINOR.BUILD wow64 0|1 acp CODEPAGE (the narrow paths' code page)
 //   volume-open NAME code C untouched 0|1      NAME: c ("\\.\C:"), q (a missing drive Q:), and
 //                                              the first character of a user's odd path: unc
 //                                              ("\\server\share"), space (" C:\x"), digit ("1:\")
@@ -254,8 +254,8 @@ int Run(int argc, wchar_t** argv) {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof version;
   GetVersionExA(&version);
-  Line("os %lu.%lu.%lu wow64 %d", version.dwMajorVersion, version.dwMinorVersion,
-       version.dwBuildNumber, IsWow64 ? 1 : 0);
+  Line("os %lu.%lu.%lu wow64 %d acp %u", version.dwMajorVersion, version.dwMinorVersion,
+       version.dwBuildNumber, IsWow64 ? 1 : 0, GetACP());
 
   VolumeDevicePort& port = PlatformVolumeDevice();
   ProbeVolumeOpen(port, "c", "\\\\.\\C:");
