@@ -83,7 +83,7 @@ class Win32VolumeTest : public ::testing::Test {
   std::wstring folder_;
 };
 
-// The engine opens "\\.\" + the first character of the user's path + ":"; a path that names no
+// A volume path is "\\.\" + the first character of the user's path + ":"; a path that names no
 // drive must fail there, with a code, and leave the handle for the caller's cleanup alone.
 TEST_F(Win32VolumeTest, AVolumeThatDoesNotExistFailsToOpenAndLeavesTheHandle) {
   const char missing = MissingDriveLetter();
