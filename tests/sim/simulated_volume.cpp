@@ -173,8 +173,8 @@ SimulatedVolume::Lookup SimulatedVolume::Find(const std::string& path) const {
 
 std::string SimulatedVolume::PathOf(std::size_t id) const {
   if (id == kRoot) return items_[kRoot].name + "\\";
-  const std::string parent = PathOf(items_[id].parent);
-  return parent + items_[id].name;
+  const std::size_t parent = items_[id].parent;
+  return PathOf(parent) + (parent == kRoot ? "" : "\\") + items_[id].name;
 }
 
 // --- Opening ---
