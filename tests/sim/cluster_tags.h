@@ -13,6 +13,9 @@ class ClusterTags {
  public:
   std::uint32_t Get(std::uint64_t lcn) const;
   void Set(std::uint64_t lcn, std::uint32_t tag);
+  // Copies the tags of [from, from + count) to [to, to + count), a page's share at a time; the
+  // ranges must not overlap.
+  void Copy(std::uint64_t from, std::uint64_t to, std::uint64_t count);
 
  private:
   static constexpr std::uint64_t kPageClusters = 4096;

@@ -16,17 +16,17 @@ struct RandomVolumeShape {
   std::string root = "C:\\Games\\Random";  // a folder; the items lie below it
   int folders = 12;
   int files = 120;
-  int maxDepth = 4;                      // folder levels below the root
+  int maxDepth = 4;  // folder levels below the root
   std::uint64_t maxFileClusters = 64;
-  int maxExtents = 6;                    // of a fragmented item
-  double fragmented = 0.4;               // files cut into several extents
-  double sparse = 0.05;                  // files with a sparse range
-  double resident = 0.1;                 // items with no clusters (files; folders twice as often)
+  int maxExtents = 6;       // of a fragmented item
+  double fragmented = 0.4;  // files cut into several extents
+  double sparse = 0.05;     // files with a sparse range
+  double resident = 0.1;    // items with no clusters (files; folders twice as often)
   double locked = 0.02;
   double denied = 0.02;
   double unmovable = 0.02;
-  std::uint64_t maxGap = 48;             // free clusters at most between two laid runs
-  double usedByNothing = 0.3;            // gaps that begin with clusters used by nothing listed
+  std::uint64_t maxGap = 48;   // free clusters at most between two laid runs
+  double usedByNothing = 0.3;  // gaps that begin with clusters used by nothing listed
 };
 
 // Throws std::invalid_argument when the items do not fit on the volume.

@@ -105,7 +105,7 @@ TEST(SimulatedVolumeTest, VolumeBitmapRoundsStartAndPagesWithMoreData) {
     std::uint32_t returned;
   } rows[] = {
       {0, 4096, 0, 0, 1000, 16 + 125},
-      {13, 4096, 0, 8, 992, 16 + 124},       // rounded down to a byte of the bitmap
+      {13, 4096, 0, 8, 992, 16 + 124},  // rounded down to a byte of the bitmap
       {999, 4096, 0, 992, 8, 17},
       {0, 24, err::kMoreData, 0, 1000, 24},  // BitmapSize is the whole rest all the same
       {0, 23, kInsufficientBuffer, 0, 0, 0xFFFFFFFF},
@@ -216,7 +216,13 @@ TEST(SimulatedVolumeTest, MovesRewriteTheMapOrRefuseAndChangeNothing) {
   } rows[] = {
       {"joins the extent before", "a.pak", 10, 112, 4, 32, 0, {{100, 5}, {-1, 3}, {110, 6}}},
       {"joins the extent after", "a.pak", 8, 198, 2, 32, 0, {{100, 5}, {-1, 3}, {198, 6}}},
-      {"splits an extent", "a.pak", 1, 500, 2, 32, 0,
+      {"splits an extent",
+       "a.pak",
+       1,
+       500,
+       2,
+       32,
+       0,
        {{100, 1}, {500, 2}, {103, 2}, {-1, 3}, {110, 2}, {200, 4}}},
       {"spans two extents", "adj.bin", 1, 600, 2, 32, 0, {{400, 1}, {600, 2}, {403, 1}}},
       {"a folder's index", "Foo", 0, 700, 1, 32, 0, {{700, 1}}},
@@ -237,8 +243,8 @@ TEST(SimulatedVolumeTest, MovesRewriteTheMapOrRefuseAndChangeNothing) {
     SCOPED_TRACE(r.what);
     SimulatedVolume v = ReadVolumeText(kFixture);
     const SimulatedVolume before = ReadVolumeText(kFixture);
-    const std::string path = std::string("C:\\Games\\") + (std::strcmp(r.path, "Foo") ? "Foo\\" : "") +
-                             r.path;
+    const std::string path =
+        std::string("C:\\Games\\") + (std::strcmp(r.path, "Foo") ? "Foo\\" : "") + r.path;
     const Handle volume = OpenVolume(v);
     const Handle file = OpenItem(v, path, std::strcmp(r.path, "Foo") == 0);
     EXPECT_EQ(Move(v, volume, file, r.vcn, r.lcn, r.count, r.inputLength), r.error);
@@ -254,6 +260,19 @@ TEST(SimulatedVolumeTest, MovesRewriteTheMapOrRefuseAndChangeNothing) {
     v.Close(file);
     v.Close(volume);
   }
+}
+
+TEST(SimulatedVolumeTest, MovesCarryContentOverTagPageBorders) {
+  SimulatedVolume v('C', 20000, 4096);
+  v.AddFile("C:\\big.bin", {{{4090, 10}, {12000, 5000}}});  // tags are kept in 4096-cluster pages
+  const Handle volume = OpenVolume(v);
+  const Handle file = OpenItem(v, "C:\\big.bin");
+  EXPECT_EQ(Move(v, volume, file, 3, 6000, 4000), 0u);
+  EXPECT_EQ(v.ExtentsOf("C:\\big.bin"),
+            (std::vector<Extent>{{4090, 3}, {6000, 4000}, {15993, 1007}}));
+  EXPECT_TRUE(v.Check().Ok());
+  v.Close(file);
+  v.Close(volume);
 }
 
 TEST(SimulatedVolumeTest, InjectedFaultsFailOrMoveHalf) {
@@ -386,8 +405,8 @@ TEST(SimulatedVolumeTest, ListingsComeInNtfsOrder) {
   v.AddFile("C:\\G\\Data.PAK", {{{10, 3}}, attr::kArchive});
   using Names = std::vector<std::string>;
   // Upper-cased bytes: "_" (0x5F) sorts after the letters, "A2" after "A".
-  EXPECT_EQ(List(v, "C:\\G\\*"), (Names{".\\", "..\\", "A", "a2", "b", "Data.PAK", "Sub",
-                                        "sub0\\", "_x"}));
+  EXPECT_EQ(List(v, "C:\\G\\*"),
+            (Names{".\\", "..\\", "A", "a2", "b", "Data.PAK", "Sub", "sub0\\", "_x"}));
   EXPECT_EQ(List(v, "c:\\g\\*.pak"), (Names{"Data.PAK"}));
   EXPECT_EQ(List(v, "C:\\G\\*", FindScope::kFoldersOnly), (Names{"sub0\\"}));
   EXPECT_EQ(List(v, "C:\\*"), (Names{"G\\"}));  // no dot entries in the root
@@ -409,10 +428,14 @@ TEST(SimulatedVolumeTest, ListingsComeInNtfsOrder) {
 TEST(SimulatedVolumeTest, FullPathsAsGetFullPathNameGivesThem) {
   SimulatedVolume v('C', 100, 4096);
   const std::pair<const char*, const char*> rows[] = {
-      {"C:\\Games\\Foo", "C:\\Games\\Foo"},   {"C:\\Games\\Foo\\", "C:\\Games\\Foo\\"},
-      {"Games\\x", "C:\\Games\\x"},           {"\\x", "C:\\x"},
-      {"C:\\a\\..\\b\\.\\c", "C:\\b\\c"},    {"C:/a//b", "C:\\a\\b"},
-      {"C:", "C:\\"},                         {"D:x", "D:\\x"},
+      {"C:\\Games\\Foo", "C:\\Games\\Foo"},
+      {"C:\\Games\\Foo\\", "C:\\Games\\Foo\\"},
+      {"Games\\x", "C:\\Games\\x"},
+      {"\\x", "C:\\x"},
+      {"C:\\a\\..\\b\\.\\c", "C:\\b\\c"},
+      {"C:/a//b", "C:\\a\\b"},
+      {"C:", "C:\\"},
+      {"D:x", "D:\\x"},
   };
   for (const auto& [path, full] : rows) {
     std::string got;
@@ -450,9 +473,11 @@ TEST(VolumeFileTest, MalformedLinesNameTheirLine) {
   const std::pair<std::string, const char*> rows[] = {
       {"file C:\\a extents 1:1\n", "line 1: the volume line must come first"},
       {head + head, "line 2: a second volume line"},
-      {head + "\n# note\nfile C:\\a extents 5:1 2000:x\n", "line 4: extent 2000:x is not LCN:COUNT"},
+      {head + "\n# note\nfile C:\\a extents 5:1 2000:x\n",
+       "line 4: extent 2000:x is not LCN:COUNT"},
       {head + "file C:\\a extents 5:0\n", "line 2: extent 5:0 is not LCN:COUNT"},
-      {head + "file C:\\a extents 10:5\nfile C:\\b extents 12:5\n", "line 3: C:\\b: extent 12:5 overlaps"},
+      {head + "file C:\\a extents 10:5\nfile C:\\b extents 12:5\n",
+       "line 3: C:\\b: extent 12:5 overlaps"},
       {head + "file C:\\a extents 10:5 12:1\n", "line 2: C:\\a: extents 10:5 and 12:1 overlap"},
       {head + "file C:\\a extents 998:5\n", "line 2: C:\\a: extent 998:5 lies past the volume end"},
       {head + "used 0:10\nfile C:\\a extents 9:1\n", "line 3: C:\\a: extent 9:1 overlaps"},
@@ -532,7 +557,8 @@ TEST(RandomVolumeTest, StaysSoundUnderMoves) {
       if (!i.isFolder && v.ExtentsOf(i.path).size() > v.ExtentsOf(worst->path).size()) worst = &i;
     }
     std::uint64_t realClusters = 0;
-    for (const Extent& e : v.ExtentsOf(worst->path)) realClusters += e.lcn == kSparseLcn ? 0 : e.count;
+    for (const Extent& e : v.ExtentsOf(worst->path))
+      realClusters += e.lcn == kSparseLcn ? 0 : e.count;
     std::uint64_t target = 0;
     while (v.Bitmap().AnySet(target, realClusters)) ++target;
     std::uint64_t vcn = 0;

@@ -22,8 +22,9 @@ std::vector<Extent> Normalized(std::vector<Extent> runs) {
   std::vector<Extent> out;
   for (const Extent& r : runs) {
     if (!out.empty() && out.back().lcn + static_cast<std::int64_t>(out.back().count) >= r.lcn) {
-      const std::int64_t end = std::max(out.back().lcn + static_cast<std::int64_t>(out.back().count),
-                                        r.lcn + static_cast<std::int64_t>(r.count));
+      const std::int64_t end =
+          std::max(out.back().lcn + static_cast<std::int64_t>(out.back().count),
+                   r.lcn + static_cast<std::int64_t>(r.count));
       out.back().count = static_cast<std::uint64_t>(end - out.back().lcn);
     } else {
       out.push_back(r);
@@ -72,17 +73,18 @@ void SimulatedVolume::CheckClustersFree(const std::vector<Extent>& extents,
   for (const Extent& e : extents) {
     if (e.count == 0) throw std::invalid_argument(path + ": extent " + ExtentText(e) + " is empty");
     if (e.lcn == kSparseLcn) continue;
-    if (e.lcn < 0) throw std::invalid_argument(path + ": extent " + ExtentText(e) + " has a bad LCN");
+    if (e.lcn < 0)
+      throw std::invalid_argument(path + ": extent " + ExtentText(e) + " has a bad LCN");
     const std::uint64_t lcn = static_cast<std::uint64_t>(e.lcn);
     if (lcn >= Clusters() || e.count > Clusters() - lcn)
-      throw std::invalid_argument(path + ": extent " + ExtentText(e) +
-                                  " lies past the volume end");
+      throw std::invalid_argument(path + ": extent " + ExtentText(e) + " lies past the volume end");
     if (bitmap_.AnySet(lcn, e.count))
       throw std::invalid_argument(path + ": extent " + ExtentText(e) +
                                   " overlaps clusters already in use");
     real.push_back(e);
   }
-  std::sort(real.begin(), real.end(), [](const Extent& a, const Extent& b) { return a.lcn < b.lcn; });
+  std::sort(real.begin(), real.end(),
+            [](const Extent& a, const Extent& b) { return a.lcn < b.lcn; });
   for (std::size_t i = 1; i < real.size(); ++i) {
     if (real[i - 1].lcn + static_cast<std::int64_t>(real[i - 1].count) > real[i].lcn)
       throw std::invalid_argument(path + ": extents " + ExtentText(real[i - 1]) + " and " +

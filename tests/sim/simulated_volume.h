@@ -68,16 +68,16 @@ struct ControlCounters {
   std::uint64_t bitmapCalls = 0;
   std::uint64_t retrievalCalls = 0;
   std::uint64_t moveCalls = 0;
-  std::uint64_t otherCalls = 0;     // unknown codes
-  std::uint64_t movesDone = 0;      // move calls that moved clusters
+  std::uint64_t otherCalls = 0;  // unknown codes
+  std::uint64_t movesDone = 0;   // move calls that moved clusters
   std::uint64_t clustersMoved = 0;
   std::uint64_t unknownCloses = 0;  // Close of a handle that is not open: a double close
 };
 
 struct CheckResult {
-  bool contentOk = true;            // every owned cluster holds the tag of its item and VCN
-  std::uint64_t sharedClusters = 0; // clusters that two items (or two VCNs) claim
-  bool bitmapOk = true;             // bitmap = items' clusters + clusters used by nothing listed
+  bool contentOk = true;             // every owned cluster holds the tag of its item and VCN
+  std::uint64_t sharedClusters = 0;  // clusters that two items (or two VCNs) claim
+  bool bitmapOk = true;              // bitmap = items' clusters + clusters used by nothing listed
   bool Ok() const { return contentOk && sharedClusters == 0 && bitmapOk; }
 };
 
@@ -204,8 +204,8 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   ClusterBitmap bitmap_;
   ClusterTags tags_;
   std::vector<Extent> usedByNothing_;
-  std::vector<Item> items_;                 // by id; the root is 0
-  std::map<Handle, std::size_t> handles_;   // open device handles -> item id or kVolume
+  std::vector<Item> items_;                // by id; the root is 0
+  std::map<Handle, std::size_t> handles_;  // open device handles -> item id or kVolume
   std::map<DirectoryPort::Handle, Listing> finds_;
   Handle nextHandle_ = 4;
   DirectoryPort::Handle nextFind_ = 1;

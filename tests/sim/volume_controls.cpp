@@ -9,8 +9,8 @@
 namespace kestrava::sim {
 namespace {
 
-constexpr WinError kHandleEof = 38;           // ERROR_HANDLE_EOF
-constexpr WinError kInsufficientBuffer = 122; // ERROR_INSUFFICIENT_BUFFER
+constexpr WinError kHandleEof = 38;            // ERROR_HANDLE_EOF
+constexpr WinError kInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
 
 // sizeof(VOLUME_BITMAP_BUFFER): its head and the first 8 bitmap bytes, with padding.
 constexpr std::uint32_t kBitmapBufferSize = 24;
@@ -69,9 +69,7 @@ WinError SimulatedVolume::Control(Handle device, std::uint32_t code, const void*
       if (!onVolume) return err::kInvalidFunction;
       result = MoveData(input, inputLength);
       break;
-    default:
-      ++counters_.otherCalls;
-      return err::kInvalidFunction;
+    default: ++counters_.otherCalls; return err::kInvalidFunction;
   }
   // DeviceIoControl's count is valid on success and with a first part of a longer answer.
   if ((result == err::kSuccess || result == err::kMoreData) && returned != nullptr)
@@ -208,8 +206,7 @@ void SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t 
     } else {
       const std::uint64_t oldLcn = static_cast<std::uint64_t>(e.lcn) + (from - start);
       if (start < from) result.push_back({e.lcn, from - start});
-      for (std::uint64_t i = 0; i < to - from; ++i)
-        tags_.Set(lcn + (from - vcn) + i, tags_.Get(oldLcn + i));
+      tags_.Copy(oldLcn, lcn + (from - vcn), to - from);
       bitmap_.Clear(oldLcn, to - from);
       if (!placed) {
         moved = result.size();

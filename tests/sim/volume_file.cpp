@@ -16,12 +16,18 @@ struct AttributeName {
 };
 
 constexpr AttributeName kAttributeNames[] = {
-    {"readonly", attr::kReadonly},     {"hidden", attr::kHidden},
-    {"system", attr::kSystem},         {"archive", attr::kArchive},
-    {"normal", attr::kNormal},         {"temporary", attr::kTemporary},
-    {"sparse", attr::kSparseFile},     {"reparse", attr::kReparsePoint},
-    {"compressed", attr::kCompressed}, {"offline", attr::kOffline},
-    {"notindexed", attr::kNotContentIndexed}, {"encrypted", attr::kEncrypted},
+    {"readonly", attr::kReadonly},
+    {"hidden", attr::kHidden},
+    {"system", attr::kSystem},
+    {"archive", attr::kArchive},
+    {"normal", attr::kNormal},
+    {"temporary", attr::kTemporary},
+    {"sparse", attr::kSparseFile},
+    {"reparse", attr::kReparsePoint},
+    {"compressed", attr::kCompressed},
+    {"offline", attr::kOffline},
+    {"notindexed", attr::kNotContentIndexed},
+    {"encrypted", attr::kEncrypted},
 };
 
 [[noreturn]] void Fail(int line, const std::string& what) {
@@ -84,8 +90,8 @@ std::uint32_t ParseAttributes(const std::string& list, int line) {
 }
 
 bool IsItemKeyword(const std::string& w) {
-  return w == "extents" || w == "resident" || w == "locked" || w == "denied" ||
-         w == "unmovable" || w == "attrs";
+  return w == "extents" || w == "resident" || w == "locked" || w == "denied" || w == "unmovable" ||
+         w == "attrs";
 }
 
 void ReadItem(SimulatedVolume& volume, const std::vector<std::string>& words, int line) {

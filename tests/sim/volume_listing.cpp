@@ -93,7 +93,7 @@ WinError SimulatedVolume::FullPath(const std::string& path, std::string* full) {
     // "C:x" is relative to drive C's current directory: ours on our drive, the root elsewhere.
     if (rest.empty() || rest[0] != '\\')
       rest = (UpperAscii(drive[0]) == UpperAscii(currentDirectory[0]) ? currentDirectory.substr(2)
-                                                                       : std::string("\\")) +
+                                                                      : std::string("\\")) +
              rest;
   } else if (p[0] == '\\') {
     drive = currentDirectory.substr(0, 2);
