@@ -295,14 +295,26 @@ TEST(SimulatedVolumeTest, InjectedFaultsFailOrMoveHalf) {
   EXPECT_EQ(seen[1].callNumber, 3u);
   EXPECT_EQ(seen[1].clusterCount, 1u);
 
+  v.holdVacated = true;  // cluster 101 stays in use until the checkpoint
+  EXPECT_EQ(Move(v, volume, file, 1, 502, 1), 0u);
+  EXPECT_EQ(Move(v, volume, file, 2, 101, 1), err::kAccessDenied);
+  EXPECT_TRUE(v.Check().Ok());
+  v.Checkpoint();
+  EXPECT_EQ(Move(v, volume, file, 2, 101, 1), 0u);
+  v.holdVacated = false;
+  EXPECT_EQ(
+      v.ExtentsOf("C:\\Games\\Foo\\a.pak"),
+      (std::vector<Extent>{{500, 1}, {502, 1}, {101, 1}, {103, 2}, {-1, 3}, {110, 2}, {200, 4}}));
+
   v.partialMoves = true;  // success, though only clusters 10 and 11 of 10..13 moved
   EXPECT_EQ(Move(v, volume, file, 10, 600, 4), 0u);
   EXPECT_EQ(v.ExtentsOf("C:\\Games\\Foo\\a.pak"),
-            (std::vector<Extent>{{500, 1}, {101, 4}, {-1, 3}, {110, 2}, {600, 2}, {202, 2}}));
+            (std::vector<Extent>{
+                {500, 1}, {502, 1}, {101, 1}, {103, 2}, {-1, 3}, {110, 2}, {600, 2}, {202, 2}}));
   EXPECT_TRUE(v.Check().Ok());
-  EXPECT_EQ(v.Counters().moveCalls, 4u);
-  EXPECT_EQ(v.Counters().movesDone, 2u);
-  EXPECT_EQ(v.Counters().clustersMoved, 3u);
+  EXPECT_EQ(v.Counters().moveCalls, 7u);
+  EXPECT_EQ(v.Counters().movesDone, 4u);
+  EXPECT_EQ(v.Counters().clustersMoved, 5u);
   v.Close(file);
   v.Close(volume);
 }

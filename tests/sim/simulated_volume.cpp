@@ -278,6 +278,7 @@ CheckResult SimulatedVolume::Check() const {
     edges.emplace_back(lcn + static_cast<std::int64_t>(count), -1);
   };
   for (const Extent& r : usedByNothing_) claim(r.lcn, r.count);
+  for (const Extent& h : held_) expected.Set(static_cast<std::uint64_t>(h.lcn), h.count);
   for (const Item& item : items_) {
     std::uint64_t vcn = 0;
     for (const Extent& e : item.spec.extents) {

@@ -10,6 +10,9 @@
 // looked up without regard to letter case; each has Win32 attributes and an extent map in VCN
 // order. Every cluster an item owns carries a content tag made from the item and the VCN, so
 // Check() can tell that moves lost or mixed no data.
+//
+// One caller at a time: it takes no lock, so a test inspects it only while the engine is not
+// calling it (before a worker starts, after it ended).
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -115,13 +118,18 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   // Moves only the first half of each range (rounded up) and still reports success, as NTFS
   // sometimes does.
   bool partialMoves = false;
+  // Clusters a move vacates stay marked in use until Checkpoint(), as NTFS keeps them until its
+  // next log checkpoint; a move onto them fails with access denied meanwhile.
+  bool holdVacated = false;
+  void Checkpoint();
 
   // --- Inspection ---
   char Drive() const { return drive_; }
   std::uint64_t Clusters() const { return bitmap_.Clusters(); }
   std::uint32_t BytesPerCluster() const { return clusterSize_; }
   const ClusterBitmap& Bitmap() const { return bitmap_; }
-  // The clusters in use by nothing listed, sorted, touching runs joined.
+  // The clusters in use by nothing listed, sorted, touching runs joined. Clusters held since a
+  // move are not among them, and the text of a volume leaves them out.
   std::vector<Extent> UsedByNothing() const;
   // Every item but the root, parents before children, siblings in NTFS order.
   std::vector<ItemInfo> Items() const;
@@ -204,6 +212,7 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   ClusterBitmap bitmap_;
   ClusterTags tags_;
   std::vector<Extent> usedByNothing_;
+  std::vector<Extent> held_;               // vacated, in use until the next checkpoint
   std::vector<Item> items_;                // by id; the root is 0
   std::map<Handle, std::size_t> handles_;  // open device handles -> item id or kVolume
   std::map<DirectoryPort::Handle, Listing> finds_;

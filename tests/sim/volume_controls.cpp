@@ -207,7 +207,11 @@ void SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t 
       const std::uint64_t oldLcn = static_cast<std::uint64_t>(e.lcn) + (from - start);
       if (start < from) result.push_back({e.lcn, from - start});
       tags_.Copy(oldLcn, lcn + (from - vcn), to - from);
-      bitmap_.Clear(oldLcn, to - from);
+      if (holdVacated) {
+        held_.push_back({static_cast<std::int64_t>(oldLcn), to - from});
+      } else {
+        bitmap_.Clear(oldLcn, to - from);
+      }
       if (!placed) {
         moved = result.size();
         result.push_back({static_cast<std::int64_t>(lcn), count});
@@ -232,6 +236,11 @@ void SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t 
     result.erase(result.begin() + static_cast<std::ptrdiff_t>(moved));
   }
   item.spec.extents = std::move(result);
+}
+
+void SimulatedVolume::Checkpoint() {
+  for (const Extent& h : held_) bitmap_.Clear(static_cast<std::uint64_t>(h.lcn), h.count);
+  held_.clear();
 }
 
 }  // namespace kestrava::sim
