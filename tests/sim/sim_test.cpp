@@ -508,6 +508,10 @@ TEST(VolumeFileTest, MalformedLinesNameTheirLine) {
       {"volume C clusters 10 cluster_size 1000\n", "line 1: cluster size 1000 is not"},
       {"volume 7 clusters 10 cluster_size 4096\n", "line 1: drive 7 is not a letter"},
       {"# nothing\n", "line 1: no volume line"},
+      {"volume C clusters 18446744073709551615 cluster_size 4096\n",
+       "line 1: 18446744073709551615 clusters are more than"},
+      {head + "file C:\\a extents -1:9223372036854775807 5:1\n",
+       "line 2: C:\\a: more VCNs than a file can have"},
   };
   for (const auto& [text, message] : rows) {
     try {

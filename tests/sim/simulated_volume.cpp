@@ -2,6 +2,7 @@
 #include "tests/sim/simulated_volume.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
@@ -33,12 +34,25 @@ std::vector<Extent> Normalized(std::vector<Extent> runs) {
   return out;
 }
 
+// Half a billion clusters is what benchmarks use; far more would not fit a 32-bit process (or, in
+// 64 bits, any machine), and the bitmap's word count must fit a size_t.
+constexpr std::uint64_t kMaxClusters =
+    std::min<std::uint64_t>(std::uint64_t{1} << 40, static_cast<std::uint64_t>(SIZE_MAX / 16) * 8);
+
+std::uint64_t CheckedClusters(std::uint64_t clusters) {
+  if (clusters > kMaxClusters)
+    throw std::invalid_argument(std::to_string(clusters) + " clusters are more than the " +
+                                std::to_string(kMaxClusters) + " a simulation holds");
+  return clusters;
+}
+
 }  // namespace
 
 SimulatedVolume::SimulatedVolume(char drive, std::uint64_t clusters, std::uint32_t clusterSize)
-    : drive_(UpperAscii(drive)), clusterSize_(clusterSize), bitmap_(clusters) {
+    : drive_(UpperAscii(drive)), clusterSize_(clusterSize), bitmap_(CheckedClusters(clusters)) {
   if (drive_ < 'A' || drive_ > 'Z') throw std::invalid_argument("drive must be a letter");
   if (clusters == 0) throw std::invalid_argument("a volume needs clusters");
+
   if (clusterSize == 0) throw std::invalid_argument("cluster size must not be 0");
   currentDirectory = std::string(1, drive_) + ":\\";
   Item root;
@@ -70,8 +84,12 @@ void SimulatedVolume::AddFile(const std::string& path, const ItemSpec& spec) {
 void SimulatedVolume::CheckClustersFree(const std::vector<Extent>& extents,
                                         const std::string& path) const {
   std::vector<Extent> real;
+  std::uint64_t vcns = 0;  // the last VCN must be an LCN-sized signed number, as in NTFS
   for (const Extent& e : extents) {
     if (e.count == 0) throw std::invalid_argument(path + ": extent " + ExtentText(e) + " is empty");
+    if (e.count > static_cast<std::uint64_t>(INT64_MAX) - vcns)
+      throw std::invalid_argument(path + ": more VCNs than a file can have");
+    vcns += e.count;
     if (e.lcn == kSparseLcn) continue;
     if (e.lcn < 0)
       throw std::invalid_argument(path + ": extent " + ExtentText(e) + " has a bad LCN");

@@ -153,8 +153,12 @@ std::unique_ptr<SimulatedVolume> ReadVolumeLine(const std::vector<std::string>& 
   if (!ParseCount(words[5], &clusterSize) || clusterSize < 512 || clusterSize > 0x80000000ULL ||
       (clusterSize & (clusterSize - 1)) != 0)
     Fail(line, "cluster size " + words[5] + " is not a power of two from 512 on");
-  return std::make_unique<SimulatedVolume>(drive, clusters,
-                                           static_cast<std::uint32_t>(clusterSize));
+  try {
+    return std::make_unique<SimulatedVolume>(drive, clusters,
+                                             static_cast<std::uint32_t>(clusterSize));
+  } catch (const std::invalid_argument& e) {
+    Fail(line, e.what());
+  }
 }
 
 std::string AttributesText(std::uint32_t bits) {
