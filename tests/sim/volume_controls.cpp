@@ -1,0 +1,246 @@
+// The simulated volume's answers to the three defragmentation control codes. Inputs are read and
+// outputs written with memcpy at the offsets Windows' structures have, never by laying a struct
+// over the caller's bytes, and nothing is written past outputLength.
+#include <algorithm>
+#include <cstring>
+
+#include "tests/sim/simulated_volume.h"
+
+namespace kestrava::sim {
+namespace {
+
+constexpr WinError kHandleEof = 38;            // ERROR_HANDLE_EOF
+constexpr WinError kInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
+
+// sizeof(VOLUME_BITMAP_BUFFER): its head and the first 8 bitmap bytes, with padding.
+constexpr std::uint32_t kBitmapBufferSize = 24;
+constexpr std::uint32_t kBitmapHead = 16;
+// sizeof(RETRIEVAL_POINTERS_BUFFER): its head and one extent.
+constexpr std::uint32_t kPointersBufferSize = 32;
+constexpr std::uint32_t kPointersHead = 16;
+constexpr std::uint32_t kPointerLength = 16;
+constexpr std::uint32_t kMoveFileDataSize = 32;
+
+template <typename T>
+T Read(const unsigned char* bytes, std::size_t offset) {
+  T value;
+  std::memcpy(&value, bytes + offset, sizeof value);
+  return value;
+}
+
+template <typename T>
+void Write(unsigned char* bytes, std::size_t offset, T value) {
+  std::memcpy(bytes + offset, &value, sizeof value);
+}
+
+std::uint64_t VcnCount(const std::vector<Extent>& extents) {
+  std::uint64_t n = 0;
+  for (const Extent& e : extents) n += e.count;
+  return n;
+}
+
+}  // namespace
+
+WinError SimulatedVolume::Control(Handle device, std::uint32_t code, const void* input,
+                                  std::uint32_t inputLength, void* output,
+                                  std::uint32_t outputLength, std::uint32_t* returned) {
+  auto open = handles_.find(device);
+  if (open == handles_.end()) return err::kInvalidHandle;
+  if (input == nullptr) inputLength = 0;
+  if (output == nullptr) outputLength = 0;
+  unsigned char* out = static_cast<unsigned char*>(output);
+  std::uint32_t written = 0;
+  WinError result;
+  const bool onVolume = open->second == kVolume;
+  switch (code) {
+    case fsctl::kGetVolumeBitmap:
+      ++counters_.bitmapCalls;
+      if (!onVolume) return err::kInvalidFunction;
+      result = GetVolumeBitmap(input, inputLength, out, outputLength, &written);
+      break;
+    case fsctl::kGetRetrievalPointers:
+      ++counters_.retrievalCalls;
+      if (onVolume) return err::kInvalidFunction;
+      result = GetRetrievalPointers(items_[open->second], input, inputLength, out, outputLength,
+                                    &written);
+      break;
+    case fsctl::kMoveFile:
+      ++counters_.moveCalls;
+      if (!onVolume) return err::kInvalidFunction;
+      result = MoveData(input, inputLength);
+      break;
+    default: ++counters_.otherCalls; return err::kInvalidFunction;
+  }
+  // DeviceIoControl's count is valid on success and with a first part of a longer answer.
+  if ((result == err::kSuccess || result == err::kMoreData) && returned != nullptr)
+    *returned = written;
+  return result;
+}
+
+WinError SimulatedVolume::GetVolumeBitmap(const void* input, std::uint32_t inputLength,
+                                          unsigned char* output, std::uint32_t outputLength,
+                                          std::uint32_t* returned) const {
+  if (inputLength < sizeof(std::int64_t)) return err::kInvalidParameter;
+  std::int64_t start = Read<std::int64_t>(static_cast<const unsigned char*>(input), 0);
+  if (start < 0) return err::kInvalidParameter;
+  start &= ~std::int64_t{7};  // the answer starts on a byte of the bitmap
+  if (static_cast<std::uint64_t>(start) >= Clusters()) return err::kInvalidParameter;
+  if (outputLength < kBitmapBufferSize) return kInsufficientBuffer;
+
+  const std::uint64_t size = Clusters() - static_cast<std::uint64_t>(start);
+  const std::uint64_t needed = (size + 7) / 8;
+  const std::uint64_t length = std::min<std::uint64_t>(needed, outputLength - kBitmapHead);
+  Write<std::int64_t>(output, 0, start);
+  Write<std::int64_t>(output, 8, static_cast<std::int64_t>(size));  // the whole rest, always
+  bitmap_.CopyBytes(static_cast<std::uint64_t>(start) / 8, static_cast<std::size_t>(length),
+                    output + kBitmapHead);
+  if (length == needed && size % 8 != 0)  // clusters past the end show as in use
+    output[kBitmapHead + length - 1] |= static_cast<unsigned char>(0xFF << (size % 8));
+  *returned = kBitmapHead + static_cast<std::uint32_t>(length);
+  return length < needed ? err::kMoreData : err::kSuccess;
+}
+
+WinError SimulatedVolume::GetRetrievalPointers(const Item& item, const void* input,
+                                               std::uint32_t inputLength, unsigned char* output,
+                                               std::uint32_t outputLength,
+                                               std::uint32_t* returned) const {
+  if (inputLength < sizeof(std::int64_t)) return err::kInvalidParameter;
+  if (outputLength < kPointersBufferSize) return kInsufficientBuffer;
+  const std::int64_t asked = Read<std::int64_t>(static_cast<const unsigned char*>(input), 0);
+  if (asked < 0) return err::kInvalidParameter;
+  const std::vector<Extent>& extents = item.spec.extents;
+  // The extent holding the asked VCN; a resident item has none, so it ends there too.
+  std::size_t first = 0;
+  std::uint64_t firstVcn = 0;
+  for (; first < extents.size(); ++first) {
+    if (static_cast<std::uint64_t>(asked) < firstVcn + extents[first].count) break;
+    firstVcn += extents[first].count;
+  }
+  if (first == extents.size()) return kHandleEof;
+
+  const std::size_t rest = extents.size() - first;
+  const std::size_t fit = (outputLength - kPointersHead) / kPointerLength;
+  const std::size_t count = std::min(rest, fit);
+  Write<std::uint32_t>(output, 0, static_cast<std::uint32_t>(count));
+  Write<std::uint32_t>(output, 4, 0);
+  Write<std::int64_t>(output, 8, static_cast<std::int64_t>(firstVcn));  // moved back
+  std::uint64_t nextVcn = firstVcn;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Extent& e = extents[first + i];
+    nextVcn += e.count;
+    Write<std::int64_t>(output, kPointersHead + i * kPointerLength,
+                        static_cast<std::int64_t>(nextVcn));
+    Write<std::int64_t>(output, kPointersHead + i * kPointerLength + 8, e.lcn);
+  }
+  *returned = kPointersHead + static_cast<std::uint32_t>(count) * kPointerLength;
+  return count < rest ? err::kMoreData : err::kSuccess;
+}
+
+WinError SimulatedVolume::MoveData(const void* input, std::uint32_t inputLength) {
+  const std::uint64_t callNumber = counters_.moveCalls;
+  if (inputLength < kMoveFileDataSize) return kInsufficientBuffer;
+  const unsigned char* in = static_cast<const unsigned char*>(input);
+  // FileHandle is a HANDLE: Windows of each pointer width reads that many bytes and leaves the
+  // padding of the 32-bit layout alone.
+  const Handle fileHandle = Read<Handle>(in, 0);
+  MoveRequest request;
+  request.startingVcn = Read<std::int64_t>(in, 8);
+  request.startingLcn = Read<std::int64_t>(in, 16);
+  request.clusterCount = Read<std::uint32_t>(in, 24);
+  request.callNumber = callNumber;
+
+  auto open = handles_.find(fileHandle);
+  if (open == handles_.end()) return err::kInvalidHandle;
+  if (open->second == kVolume) return err::kInvalidParameter;  // not a file on this volume
+  Item& item = items_[open->second];
+  request.path = PathOf(item.id);
+
+  if (callNumber == failMoveAt_) return err::kAccessDenied;
+  if (beforeMove) {
+    const WinError injected = beforeMove(request);
+    if (injected != err::kSuccess) return injected;
+  }
+  if (item.spec.unmovable) return err::kAccessDenied;
+
+  const std::uint64_t allocation = VcnCount(item.spec.extents);
+  const std::int64_t vcn = request.startingVcn, lcn = request.startingLcn;
+  const std::uint64_t count = request.clusterCount;
+  if (count == 0 || vcn < 0 || static_cast<std::uint64_t>(vcn) >= allocation ||
+      count > allocation - static_cast<std::uint64_t>(vcn))
+    return err::kInvalidParameter;
+  std::uint64_t at = 0;  // a move never spans a sparse range
+  for (const Extent& e : item.spec.extents) {
+    const bool meets = at < static_cast<std::uint64_t>(vcn) + count &&
+                       static_cast<std::uint64_t>(vcn) < at + e.count;
+    if (meets && e.lcn == kSparseLcn) return err::kInvalidParameter;
+    at += e.count;
+  }
+  if (lcn < 0 || static_cast<std::uint64_t>(lcn) >= Clusters() ||
+      count > Clusters() - static_cast<std::uint64_t>(lcn))
+    return err::kInvalidParameter;
+  // Clusters the item owns itself count as in use too, as NTFS treats them.
+  if (bitmap_.AnySet(static_cast<std::uint64_t>(lcn), count)) return err::kAccessDenied;
+
+  const std::uint64_t moved = partialMoves ? (count + 1) / 2 : count;
+  MoveClusters(item, static_cast<std::uint64_t>(vcn), static_cast<std::uint64_t>(lcn), moved);
+  ++counters_.movesDone;
+  counters_.clustersMoved += moved;
+  return err::kSuccess;
+}
+
+// Moves VCNs [vcn, vcn + count) of item to free clusters from lcn on: the tags go along, the old
+// clusters are free at once, and the map gets one extent for the range, joined with a neighbour
+// that now continues it on the volume.
+void SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t lcn,
+                                   std::uint64_t count) {
+  std::vector<Extent> result;
+  std::size_t moved = 0;
+  bool placed = false;
+  std::uint64_t start = 0;
+  const std::uint64_t end = vcn + count;
+  for (const Extent& e : item.spec.extents) {
+    const std::uint64_t eEnd = start + e.count;
+    const std::uint64_t from = std::max(start, vcn), to = std::min(eEnd, end);
+    if (from >= to) {
+      result.push_back(e);
+    } else {
+      const std::uint64_t oldLcn = static_cast<std::uint64_t>(e.lcn) + (from - start);
+      if (start < from) result.push_back({e.lcn, from - start});
+      tags_.Copy(oldLcn, lcn + (from - vcn), to - from);
+      if (holdVacated) {
+        held_.push_back({static_cast<std::int64_t>(oldLcn), to - from});
+      } else {
+        bitmap_.Clear(oldLcn, to - from);
+      }
+      if (!placed) {
+        moved = result.size();
+        result.push_back({static_cast<std::int64_t>(lcn), count});
+        placed = true;
+      }
+      if (to < eEnd) result.push_back({e.lcn + static_cast<std::int64_t>(to - start), eEnd - to});
+    }
+    start = eEnd;
+  }
+  bitmap_.Set(lcn, count);
+
+  auto continues = [](const Extent& a, const Extent& b) {
+    return a.lcn != kSparseLcn && b.lcn != kSparseLcn &&
+           a.lcn + static_cast<std::int64_t>(a.count) == b.lcn;
+  };
+  if (moved + 1 < result.size() && continues(result[moved], result[moved + 1])) {
+    result[moved].count += result[moved + 1].count;
+    result.erase(result.begin() + static_cast<std::ptrdiff_t>(moved) + 1);
+  }
+  if (moved > 0 && continues(result[moved - 1], result[moved])) {
+    result[moved - 1].count += result[moved].count;
+    result.erase(result.begin() + static_cast<std::ptrdiff_t>(moved));
+  }
+  item.spec.extents = std::move(result);
+}
+
+void SimulatedVolume::Checkpoint() {
+  for (const Extent& h : held_) bitmap_.Clear(static_cast<std::uint64_t>(h.lcn), h.count);
+  held_.clear();
+}
+
+}  // namespace kestrava::sim
