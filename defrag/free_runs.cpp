@@ -89,7 +89,8 @@ void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int6
 bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
   runs.clear();
   DeviceHandle device(volume);
-  OpenVolumeOrRaise(volume, std::string(1, drive) + ':', device);
+  // A path with no first character names no drive: "\\.\:" fails to open like any other.
+  OpenVolumeOrRaise(volume, (drive ? std::string(1, drive) : std::string()) + ':', device);
 
   unsigned char window[kBitmapWindowLength];
   std::int64_t lcn = 0;

@@ -1,0 +1,347 @@
+// The engine on the simulated volume: which items need a move, how a fragmented item is moved
+// (pieces, targets, growth room, sparse ranges), every failure and its log lines, and the folder
+// run with its events and abort points.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "common/system_message.h"
+#include "common/wide.h"
+#include "defrag/fast_defrag_engine.h"
+#include "tests/doubles/debug_recorder.h"
+#include "tests/sim/simulated_volume.h"
+#include "tests/sim/volume_file.h"
+
+namespace kestrava {
+namespace {
+
+using sim::Extent;
+using sim::MoveRequest;
+using sim::SimulatedVolume;
+
+// An engine on a volume, recording its events as "skip PATH isFile size" / "progress PATH", the
+// moves the volume was asked for, and the debug lines.
+struct EngineRun {
+  // With free runs given, every other cluster that no item owns is marked in use.
+  explicit EngineRun(const std::string& volumeText, const std::vector<Extent>& free = {})
+      : volume(sim::ReadVolumeText(volumeText)) {
+    if (!free.empty()) FillAllBut(free);
+    DefragPorts ports;
+    ports.volume = &volume;
+    ports.search.directory = &volume;
+    ports.search.paths = &volume;
+    engine = std::make_unique<TFastDefragEngine>(ports);
+    engine->OnProgress = [this](DefragEngine&, bool& abort, const std::wstring& name) {
+      events.push_back("progress " + WideToAnsi(name));
+      if (static_cast<int>(events.size()) == abortAt) abort = true;
+    };
+    engine->OnSkipFile = [this](DefragEngine&, const std::wstring& name, bool& abort, bool isFile,
+                                std::int64_t size) {
+      events.push_back("skip " + WideToAnsi(name) + (isFile ? " 1 " : " 0 ") + std::to_string(size));
+      if (static_cast<int>(events.size()) == abortAt) abort = true;
+    };
+    volume.beforeMove = [this](const MoveRequest& m) {
+      moves.push_back(std::to_string(m.startingVcn) + "->" + std::to_string(m.startingLcn) + ":" +
+                      std::to_string(m.clusterCount));
+      return err::kSuccess;
+    };
+  }
+  // DefragFile as the folder run calls it, with the size the contiguity test measured.
+  bool Defrag(const std::string& path, bool isFile = true) {
+    std::int64_t size = 0;
+    engine->ScanFreeSpace(path[0]);
+    engine->IsFileContiguous(path, isFile, size);
+    bool noFreeSpace = false;
+    const bool result = engine->DefragFile(AnsiToWide(path), false, size, isFile, true, noFreeSpace);
+    this->noFreeSpace = noFreeSpace;
+    return result;
+  }
+  std::vector<std::string> Log() {
+    std::vector<std::string> lines = debug.Lines();
+    for (std::string& line : lines) line.erase(0, 9);  // "Tarnwell:"
+    return lines;
+  }
+
+  void FillAllBut(const std::vector<Extent>& free) {
+    std::uint64_t start = 0, length = 0;
+    for (std::uint64_t c = 0; c <= volume.Clusters(); ++c) {
+      bool keep = c == volume.Clusters() || volume.Bitmap().Test(c);
+      for (const Extent& f : free) keep = keep || (c >= std::uint64_t(f.lcn) && c < f.lcn + f.count);
+      if (!keep) {
+        if (length == 0) start = c;
+        ++length;
+      } else if (length > 0) {
+        volume.MarkUsed(start, length);
+        length = 0;
+      }
+    }
+  }
+
+  SimulatedVolume volume;
+  std::unique_ptr<TFastDefragEngine> engine;
+  testing::DebugRecorder debug;
+  std::vector<std::string> events, moves;
+  int abortAt = 0;  // the event (counted from 1) whose handler sets abort
+  bool noFreeSpace = false;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST(IsFileContiguous, JudgesTheRealExtentsAndCountsTheirBytes) {
+  struct Case {
+    const char* item;
+    bool contiguous;
+    std::int64_t size;
+  } cases[] = {
+      {"file C:\\G\\one extents 100:5", true, 5 * 4096},
+      {"file C:\\G\\adjacent extents 100:5 105:3", true, 8 * 4096},
+      {"file C:\\G\\gap extents 100:5 200:3", false, 8 * 4096},
+      {"file C:\\G\\sparse-between extents 100:5 -1:9 105:3", true, 8 * 4096},
+      {"file C:\\G\\sparse-gap extents 100:5 -1:9 300:3", false, 8 * 4096},
+      {"file C:\\G\\lcn0 extents 0:2 300:3", true, 5 * 4096},  // LCN 0 is never compared on
+      {"file C:\\G\\resident resident", true, 0},
+      {"file C:\\G\\locked extents 100:1 300:1 locked", true, 0},
+      {"file C:\\G\\denied extents 100:1 300:1 denied", true, 0},
+  };
+  for (const Case& c : cases) {
+    EngineRun run(std::string("volume C clusters 5000 cluster_size 4096\n") + c.item + "\n");
+    const std::string path = std::string(c.item).substr(5, std::string(c.item).find(' ', 5) - 5);
+    std::int64_t size = -1;
+    EXPECT_EQ(run.engine->IsFileContiguous(path, true, size), c.contiguous) << c.item;
+    EXPECT_EQ(size, c.size) << c.item;
+    EXPECT_EQ(run.engine->GetClusterCount(path, true), c.size / 4096) << c.item;
+    EXPECT_EQ(run.volume.OpenHandles(), 0) << c.item;
+    EXPECT_TRUE(run.Log().empty()) << c.item;
+  }
+}
+
+TEST(IsFileContiguous, ABreakInAnEarlierAnswerStaysABreak) {
+  // 4,096 extents, every second one out of line: the inspection buffer holds 4,095 a call, so
+  // the last extent comes alone in a second answer, which must not make the file contiguous.
+  std::string text = "volume C clusters 20000 cluster_size 4096\nfile C:\\G\\many extents";
+  for (int i = 0; i < 4096; ++i) text += " " + std::to_string(100 + i * 3) + ":1";
+  EngineRun run(text + "\n");
+  std::int64_t size = 0;
+  EXPECT_FALSE(run.engine->IsFileContiguous("C:\\G\\many", true, size));
+  EXPECT_EQ(size, 4096 * 4096);
+  EXPECT_EQ(run.volume.Counters().retrievalCalls, 2u);
+}
+
+TEST(DefragFile, MovesPiecesOfAtMost64ClustersBackToBackIntoTheHighestRunThatFits) {
+  EngineRun run(
+      "volume C clusters 5000 cluster_size 4096\n"
+      "file C:\\G\\big.pak extents 10:150 500:10 -1:70 600:2\n",
+      {{1000, 400}});
+  EXPECT_TRUE(run.Defrag("C:\\G\\big.pak"));
+  EXPECT_EQ(run.moves, (Lines{"0->1000:64", "64->1064:64", "128->1128:22", "150->1150:10",
+                              "230->1160:2"}));
+  // One event before every piece, sparse pieces included (64, 6 of the sparse range's 70).
+  EXPECT_EQ(run.events, Lines(7, "progress C:\\G\\big.pak"));
+  EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:400"}));
+  EXPECT_EQ(run.volume.ExtentsOf("C:\\G\\big.pak"),
+            (std::vector<Extent>{{1000, 160}, {-1, 70}, {1160, 2}}));
+  EXPECT_EQ(run.engine->FreeRunList().back().StartLcn, 1162);
+  EXPECT_EQ(run.engine->FreeRunList().back().ClusterCount, 238);
+  EXPECT_TRUE(run.volume.Check().Ok());
+  EXPECT_EQ(run.volume.OpenHandles(), 0);
+}
+
+TEST(DefragFile, GrowthRoomRaisesTheRunDemandedButTakesOnlyTheItemsClusters) {
+  struct Case {
+    const char* name;
+    int clusters;
+    int runTooSmall, runJustRight;  // free runs: the too small one lies higher, so last fit sees it first
+  } cases[] = {
+      {"NOTES.TXT", 3, 14, 15},     // 3 + 8 = 11 needed, 15 demanded
+      {"game.log", 10, 141, 142},   // 10 + 128 = 138 needed, 142 demanded
+      {"readme.doc", 2, 133, 134},  // 2 + 128
+      {"data.pak", 4, 7, 8},        // no room to grow: 4 + 4
+      {"archive.txt.bak", 4, 7, 8},  // only the last extension counts
+  };
+  for (const Case& c : cases) {
+    const int half = c.clusters / 2 + (c.clusters % 2);
+    const std::string item = std::string("C:\\G\\") + c.name;
+    EngineRun run("volume C clusters 5000 cluster_size 4096\nfile " + item + " extents 10:" +
+                std::to_string(half) + " 20:" + std::to_string(c.clusters - half) + "\n",
+            {{1000, std::uint64_t(c.runJustRight)}, {3000, std::uint64_t(c.runTooSmall)}});
+    EXPECT_TRUE(run.Defrag(item)) << c.name;
+    EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:" + std::to_string(c.runJustRight)}))
+        << c.name;
+    EXPECT_EQ(run.volume.ExtentsOf(item), (std::vector<Extent>{{1000, std::uint64_t(c.clusters)}}));
+  }
+}
+
+TEST(DefragFile, FailuresAreLoggedAndEndTheItemWithWhatWasMovedKept) {
+  const std::string volume =
+      "volume C clusters 5000 cluster_size 4096\n"
+      "file C:\\G\\a.pak extents 10:100 500:10\n"
+      "file C:\\G\\fixed.bin extents 700:2 800:2 unmovable\n"
+      "folder C:\\G\\Sub\\ extents 900:1 950:1\n"
+      "folder C:\\G\\Empty\\\n";
+  {  // the second move fails: the first piece stays moved, the failed one's target stays used up
+    EngineRun run(volume, {{1000, 400}});
+    run.volume.FailMoveAt(2);
+    EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
+    EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:400", "PrevVCN = 64",
+                                "FreeLcn = 1100", "VCNCount = 36",
+                                "Defrag File Error:Move file C:\\G\\a.pak error: 5"}));
+    EXPECT_EQ(run.volume.ExtentsOf("C:\\G\\a.pak"),
+              (std::vector<Extent>{{1000, 64}, {74, 36}, {500, 10}}));
+    EXPECT_EQ(run.engine->FreeRunList().back().StartLcn, 1100);
+    EXPECT_TRUE(run.volume.Check().Ok());
+  }
+  {  // the file system refuses to move the item
+    EngineRun run(volume, {{1000, 400}});
+    EXPECT_FALSE(run.Defrag("C:\\G\\fixed.bin"));
+    EXPECT_EQ(run.Log().back(), "Defrag File Error:Move file C:\\G\\fixed.bin error: 5");
+  }
+  {  // a folder is measured by its clusters and logged as a folder
+    EngineRun run(volume, {{1000, 400}});
+    EXPECT_TRUE(run.Defrag("C:\\G\\Sub", false));
+    EXPECT_EQ(run.Log(), (Lines{"New LCN for Folder:1000", "Lcn Count:400"}));
+  }
+  {  // a folder without clusters has no size
+    EngineRun run(volume, {{1000, 400}});
+    EXPECT_FALSE(run.Defrag("C:\\G\\Empty", false));
+    EXPECT_EQ(run.Log(), (Lines{"Fail to get file size:C:\\G\\Empty"}));
+  }
+  {  // no run large enough
+    EngineRun run("volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:4 500:4\n",
+            {{1000, 11}});
+    EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
+    EXPECT_TRUE(run.noFreeSpace);
+    EXPECT_EQ(run.Log(), (Lines{"Defrag File Error:Fail to get the free space!"}));
+    EXPECT_TRUE(run.moves.empty());
+  }
+  {  // the item cannot be opened to move it
+    EngineRun run(volume, {{1000, 400}});
+    bool noFreeSpace = false;
+    run.engine->ScanFreeSpace('C');
+    EXPECT_FALSE(run.engine->DefragFile(L"C:\\G\\gone.pak", false, 8192, true, false, noFreeSpace));
+    EXPECT_EQ(run.Log().back(),
+              "Defrag File Error:CreateFile C:\\G\\gone.pak\r\n" + SystemMessage(err::kFileNotFound));
+  }
+}
+
+TEST(DefragFile, OutOfMemoryIsLoggedLikeAnyOtherFailure) {
+  // More clusters than an extent buffer can be made for, in a run that has them.
+  EngineRun run("volume C clusters 300000000 cluster_size 512\n"
+          "file C:\\G\\huge.bin extents 10:2 500:2\n");
+  bool noFreeSpace = false;
+  run.engine->ScanFreeSpace('C');
+  EXPECT_FALSE(run.engine->DefragFile(L"C:\\G\\huge.bin", false, std::int64_t{280000000} * 512,
+                                      true, false, noFreeSpace));
+  EXPECT_EQ(run.Log().back(), "Defrag File Error:Out of memory");
+  EXPECT_TRUE(run.moves.empty());
+  EXPECT_EQ(run.volume.OpenHandles(), 0);
+}
+
+TEST(DefragFile, AnAbortDuringAProgressEventStopsBeforeTheNextPiece) {
+  EngineRun run("volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:150 500:10\n",
+          {{1000, 400}});
+  run.abortAt = 2;
+  EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
+  EXPECT_EQ(run.moves, (Lines{"0->1000:64"}));
+  EXPECT_EQ(run.events.size(), 2u);
+  EXPECT_TRUE(run.engine->IsAborted());
+  EXPECT_TRUE(run.volume.Check().Ok());
+}
+
+constexpr const char* kGame =
+    "volume C clusters 20000 cluster_size 4096\n"
+    "folder C:\\Games\\Foo\\ extents 300:1\n"
+    "file C:\\Games\\Foo\\b.pak extents 400:3 410:3\n"
+    "file C:\\Games\\Foo\\A.pak extents 420:2 430:2 attrs hidden,system\n"
+    "file C:\\Games\\Foo\\tiny.txt resident\n"
+    "file C:\\Games\\Foo\\open.dat extents 440:4 450:4 locked\n"
+    "folder C:\\Games\\Foo\\Sub\\ extents 460:1 470:1\n"
+    "file C:\\Games\\Foo\\Sub\\c.dat extents 480:2\n";
+
+TEST(DefragFolder, ReportsEveryItemOnceAndPacksTheMovedOnesOneBehindTheOther) {
+  EngineRun run(kGame, {{1000, 2000}});
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
+  // Per folder its own entries in NTFS order, then its subfolders.
+  EXPECT_EQ(run.events, (Lines{
+                            "progress C:\\Games\\Foo\\A.pak", "progress C:\\Games\\Foo\\A.pak",
+                            "progress C:\\Games\\Foo\\A.pak",
+                            "progress C:\\Games\\Foo\\b.pak", "progress C:\\Games\\Foo\\b.pak",
+                            "progress C:\\Games\\Foo\\b.pak",
+                            "skip C:\\Games\\Foo\\open.dat 1 0",
+                            "progress C:\\Games\\Foo\\Sub", "progress C:\\Games\\Foo\\Sub",
+                            "progress C:\\Games\\Foo\\Sub",
+                            "skip C:\\Games\\Foo\\tiny.txt 1 0",
+                            "skip C:\\Games\\Foo\\Sub\\c.dat 1 0",
+                        }));
+  EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:2000", "New LCN for File:1004",
+                              "Lcn Count:1996", "New LCN for Folder:1010", "Lcn Count:1990"}));
+  EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\A.pak"), (std::vector<Extent>{{1000, 4}}));
+  EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\b.pak"), (std::vector<Extent>{{1004, 6}}));
+  EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\Sub\\"), (std::vector<Extent>{{1010, 2}}));
+  EXPECT_TRUE(run.volume.Check().Ok());
+  EXPECT_EQ(run.volume.OpenHandles() + run.volume.OpenFinds(), 0);
+}
+
+TEST(DefragFolder, FilesOnlyLeavesTheFoldersOut) {
+  EngineRun run(kGame, {{1000, 2000}});
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", true));
+  for (const std::string& event : run.events) EXPECT_EQ(event.find("Sub "), std::string::npos);
+  EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\Sub\\"), (std::vector<Extent>{{460, 1}, {470, 1}}));
+}
+
+TEST(DefragFolder, AnAbortStopsTheItemAndNoFurtherItemIsReported) {
+  // Events 1-3: A.pak's two pieces and the event after it; 4-6 b.pak's; 7 open.dat's skip.
+  // An abort inside an item still gets the event after the item; then nothing more.
+  const struct {
+    int abortAt;
+    std::size_t events;
+  } cases[] = {{1, 2}, {2, 3}, {3, 3}, {4, 5}, {7, 7}};
+  for (const auto& c : cases) {
+    EngineRun run(kGame, {{1000, 2000}});
+    run.abortAt = c.abortAt;
+    EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
+    EXPECT_EQ(run.events.size(), c.events) << "abort at " << c.abortAt;
+    EXPECT_TRUE(run.volume.Check().Ok());
+    EXPECT_EQ(run.volume.OpenHandles() + run.volume.OpenFinds(), 0);
+  }
+}
+
+TEST(DefragFolder, PathsAUserMightTypeEndSoundly) {
+  struct Case {
+    std::string folder;
+    const char* outcome;  // "raises", the count of events, or nullptr: any sound end
+  } cases[] = {
+      {"", "raises"},                   // no drive letter at all
+      {"Q:\\Games", "raises"},          // a drive that does not exist
+      {"\\\\server\\share\\x", "raises"},  // a UNC path: no drive letter
+      {" C:\\Games\\Foo", "raises"},    // a leading blank is taken for the drive
+      {"Games", "raises"},              // relative: 'G' is no volume here
+      {"C", "0"},                       // volume C, the folder "C" of the current directory
+      {"C:\\Games\\Foo   ", nullptr},   // trailing blanks: as the path port resolves them
+      {"C:\\Games\\Nothing", "0"},
+      {"C:\\Games\\" + std::string(300, 'x'), "0"},
+      {"C:\\Games\\Foo", "12"},
+      {"c:\\games\\foo\\", "12"},
+  };
+  for (const Case& c : cases) {
+    EngineRun run(kGame, {{1000, 2000}});
+    bool raised = false;
+    try {
+      EXPECT_TRUE(run.engine->DefragFolder(c.folder, false)) << c.folder;
+    } catch (const KestravaError& e) {
+      raised = true;
+      EXPECT_EQ(std::string(e.what()).rfind("CreateFile \\\\.\\", 0), 0u) << c.folder;
+    }
+    if (c.outcome) {
+      EXPECT_EQ(raised ? std::string("raises") : std::to_string(run.events.size()), c.outcome)
+          << "'" << c.folder << "'";
+    }
+    EXPECT_TRUE(run.volume.Check().Ok()) << c.folder;
+    EXPECT_EQ(run.volume.OpenHandles() + run.volume.OpenFinds(), 0) << c.folder;
+  }
+}
+
+}  // namespace
+}  // namespace kestrava
