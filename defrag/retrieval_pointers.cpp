@@ -13,6 +13,8 @@ WinError RetrievalPointers::Read() {
   fsctl::WriteInt64(input, 0, nextVcn_);
   returned_ = 0;
   extentCount_ = 0;
+  firstExtent_ = 0;
+  advanced_ = false;
   const WinError error = volume_.Control(item_, fsctl::kGetRetrievalPointers, input, sizeof input,
                                          buffer_, length_, &returned_);
   if (error != err::kSuccess && error != err::kMoreData) return error;
@@ -22,23 +24,25 @@ WinError RetrievalPointers::Read() {
       filled > fsctl::kExtentsOffset
           ? static_cast<std::uint32_t>((filled - fsctl::kExtentsOffset) / fsctl::kExtentLength)
           : 0;
-  extentCount_ = std::min(fsctl::ReadUInt32(buffer_, fsctl::kExtentCountOffset), room);
+  const std::uint32_t claimed = std::min(fsctl::ReadUInt32(buffer_, fsctl::kExtentCountOffset), room);
 
-  // Only the extents that move forward are used: the map is in VCN order, and the next call
-  // starts where the last of them ends.
+  // Only the extents that move forward are used: the map is in VCN order. Those that end at or
+  // before the VCN asked for were read before; a volume that answers them again must not get
+  // them counted or moved twice. The next call starts where the last extent ends.
   const std::int64_t asked = nextVcn_;
   std::int64_t vcn = fsctl::ReadInt64(buffer_, fsctl::kStartingVcnOffset);
-  for (std::uint32_t i = 0; i < extentCount_; ++i) {
-    const std::int64_t next = fsctl::ReadInt64(
-        buffer_, fsctl::kExtentsOffset + i * fsctl::kExtentLength + fsctl::kNextVcnInExtent);
-    if (next <= vcn) {
-      extentCount_ = i;
-      break;
-    }
+  for (; extentCount_ < claimed; ++extentCount_) {
+    const std::int64_t next =
+        fsctl::ReadInt64(buffer_, fsctl::kExtentsOffset + extentCount_ * fsctl::kExtentLength +
+                                      fsctl::kNextVcnInExtent);
+    if (next <= vcn) break;
+    if (next <= asked) ++firstExtent_;
     vcn = next;
   }
-  if (extentCount_ > 0) nextVcn_ = vcn;
-  advanced_ = nextVcn_ > asked;
+  if (vcn > asked && extentCount_ > firstExtent_) {
+    nextVcn_ = vcn;
+    advanced_ = true;
+  }
   return error;
 }
 

@@ -43,6 +43,7 @@ class RetrievalPointers {
   std::uint32_t length_;
   std::uint32_t returned_ = 0;
   std::uint32_t extentCount_ = 0;  // what the buffer really holds of the claimed count
+  std::uint32_t firstExtent_ = 0;  // the extents before it were read by an earlier call
   std::int64_t nextVcn_ = 0;
   bool advanced_ = false;
 };

@@ -15,7 +15,7 @@ void RetrievalPointers::ForEachExtent(Visit visit) const {
     extent.Vcn = vcn;
     extent.Length = static_cast<std::uint32_t>(next) - static_cast<std::uint32_t>(vcn);
     extent.Lcn = fsctl::ReadInt64(buffer_, at + fsctl::kLcnInExtent);
-    visit(static_cast<const TExtent&>(extent));
+    if (i >= firstExtent_) visit(static_cast<const TExtent&>(extent));
     vcn = next;
   }
 }

@@ -1,0 +1,127 @@
+// Extent maps no file system should give: counts beyond the buffer, maps that go backwards (as
+// Wine's placeholder does), "more data" that never ends, more clusters than the item was measured
+// with. The engine must stay inside its buffers (the sanitizers watch), end its loops, and never
+// move more than the run it chose holds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "defrag/fast_defrag_engine.h"
+#include "defrag/fsctl_layout.h"
+#include "tests/doubles/debug_recorder.h"
+#include "tests/doubles/scripted_volume.h"
+
+namespace kestrava {
+namespace {
+
+struct Extents {
+  const char* what;
+  std::uint32_t extentCount;  // as claimed
+  std::int64_t startingVcn;
+  std::vector<std::pair<std::int64_t, std::int64_t>> extents;  // NextVcn, Lcn as written
+  std::uint32_t returned;  // 0: the true length
+  WinError error;
+  bool advanceEachCall;  // each answer starts where the last one ended
+  // Expected of IsFileContiguous:
+  bool contiguous;
+  std::int64_t clusters;
+  int maxCalls;
+};
+
+// Answers the bitmap with one free run of 96 clusters at LCN 1000 and the extent reads from c.
+testing::ScriptedVolume::Answer Answering(const Extents& c, int& extentCalls, int& moves) {
+  return [&c, &extentCalls, &moves](std::uint32_t code, const unsigned char* in, std::uint32_t,
+                                    unsigned char* out, std::uint32_t outLength,
+                                    std::uint32_t* returned) -> WinError {
+    if (code == fsctl::kGetVolumeBitmap) {
+      if (fsctl::ReadInt64(in, 0) != 0) return err::kInvalidParameter;
+      fsctl::WriteInt64(out, 0, 0);
+      fsctl::WriteInt64(out, 8, 2048);
+      std::memset(out + 16, 0xFF, 256);
+      std::memset(out + 16 + 1000 / 8, 0, 100 / 8);
+      *returned = 16 + 256;
+      return err::kSuccess;
+    }
+    if (code == fsctl::kMoveFile) {
+      ++moves;
+      return err::kSuccess;
+    }
+    const std::int64_t shift = c.advanceEachCall ? fsctl::ReadInt64(in, 0) : 0;
+    ++extentCalls;
+    fsctl::WriteUInt32(out, 0, c.extentCount);
+    fsctl::WriteInt64(out, 8, c.startingVcn + shift);
+    std::size_t at = 16;
+    for (const auto& [next, lcn] : c.extents) {
+      if (at + 16 > outLength) break;
+      fsctl::WriteInt64(out, at, next + shift);
+      fsctl::WriteInt64(out, at + 8, lcn);
+      at += 16;
+    }
+    *returned = c.returned ? c.returned : static_cast<std::uint32_t>(at);
+    return c.error;
+  };
+}
+
+TEST(HostileExtentMaps, AreReadWithinTheBufferAndEndTheirLoops) {
+  const Extents cases[] = {
+      {"Wine's placeholder: one extent ending before it starts", 1, 1, {{0, 0}}, 32,
+       err::kSuccess, false, true, 0, 1},
+      {"a count far beyond what was written", 0xFFFFFFFFu, 0, {{2, 500}, {4, 600}}, 0,
+       err::kSuccess, false, false, 4, 1},
+      {"bytes returned far beyond the buffer", 3, 0, {{2, 500}, {4, 502}}, 0xFFFFFFFFu,
+       err::kSuccess, false, true, 4, 1},
+      {"more data, but the same extents again", 2, 0, {{2, 500}, {4, 502}}, 0, err::kMoreData,
+       false, true, 4, 2},
+      {"more data forever, a little further each time", 1, 0, {{1, 700}}, 0, err::kMoreData, true,
+       true, 1025, 1025},
+      {"more data with no extent at all", 0, 0, {}, 0, err::kMoreData, false, true, 0, 1},
+  };
+  for (const Extents& c : cases) {
+    testing::DebugRecorder debug;
+    testing::ScriptedVolume volume;
+    int extentCalls = 0, moves = 0;
+    volume.answer = Answering(c, extentCalls, moves);
+    DefragPorts ports;
+    ports.volume = &volume;
+    TFastDefragEngine engine(ports);
+    std::int64_t size = -1;
+    EXPECT_EQ(engine.IsFileContiguous("C:\\G\\x.pak", true, size), c.contiguous) << c.what;
+    EXPECT_EQ(size, c.clusters * 4096) << c.what;
+    EXPECT_LE(extentCalls, c.maxCalls) << c.what;
+    EXPECT_EQ(volume.openHandles, 0) << c.what;
+
+    // Moving it anyway never takes more than the chosen run's 96 clusters.
+    ASSERT_TRUE(engine.ScanFreeSpace('C'));
+    bool noFreeSpace = false;
+    engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace);
+    EXPECT_LE(moves, 96) << c.what;
+    EXPECT_GE(engine.FreeRunList().at(0).ClusterCount, 0) << c.what;
+    EXPECT_EQ(volume.openHandles, 0) << c.what;
+  }
+}
+
+TEST(HostileExtentMaps, AnItemWithMoreClustersThanMeasuredStopsAtTheRunsEnd) {
+  // Measured as 2 clusters, the item is given the run of 96; its map then shows 5,500 real
+  // clusters. The first piece of 64 fits, the second no longer does.
+  const Extents grown{"grown", 2, 0, {{500, 100}, {1000, 5000}}, 0, err::kSuccess, false, false,
+                      0, 1};
+  testing::DebugRecorder debug;
+  testing::ScriptedVolume volume;
+  int extentCalls = 0, moves = 0;
+  volume.answer = Answering(grown, extentCalls, moves);
+  DefragPorts ports;
+  ports.volume = &volume;
+  TFastDefragEngine engine(ports);
+  ASSERT_TRUE(engine.ScanFreeSpace('C'));
+  bool noFreeSpace = false;
+  EXPECT_FALSE(engine.DefragFile(L"C:\\G\\x.pak", false, 2 * 4096, true, false, noFreeSpace));
+  EXPECT_EQ(moves, 1);
+  EXPECT_TRUE(noFreeSpace);
+  EXPECT_EQ(debug.Lines().back(), "Tarnwell:Defrag File Error:Fail to get the free space!");
+  EXPECT_EQ(engine.FreeRunList().at(0).ClusterCount, 32);
+}
+
+}  // namespace
+}  // namespace kestrava
