@@ -1,7 +1,8 @@
 #pragma once
 // The folder defragmentation as the boost worker calls it (step 3 of a boost): an engine with two
-// events and one operation. The defragmentation engine implements it; until it does, the program
-// uses NoDefragEngine, which leaves the folder as it is.
+// events and one operation. TFastDefragEngine (defrag/fast_defrag_engine.h) implements it for the
+// program; NoDefragEngine, which leaves the folder as it is, serves the worker's tests and
+// benchmark.
 #include <cstdint>
 #include <functional>
 #include <memory>
