@@ -1,7 +1,10 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstddef>
+
 #include "common/system_win.h"
+#include "defrag/fsctl_layout.h"
 #include "defrag/volume_port.h"
 #include "win32/last_error.h"
 
@@ -64,6 +67,23 @@ static_assert(fsctl::kGetVolumeBitmap == FSCTL_GET_VOLUME_BITMAP &&
                   fsctl::kGetRetrievalPointers == FSCTL_GET_RETRIEVAL_POINTERS &&
                   fsctl::kMoveFile == FSCTL_MOVE_FILE,
               "the engine's control codes are Windows' own");
+
+// The engine reads and writes these structures by offset; they are the system's own.
+static_assert(offsetof(RETRIEVAL_POINTERS_BUFFER, ExtentCount) == fsctl::kExtentCountOffset &&
+                  offsetof(RETRIEVAL_POINTERS_BUFFER, StartingVcn) == fsctl::kStartingVcnOffset &&
+                  offsetof(RETRIEVAL_POINTERS_BUFFER, Extents) == fsctl::kExtentsOffset &&
+                  sizeof(RETRIEVAL_POINTERS_BUFFER::Extents[0]) == fsctl::kExtentLength,
+              "RETRIEVAL_POINTERS_BUFFER");
+static_assert(offsetof(VOLUME_BITMAP_BUFFER, StartingLcn) == fsctl::kBitmapStartingLcnOffset &&
+                  offsetof(VOLUME_BITMAP_BUFFER, BitmapSize) == fsctl::kBitmapSizeOffset &&
+                  offsetof(VOLUME_BITMAP_BUFFER, Buffer) == fsctl::kBitmapOffset,
+              "VOLUME_BITMAP_BUFFER");
+static_assert(offsetof(MOVE_FILE_DATA, FileHandle) == fsctl::kMoveHandleOffset &&
+                  offsetof(MOVE_FILE_DATA, StartingVcn) == fsctl::kMoveStartingVcnOffset &&
+                  offsetof(MOVE_FILE_DATA, StartingLcn) == fsctl::kMoveStartingLcnOffset &&
+                  offsetof(MOVE_FILE_DATA, ClusterCount) == fsctl::kMoveClusterCountOffset &&
+                  sizeof(MOVE_FILE_DATA) == fsctl::kMoveFileDataLength,
+              "MOVE_FILE_DATA");
 
 }  // namespace
 

@@ -10,7 +10,10 @@
 
 #include "defrag/fast_defrag_engine.h"
 #include "defrag/fsctl_layout.h"
+#include "common/error.h"
+#include "common/system_message.h"
 #include "tests/doubles/debug_recorder.h"
+#include "tests/doubles/memory_file_system.h"
 #include "tests/doubles/scripted_volume.h"
 
 namespace kestrava {
@@ -99,6 +102,7 @@ TEST(HostileExtentMaps, AreReadWithinTheBufferAndEndTheirLoops) {
     EXPECT_LE(moves, 96) << c.what;
     EXPECT_GE(engine.FreeRunList().at(0).ClusterCount, 0) << c.what;
     EXPECT_EQ(volume.openHandles, 0) << c.what;
+    EXPECT_EQ(volume.clusterSizeCalls, 1) << c.what << ": the cluster size is learnt once";
   }
 }
 
@@ -121,6 +125,48 @@ TEST(HostileExtentMaps, AnItemWithMoreClustersThanMeasuredStopsAtTheRunsEnd) {
   EXPECT_TRUE(noFreeSpace);
   EXPECT_EQ(debug.Lines().back(), "Tarnwell:Defrag File Error:Fail to get the free space!");
   EXPECT_EQ(engine.FreeRunList().at(0).ClusterCount, 32);
+}
+
+TEST(ClusterSize, AnUnknownSizeMovesNothingAndAFailedQueryEndsTheFolderRun) {
+  testing::MemoryFileSystem files;
+  files.AddFile("C:\\G\\a.pak", 8192);
+  const Extents fragmented{"", 2, 0, {{2, 500}, {4, 600}}, 0, err::kSuccess, false, false, 4, 1};
+  {  // a volume that says its clusters have no size: nothing to measure, nothing moved or logged
+    testing::DebugRecorder debug;
+    testing::ScriptedVolume volume;
+    int extentCalls = 0, moves = 0;
+    volume.answer = Answering(fragmented, extentCalls, moves);
+    volume.clusterSize = 0;
+    DefragPorts ports;
+    ports.volume = &volume;
+    TFastDefragEngine engine(ports);
+    std::int64_t size = -1;
+    EXPECT_TRUE(engine.IsFileContiguous("C:\\G\\a.pak", true, size));
+    EXPECT_EQ(size, 0);
+    bool noFreeSpace = false;
+    EXPECT_FALSE(engine.DefragFile(L"C:\\G\\a.pak", false, 8192, true, true, noFreeSpace));
+    EXPECT_EQ(extentCalls + moves, 0);
+    EXPECT_TRUE(debug.Lines().empty());
+  }
+  {  // the query fails: its error leaves the folder run, after the search has ended
+    testing::ScriptedVolume volume;
+    int extentCalls = 0, moves = 0;
+    volume.answer = Answering(fragmented, extentCalls, moves);
+    volume.clusterSizeError = err::kPathNotFound;
+    DefragPorts ports;
+    ports.volume = &volume;
+    ports.search.directory = &files;
+    ports.search.paths = &files;
+    TFastDefragEngine engine(ports);
+    try {
+      engine.DefragFolder("C:\\G", false);
+      ADD_FAILURE() << "no exception";
+    } catch (const KestravaError& e) {
+      EXPECT_EQ(std::string(e.what()), "Df Error 2009" + SystemMessage(err::kPathNotFound));
+    }
+    EXPECT_EQ(volume.openHandles, 0);
+    EXPECT_EQ(files.openHandles, 0);
+  }
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ class ScriptedVolume final : public VolumeDevicePort {
   Answer answer;
   WinError openError = err::kSuccess;
   std::uint32_t clusterSize = 4096;
+  WinError clusterSizeError = err::kSuccess;
+  int clusterSizeCalls = 0;
   int openHandles = 0;
   int controlCalls = 0;
   std::string lastVolumePath;
@@ -36,6 +38,8 @@ class ScriptedVolume final : public VolumeDevicePort {
   }
   void Close(Handle) override { --openHandles; }
   WinError ClusterSize(const std::string&, std::uint32_t* bytesPerCluster) override {
+    ++clusterSizeCalls;
+    if (clusterSizeError != err::kSuccess) return clusterSizeError;
     *bytesPerCluster = clusterSize;
     return err::kSuccess;
   }
