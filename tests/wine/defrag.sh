@@ -110,24 +110,30 @@ grep -q -x -F "push|Enter Kestrava Mode" <<<"$t_out" && t_pass "the button is ba
   t_fail "the button is back" "buttons [$(tr '\n' '/' <<<"$t_out")]"
 echo "debug lines: $(tr '\n' '/' <<<"$lines")"
 
-# Paths a user could type or paste: name|path|wide
+# Paths a user could type or paste: name|path|wide|outcome. "stops": the run reaches the services
+# (nothing to defragment, or nothing found there); "none": its drive cannot be opened, so the run
+# ends before any service. An empty path skips the defragmentation.
 long='C:\Games\'$(printf 'x%.0s' $(seq 270))
 cases=(
-  "empty||"
-  "relative|Games|"
-  "bare drive letter|C|"
-  'UNC|\\server\share\x|'
-  'missing drive|Q:\Games|'
-  "over 260 characters|$long|"
-  'outside the code page|C:\Games\Spiel-\u65e5\u672c|wide'
-  'cp1252 accented|C:\Games\Caf\u00e9|wide'
-  'trailing blanks|C:\Games\Test   |'
+  "empty|||stops"
+  "relative|Games||none"
+  "bare drive letter|C||stops"
+  'UNC|\\server\share\x||none'
+  'missing drive|Q:\Games||none'
+  "over 260 characters|$long||stops"
+  'outside the code page|C:\Games\Spiel-\u65e5\u672c|wide|stops'
+  'cp1252 accented|C:\Games\Caf\u00e9|wide|stops'
+  'trailing blanks|C:\Games\Test   ||stops'
 )
 for entry in "${cases[@]}"; do
-  IFS='|' read -r name path wide <<<"$entry"
+  IFS='|' read -r name path wide outcome <<<"$entry"
   boost "$path" "$wide"
   t_eq "$name: the boost ends within 30 s" 1 "$ended"
   t_eq "$name: no item is moved" 0 "$(count '^Tarnwell:(New LCN|Defrag File Error)')"
+  stops=none
+  [ "$(count '^Tarnwell:Stop:')" -gt 0 ] && stops=stops
+  t_eq "$name: services stopped or not" "$outcome" "$stops"
+  [ "$name" == "trailing blanks" ] && echo "trailing blanks showed: $(grep -F 'Games' <<<"$shown" | tr '\n' '/')"
   echo "outcome $name: ended=$ended stops=$(count '^Tarnwell:Stop:') mode=[$mode] record=[$(tr '\n' ' ' <<<"$boosted_record")] shown=$(wc -l <<<"$shown") newlcn=$(count 'New LCN') errors=$(count 'Defrag File Error') other=[$(grep -v -E '^Tarnwell:(Stop|Start|Already|OpenService|ControlService|Failed|Stop service)' <<<"$lines" | head -5 | tr '\n' '/')]"
 done
 
