@@ -8,7 +8,7 @@
 #      a 32-bit prefix and again in a 64-bit one (WOW64, where most users run a 32-bit program)
 #   4. the product build (build/win32): the XP import check of Kestrava.exe, and the end-to-end
 #      tests of Kestrava.exe under Wine on a virtual display: as XP and 7 in a 32-bit prefix, as 7
-#      under WOW64
+#      under WOW64; the game-path defragmentation as 7 in the 32-bit prefix
 #
 # Each build is a configure preset of CMakePresets.json (host, fuzz, win32-tests, win32).
 # Installs what is missing first (tools/install-deps.sh). Exits non-zero when anything failed.
@@ -186,6 +186,9 @@ if must win32-configure configure win32 &&
     run_script boost bash tests/wine/boost.sh "$exe" "$builds/win32/tools/kdrive.exe" "$probe" \
       "$builds/win32/tools/dbgcapture.exe" "$(dirname "$probe")/test_service.exe"
   fi
+  # The defragmentation of the game path, as Windows 7 in the 32-bit prefix.
+  run_script defrag bash tests/wine/defrag.sh "$exe" "$builds/win32/tools/kdrive.exe" \
+    "$builds/win32/tools/dbgcapture.exe"
 fi
 
 note "done"

@@ -14,6 +14,10 @@
 //   settext CLASS TEXT      sets the text of the first control of that class
 //   panels                  prints "INDEX|TEXT" for every panel of the status bar
 //   click TEXT              posts BM_CLICK to the button captioned TEXT
+//   click-watch TEXT [SECONDS]  clicks that button, then prints "0|TEXT" each time panel 0
+//                           changes until the button, disabled meanwhile, is enabled again:
+//                           prints "ended MS" (exit 0), else "timeout" or "not seen running"
+//   settext-wide CLASS TEXT like settext, as UTF-16; \uXXXX in TEXT stands for that unit
 //   rects                   prints "screen W H", "workarea L T R B", "window L T R B", "client L T R B"
 //                           and "N|PARENT|L T R B|L T R B|CLASS|TEXT" for every visible control: its
 //                           number, its parent's (-1: the main window), its window and client
@@ -236,22 +240,29 @@ class RemoteBuffer {
   void* address_ = nullptr;
 };
 
+// Reads panel INDEX of the status bar through REMOTE; false when the bar does not answer.
+bool ReadPanel(HWND bar, RemoteBuffer& remote, SIZE_T bufferSize, DWORD_PTR index,
+               std::string* text) {
+  // A zeroed buffer first, so that a panel the call does not fill reads as empty.
+  DWORD_PTR result = 0;
+  return remote.Write("") &&
+         SendMessageTimeoutA(bar, SB_GETTEXTA, index, remote.Address(), SMTO_ABORTIFHUNG,
+                             kSendTimeoutMs, &result) &&
+         LOWORD(result) < bufferSize && remote.Read(text);
+}
+
+const SIZE_T kPanelBufferSize = 4096;
+
 int Panels() {
   HWND bar = ControlOrComplain(STATUSCLASSNAMEA);
   if (bar == nullptr) return 1;
-  const SIZE_T kBufferSize = 4096;
-  RemoteBuffer remote(bar, kBufferSize);
+  RemoteBuffer remote(bar, kPanelBufferSize);
   if (!remote.Ok()) return 1;
   DWORD_PTR parts = 0;
   SendMessageTimeoutA(bar, SB_GETPARTS, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &parts);
   for (DWORD_PTR i = 0; i < parts; ++i) {
-    // A zeroed buffer first, so that a panel the call does not fill reads as empty.
-    DWORD_PTR result = 0;
     std::string text;
-    if (!remote.Write("") ||
-        !SendMessageTimeoutA(bar, SB_GETTEXTA, i, remote.Address(), SMTO_ABORTIFHUNG,
-                             kSendTimeoutMs, &result) ||
-        LOWORD(result) >= kBufferSize || !remote.Read(&text)) {
+    if (!ReadPanel(bar, remote, kPanelBufferSize, i, &text)) {
       fprintf(stderr, "kdrive: cannot read panel %u\n", static_cast<unsigned>(i));
       return 1;
     }
@@ -287,18 +298,81 @@ int Buttons() {
   return 0;
 }
 
-int Click(const std::string& caption) {
+HWND ButtonOrComplain(const std::string& caption) {
   HWND main = MainWindowOrComplain();
-  if (main == nullptr) return 1;
+  if (main == nullptr) return nullptr;
   for (HWND child : Descendants(main)) {
-    if (lstrcmpiA(ClassOf(child).c_str(), "Button") == 0 && TextOf(child) == caption) {
-      // Posted, not sent: the click may open a modal loop (the folder browser) that would keep
-      // a SendMessage from returning.
-      return PostMessageA(child, BM_CLICK, 0, 0) ? 0 : 1;
-    }
+    if (lstrcmpiA(ClassOf(child).c_str(), "Button") == 0 && TextOf(child) == caption) return child;
   }
   fprintf(stderr, "kdrive: no button \"%s\"\n", caption.c_str());
+  return nullptr;
+}
+
+int Click(const std::string& caption) {
+  HWND button = ButtonOrComplain(caption);
+  if (button == nullptr) return 1;
+  // Posted, not sent: the click may open a modal loop (the folder browser) that would keep a
+  // SendMessage from returning.
+  return PostMessageA(button, BM_CLICK, 0, 0) ? 0 : 1;
+}
+
+// A run's progress texts live in panel 0 only while it runs (the end clears the panel), and a
+// short run is over before a second kdrive could start: one process clicks and watches. The button
+// is disabled for the run, so the run is over once it has been seen disabled and is enabled again.
+int ClickWatch(const std::string& caption, double seconds) {
+  HWND button = ButtonOrComplain(caption);
+  HWND bar = ControlOrComplain(STATUSCLASSNAMEA);
+  if (button == nullptr || bar == nullptr) return 1;
+  RemoteBuffer remote(bar, kPanelBufferSize);
+  if (!remote.Ok()) return 1;
+  const DWORD started = GetTickCount();
+  const DWORD deadline = Deadline(seconds);
+  if (!PostMessageA(button, BM_CLICK, 0, 0)) return 1;
+  bool seenDisabled = false;
+  std::string last;
+  do {
+    const bool enabled = IsWindowEnabled(button) != 0;
+    seenDisabled = seenDisabled || !enabled;
+    std::string text;
+    if (!IsWindow(bar)) break;
+    if (ReadPanel(bar, remote, kPanelBufferSize, 0, &text) && text != last) {
+      Print("0|" + text);
+      last = text;
+    }
+    if (seenDisabled && enabled) {
+      Print("ended " + std::to_string(GetTickCount() - started));
+      return 0;
+    }
+    Sleep(1);
+  } while (Before(deadline));
+  Print(seenDisabled ? "timeout" : "not seen running");
   return 1;
+}
+
+// TEXT with each backslash-u-XXXX replaced by that UTF-16 unit: the command line reaches us in
+// the ANSI code page, which cannot carry every character a user may paste.
+std::wstring Unescaped(const std::string& text) {
+  std::wstring wide;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, "\\u") == 0 && i + 6 <= text.size()) {
+      wide += static_cast<wchar_t>(strtoul(text.substr(i + 2, 4).c_str(), nullptr, 16));
+      i += 5;
+    } else {
+      wide += static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+    }
+  }
+  return wide;
+}
+
+int SetTextWide(const std::string& className, const std::string& text) {
+  HWND control = ControlOrComplain(className);
+  if (control == nullptr) return 1;
+  const std::wstring wide = Unescaped(text);
+  DWORD_PTR result = 0;
+  const bool sent =
+      SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
+                          SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) != 0;
+  return sent && result ? 0 : 1;
 }
 
 std::string Edges(const RECT& r) {
@@ -696,6 +770,8 @@ int main(int argc, char** argv) {
   if (command == "settext" && args == 2) return SetText(arg[0], arg[1]);
   if (command == "panels") return Panels();
   if (command == "click" && args == 1) return Click(arg[0]);
+  if (command == "click-watch" && args >= 1) return ClickWatch(arg[0], SecondsArg(args, arg, 1, 30));
+  if (command == "settext-wide" && args == 2) return SetTextWide(arg[0], arg[1]);
   if (command == "close") return Close();
   if (command == "ping") return Ping(SecondsArg(args, arg, 0, 5));
   if (command == "rects") return Rects();
