@@ -95,7 +95,10 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
   std::int64_t lcn = 0;
   std::int64_t volumeEnd = -1;  // the first answer's StartingLcn + BitmapSize
   for (;;) {
-    std::memset(window, 0, sizeof window);
+    // Only the head needs clearing, so that one the volume did not write reads as zero rather
+    // than as the last answer's: no bit past what the volume wrote is ever read (see count), and
+    // clearing the whole window each time would cost as much as the volume's answer itself.
+    std::memset(window, 0, fsctl::kBitmapOffset);
     unsigned char input[fsctl::kStartingNumberLength];
     fsctl::WriteInt64(input, 0, lcn);
     std::uint32_t returned = 0;
