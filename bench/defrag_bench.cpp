@@ -26,7 +26,7 @@ namespace {
 
 constexpr std::uint64_t kVolumeClusters = 536870912;  // 2 TiB of 4 KiB clusters
 constexpr std::uint64_t kFreeRuns = 1000000;
-constexpr int kScanRounds = 5;
+constexpr int kScanRounds = 7;
 constexpr double kScanTarget = 6.0;  // scan / copy of the same windows
 
 bool SameRuns(const TFreeRuns& a, const TFreeRuns& b) {
@@ -46,7 +46,7 @@ double BestMs(int rounds, const std::function<void()>& work) {
   return static_cast<double>(best) / 1e6;
 }
 
-// Reads the bitmap through the port the way ScanFreeSpace does (a cleared window, one
+// Reads the bitmap through the port the way ScanFreeSpace does (a cleared head, one
 // FSCTL_GET_VOLUME_BITMAP per 32,768 clusters from LCN 0, until the volume says it has no more)
 // and hands each answer's bits to scanWindow. The volume here is known to answer well, so
 // none of the scan's defences against odd answers is repeated.
@@ -57,7 +57,7 @@ void ReadWindows(VolumeDevicePort& volume, ScanWindow scanWindow) {
   unsigned char window[kBitmapWindowLength];
   std::int64_t lcn = 0;
   for (;;) {
-    std::memset(window, 0, sizeof window);
+    std::memset(window, 0, fsctl::kBitmapOffset);
     unsigned char input[fsctl::kStartingNumberLength];
     fsctl::WriteInt64(input, 0, lcn);
     std::uint32_t returned = 0;
