@@ -31,20 +31,17 @@ constexpr int kScanRounds = 7;
 constexpr double kScanTarget = 6.0;  // scan / copy of the same windows
 
 bool SameRuns(const TFreeRuns& a, const TFreeRuns& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TFreeRun& x, const TFreeRun& y) {
-    return x.StartLcn == y.StartLcn && x.ClusterCount == y.ClusterCount;
-  });
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const TFreeRun& x, const TFreeRun& y) {
+                      return x.StartLcn == y.StartLcn && x.ClusterCount == y.ClusterCount;
+                    });
 }
 
-double BestMs(int rounds, const std::function<void()>& work) {
-  std::int64_t best = -1;
-  for (int i = 0; i < rounds; ++i) {
-    const std::int64_t start = ThreadCpuNs();
-    work();
-    const std::int64_t took = ThreadCpuNs() - start;
-    if (best < 0 || took < best) best = took;
-  }
-  return static_cast<double>(best) / 1e6;
+// Times work once and keeps the time in best when it is the shortest yet.
+void KeepBest(double& bestMs, const std::function<void()>& work) {
+  const std::int64_t start = ThreadCpuNs();
+  work();
+  bestMs = std::min(bestMs, static_cast<double>(ThreadCpuNs() - start) / 1e6);
 }
 
 // Reads the bitmap through the port the way ScanFreeSpace does (a cleared head, one
@@ -55,7 +52,7 @@ template <typename ScanWindow>
 void ReadWindows(VolumeDevicePort& volume, ScanWindow scanWindow) {
   DeviceHandle device(volume);
   if (volume.OpenVolume("\\\\.\\C:", device.Put()) != err::kSuccess) return;
-  unsigned char window[kBitmapWindowLength];
+  alignas(64) unsigned char window[kBitmapWindowLength];  // as ScanFreeSpace has it
   std::int64_t lcn = 0;
   for (;;) {
     std::memset(window, 0, fsctl::kBitmapOffset);
@@ -81,14 +78,14 @@ bool BenchScan() {
   sim::SimulatedVolume volume = sim::MakeBitmapVolume(kVolumeClusters, kFreeRuns, 7);
   const std::uint64_t windows = (kVolumeClusters + kClustersPerWindow - 1) / kClustersPerWindow;
 
-  unsigned char copy[kBitmapWindowLength];
+  alignas(64) unsigned char copy[kBitmapWindowLength];  // as ScanFreeSpace has its window
   unsigned sink = 0;
   TFreeRuns scanned, reference;
   std::uint64_t answered = 0;
   // Interleaved, so that a slow moment of the machine does not fall on one of them only.
   double copyMs = 1e9, answerMs = 1e9, scanMs = 1e9, roomyMs = 1e9, referenceMs = 1e9;
   for (int round = 0; round < kScanRounds; ++round) {
-    copyMs = std::min(copyMs, BestMs(1, [&] {
+    KeepBest(copyMs, [&] {
       for (std::uint64_t w = 0; w < windows; ++w) {
         const std::uint64_t first = w * (kClustersPerWindow / 8);
         const std::uint64_t length =
@@ -96,46 +93,50 @@ bool BenchScan() {
         volume.Bitmap().CopyBytes(first, length, copy + fsctl::kBitmapOffset);
         sink += copy[fsctl::kBitmapOffset + w % length];
       }
-    }));
-    answerMs = std::min(answerMs, BestMs(1, [&] {
+    });
+    KeepBest(answerMs, [&] {
       answered = 0;
       ReadWindows(volume, [&](const unsigned char* bits, std::int64_t, std::uint32_t count) {
         answered += count;
         sink += bits[0];
       });
-    }));
-    scanMs = std::min(scanMs, BestMs(1, [&] {
+    });
+    KeepBest(scanMs, [&] {
       TFreeRuns runs;  // a fresh list, as each engine has: its growth is part of the cost
       ScanFreeSpace(volume, 'C', runs);
       scanned.swap(runs);
-    }));
-    roomyMs = std::min(roomyMs, BestMs(1, [&] {
+    });
+    KeepBest(roomyMs, [&] {
       TFreeRuns runs;
       runs.reserve(scanned.size());
       ScanFreeSpace(volume, 'C', runs);
-    }));
-    referenceMs = std::min(referenceMs, BestMs(1, [&] {
+    });
+  }
+  // Apart: after half a second of it, whatever ran next took longer.
+  for (int round = 0; round < 3; ++round) {
+    KeepBest(referenceMs, [&] {
       TFreeRuns runs;
       ReadWindows(volume, [&](const unsigned char* bits, std::int64_t base, std::uint32_t count) {
         testing::ReferenceFreeRunsOfWindow(runs, bits, base, count);
       });
       reference.swap(runs);
-    }));
+    });
   }
 
-  const bool same = SameRuns(scanned, reference) && scanned.size() == kFreeRuns &&
-                    answered == kVolumeClusters;
+  const bool same =
+      SameRuns(scanned, reference) && scanned.size() == kFreeRuns && answered == kVolumeClusters;
   std::printf("  copy of the %llu windows (floor): %8.2f ms\n",
               static_cast<unsigned long long>(windows), copyMs);
   std::printf("  the volume's answers alone:       %8.2f ms  (%.2f x copy)\n", answerMs,
               answerMs / copyMs);
   std::printf("  ScanFreeSpace:                    %8.2f ms  (%.2f x copy; its own work %.2f x)\n",
               scanMs, scanMs / copyMs, (scanMs - answerMs) / copyMs);
-  std::printf("  ScanFreeSpace, list reserved:     %8.2f ms  (%.2f x copy; growing the %zu KiB "
-              "list is the difference)\n",
-              roomyMs, roomyMs / copyMs, scanned.size() * sizeof(TFreeRun) / 1024);
-  std::printf("  bit-by-bit scan:                  %8.2f ms  (%.2f x ScanFreeSpace)\n",
-              referenceMs, referenceMs / scanMs);
+  std::printf(
+      "  ScanFreeSpace, list reserved:     %8.2f ms  (%.2f x copy; growing the %zu KiB "
+      "list is the difference)\n",
+      roomyMs, roomyMs / copyMs, scanned.size() * sizeof(TFreeRun) / 1024);
+  std::printf("  bit-by-bit scan:                  %8.2f ms  (%.2f x ScanFreeSpace)\n", referenceMs,
+              referenceMs / scanMs);
   std::printf("  runs: %zu from the scan, %zu bit by bit: %s\n", scanned.size(), reference.size(),
               same ? "the same" : "DIFFERENT");
   std::printf("  ratio scan/copy %.2f: target <= %.0f %s\n", scanMs / copyMs, kScanTarget,
@@ -158,7 +159,7 @@ sim::RandomVolumeShape FragmentedGames() {
 }
 
 struct FolderRun {
-  std::int64_t totalNs = 0;  // the whole DefragFolder call
+  std::int64_t totalNs = 0;   // the whole DefragFolder call
   std::int64_t insideNs = 0;  // of that, inside the simulator (timed runs only)
   std::uint64_t calls = 0;
   std::uint64_t clustersMoved = 0;
@@ -217,24 +218,26 @@ bool BenchFolder() {
   const double simByClockNs = static_cast<double>(timed.insideNs) - clock * calls;
   const double engineByClockNs =
       static_cast<double>(timed.totalNs - timed.insideNs) - clock * calls;
-  std::printf("folder run: %zu items, %zu fragmented before, %zu after; %llu clusters moved; "
-              "volume check %s\n",
-              timed.items, timed.fragmentedBefore, timed.fragmentedAfter,
-              static_cast<unsigned long long>(timed.clustersMoved),
-              timed.volumeOk && plain.volumeOk ? "ok" : "FAILED");
+  std::printf(
+      "folder run: %zu items, %zu fragmented before, %zu after; %llu clusters moved; "
+      "volume check %s\n",
+      timed.items, timed.fragmentedBefore, timed.fragmentedAfter,
+      static_cast<unsigned long long>(timed.clustersMoved),
+      timed.volumeOk && plain.volumeOk ? "ok" : "FAILED");
   std::printf("  run on the volume directly:   %8.2f ms (best of %d)\n", plain.totalNs / 1e6,
               kRounds);
-  std::printf("  run through the timer:        %8.2f ms, %llu port calls (%.0f ns of timer a "
-              "call; a clock read %.0f ns)\n",
-              timed.totalNs / 1e6, static_cast<unsigned long long>(timed.calls),
-              overheadNs / calls, clock);
+  std::printf(
+      "  run through the timer:        %8.2f ms, %llu port calls (%.0f ns of timer a "
+      "call; a clock read %.0f ns)\n",
+      timed.totalNs / 1e6, static_cast<unsigned long long>(timed.calls), overheadNs / calls, clock);
   std::printf("  simulator: %8.1f ns per moved cluster (%.2f ms)\n", simNs / moved, simNs / 1e6);
   std::printf("  engine:    %8.1f ns per moved cluster (%.2f ms)\n", engineNs / moved,
               engineNs / 1e6);
-  std::printf("  ratio engine/simulator: %.2f (taking off clock reads only: engine %.1f, "
-              "simulator %.1f ns per cluster, ratio %.2f)\n",
-              engineNs / simNs, engineByClockNs / moved, simByClockNs / moved,
-              engineByClockNs / simByClockNs);
+  std::printf(
+      "  ratio engine/simulator: %.2f (taking off clock reads only: engine %.1f, "
+      "simulator %.1f ns per cluster, ratio %.2f)\n",
+      engineNs / simNs, engineByClockNs / moved, simByClockNs / moved,
+      engineByClockNs / simByClockNs);
   return timed.volumeOk && plain.volumeOk && timed.fragmentedAfter == 0 &&
          plain.clustersMoved == timed.clustersMoved;
 }
