@@ -40,7 +40,8 @@ std::string LargestFolder(const sim::SimulatedVolume& volume, const std::string&
   for (const sim::ItemInfo& item : volume.Items()) {
     if (item.path.compare(0, prefix.size(), prefix) != 0) continue;
     const std::size_t end = item.path.find('\\', prefix.size());
-    if (end == std::string::npos || end + 1 == item.path.size()) continue;  // a file of root, or the folder
+    // Leaves out the files of root itself and the folders' own entries.
+    if (end == std::string::npos || end + 1 == item.path.size()) continue;
     ++counts[item.path.substr(0, end)];
   }
   std::string best;
@@ -84,11 +85,11 @@ int main(int argc, char** argv) {
   const tools::ClusterMap after = tools::MapClusters(volume, folder);
   const bool volumeOk = volume.Check().Ok();
 
-  std::printf("%s: %zu of %zu items fragmented before, %zu after; %llu clusters moved; "
-              "volume check %s\n",
-              folder.c_str(), before.fragmented, before.items, after.fragmented,
-              static_cast<unsigned long long>(volume.Counters().clustersMoved),
-              volumeOk ? "ok" : "FAILED");
+  std::printf(
+      "%s: %zu of %zu items fragmented before, %zu after; %llu clusters moved; "
+      "volume check %s\n",
+      folder.c_str(), before.fragmented, before.items, after.fragmented,
+      static_cast<unsigned long long>(volume.Counters().clustersMoved), volumeOk ? "ok" : "FAILED");
   if (!Write(out + "/defrag-before.png", before, folder + " before") ||
       !Write(out + "/defrag-after.png", after, folder + " after")) {
     return 1;
