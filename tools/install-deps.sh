@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64
+  libpng-dev
   xvfb xauth x11-apps imagemagick
   fonts-wine fonts-liberation
   findutils python3
