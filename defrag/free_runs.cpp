@@ -98,7 +98,8 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
 
   // On a cache line of its own, so that how the stack falls does not change what copying an
   // answer into it costs.
-  alignas(64) unsigned char window[kBitmapWindowLength];
+  // Cleared once: bytes a volume claims but did not write read as zeros or its last answer.
+  alignas(64) unsigned char window[kBitmapWindowLength] = {};
   std::int64_t lcn = 0;
   std::int64_t volumeEnd = -1;  // the first answer's StartingLcn + BitmapSize
   for (;;) {
