@@ -78,6 +78,11 @@ progress $folder\\mods
 result true" "$(grep -E '^(skip|progress|result) ' <<<"$out")"
 check "what was aborted stays sound" "check content=ok shared=0 bitmap=ok" "$(tail -n 1 <<<"$out")"
 
+run "$examples/quarry.vol" 'D:\Games'
+check "a volume that cannot be opened: the exception, its line end kept on one line" \
+  'result exception CreateFile \\.\D:\r\nThe system cannot find the file specified' \
+  "$(grep '^result' <<<"$out")"
+
 run "$examples/broken.vol" "$folder"
 check "a malformed volume: exit 2 and the line named" "2 line 3: extent 2000:x is not LCN:COUNT" \
   "$rc $(sed 's/^.*: line/line/' <<<"$err")"
