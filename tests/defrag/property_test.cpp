@@ -186,7 +186,7 @@ std::vector<ItemInfo> ItemsUnder(const SimulatedVolume& volume, const std::strin
 // True when a folder above path cannot be listed (the volume refuses to open it).
 bool InClosedFolder(const std::vector<ItemInfo>& items, const std::string& path) {
   for (const ItemInfo& folder : items) {
-    if (folder.isFolder && (folder.spec.locked || folder.spec.denied) &&
+    if (folder.isFolder && (folder.layout.locked || folder.layout.denied) &&
         path.compare(0, folder.path.size() + 1, folder.path + "\\") == 0) {
       return true;
     }
@@ -256,10 +256,10 @@ TEST(DefragPropertyTest, WithoutFaultsEveryMovableItemEndsContiguous) {
     const std::vector<ItemInfo> items = ItemsUnder(volume, shape.root);
     for (const ItemInfo& item : items) {
       // The file system refuses to move those, and the run must say so.
-      if (item.spec.unmovable && record.progressed.count(item.path) != 0) {
+      if (item.layout.unmovable && record.progressed.count(item.path) != 0) {
         EXPECT_EQ(record.failed.count(item.path), 1u) << item.path << " failed unreported";
       }
-      if (item.spec.locked || item.spec.denied || item.spec.unmovable) continue;
+      if (item.layout.locked || item.layout.denied || item.layout.unmovable) continue;
       if (InClosedFolder(items, item.path)) continue;  // never listed
       EXPECT_TRUE(volume.IsContiguous(item.path)) << item.path;
       EXPECT_EQ(record.failed.count(item.path), 0u) << item.path << " failed";

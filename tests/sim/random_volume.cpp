@@ -33,7 +33,7 @@ constexpr const char* kExtensions[] = {".pak", ".DAT", ".txt", ".bin", ""};
 struct Planned {
   std::string path;
   bool isFolder = false;
-  ItemSpec spec;
+  ItemLayout layout;
   std::vector<std::uint64_t> pieces;  // VCN run lengths
   std::vector<bool> sparse;           // per piece
 };
@@ -56,10 +56,10 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
 
   std::vector<std::pair<std::string, int>> folders{{root, 0}};  // path, depth below the root
   std::vector<Planned> plan;
-  auto flags = [&](ItemSpec& spec) {
-    spec.locked = rng.Chance(shape.locked);
-    spec.denied = rng.Chance(shape.denied);
-    spec.unmovable = rng.Chance(shape.unmovable);
+  auto flags = [&](ItemLayout& layout) {
+    layout.locked = rng.Chance(shape.locked);
+    layout.denied = rng.Chance(shape.denied);
+    layout.unmovable = rng.Chance(shape.unmovable);
   };
   for (int i = 0; i < shape.folders; ++i) {
     std::vector<std::size_t> open;
@@ -74,7 +74,7 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
     folders.emplace_back(p.path, parent.second + 1);
     if (!rng.Chance(2 * shape.resident)) p.pieces = {1 + rng.Below(2)};  // an index of its own
     p.sparse.assign(p.pieces.size(), false);
-    flags(p.spec);
+    flags(p.layout);
     plan.push_back(std::move(p));
   }
   for (int i = 0; i < shape.files; ++i) {
@@ -82,7 +82,7 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
     p.path = folders[rng.Below(folders.size())].first + "\\" +
              kStems[rng.Below(std::size(kStems))] + "f" + std::to_string(i) +
              kExtensions[rng.Below(std::size(kExtensions))];
-    p.spec.attributes = rng.Chance(0.1) ? attr::kArchive | attr::kHidden : attr::kArchive;
+    p.layout.attributes = rng.Chance(0.1) ? attr::kArchive | attr::kHidden : attr::kArchive;
     if (!rng.Chance(shape.resident)) {
       const std::uint64_t size = 1 + rng.Below(std::max<std::uint64_t>(shape.maxFileClusters, 1));
       std::uint64_t n = 1;
@@ -93,10 +93,10 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
       p.sparse.assign(n, false);
       if (n > 1 && rng.Chance(shape.sparse)) {
         p.sparse[1 + rng.Below(n - 1)] = true;  // the first piece stays real
-        p.spec.attributes |= attr::kSparseFile;
+        p.layout.attributes |= attr::kSparseFile;
       }
     }
-    flags(p.spec);
+    flags(p.layout);
     plan.push_back(std::move(p));
   }
 
@@ -104,9 +104,9 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
   // order, with gaps of free clusters and clusters used by nothing between them.
   std::vector<std::pair<std::size_t, std::size_t>> real;  // item, piece
   for (std::size_t i = 0; i < plan.size(); ++i) {
-    plan[i].spec.extents.resize(plan[i].pieces.size());
+    plan[i].layout.extents.resize(plan[i].pieces.size());
     for (std::size_t k = 0; k < plan[i].pieces.size(); ++k) {
-      plan[i].spec.extents[k] = {kSparseLcn, plan[i].pieces[k]};
+      plan[i].layout.extents[k] = {kSparseLcn, plan[i].pieces[k]};
       if (!plan[i].sparse[k]) real.emplace_back(i, k);
     }
   }
@@ -119,14 +119,14 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
       throw std::invalid_argument("the random items do not fit on the volume");
     if (gap > 0 && rng.Chance(shape.usedByNothing)) volume.MarkUsed(cursor, 1 + rng.Below(gap));
     cursor += gap;
-    plan[item].spec.extents[piece].lcn = static_cast<std::int64_t>(cursor);
+    plan[item].layout.extents[piece].lcn = static_cast<std::int64_t>(cursor);
     cursor += length;
   }
   for (const Planned& p : plan) {
     if (p.isFolder) {
-      volume.AddFolder(p.path, p.spec);
+      volume.AddFolder(p.path, p.layout);
     } else {
-      volume.AddFile(p.path, p.spec);
+      volume.AddFile(p.path, p.layout);
     }
   }
   return volume;

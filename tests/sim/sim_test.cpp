@@ -468,8 +468,8 @@ TEST(VolumeFileTest, ReadsTheFormatAndWritesItBack) {
   ASSERT_EQ(items.size(), 8u);
   EXPECT_EQ(items[0].path, "C:\\Games\\");
   EXPECT_EQ(items[2].path, "C:\\Games\\Foo\\a.pak");
-  EXPECT_EQ(items[2].spec.attributes, attr::kHidden);
-  EXPECT_TRUE(items[5].spec.unmovable);  // meta.bin, after adj.bin
+  EXPECT_EQ(items[2].layout.attributes, attr::kHidden);
+  EXPECT_TRUE(items[5].layout.unmovable);  // meta.bin, after adj.bin
   EXPECT_TRUE(v.Check().Ok());
   for (std::uint64_t seed : {1u, 2u, 3u}) {
     const SimulatedVolume random = MakeRandomVolume(seed, {});
@@ -535,7 +535,7 @@ TEST(RandomVolumeTest, StaysSoundUnderMoves) {
     ASSERT_TRUE(v.Check().Ok());
     std::vector<ItemInfo> movable;
     for (const ItemInfo& i : v.Items()) {
-      if (!i.spec.extents.empty() && !i.spec.locked && !i.spec.denied && !i.spec.unmovable)
+      if (!i.layout.extents.empty() && !i.layout.locked && !i.layout.denied && !i.layout.unmovable)
         movable.push_back(i);
     }
     ASSERT_GT(movable.size(), 20u);

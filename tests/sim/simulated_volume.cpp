@@ -73,12 +73,12 @@ void SimulatedVolume::MarkUsed(std::uint64_t lcn, std::uint64_t count) {
   usedByNothing_.push_back({static_cast<std::int64_t>(lcn), count});
 }
 
-void SimulatedVolume::AddFolder(const std::string& path, const ItemSpec& spec) {
-  AddItem(path, true, spec);
+void SimulatedVolume::AddFolder(const std::string& path, const ItemLayout& layout) {
+  AddItem(path, true, layout);
 }
 
-void SimulatedVolume::AddFile(const std::string& path, const ItemSpec& spec) {
-  AddItem(path, false, spec);
+void SimulatedVolume::AddFile(const std::string& path, const ItemLayout& layout) {
+  AddItem(path, false, layout);
 }
 
 void SimulatedVolume::CheckClustersFree(const std::vector<Extent>& extents,
@@ -110,12 +110,12 @@ void SimulatedVolume::CheckClustersFree(const std::vector<Extent>& extents,
   }
 }
 
-void SimulatedVolume::AddItem(const std::string& path, bool isFolder, const ItemSpec& spec) {
+void SimulatedVolume::AddItem(const std::string& path, bool isFolder, const ItemLayout& layout) {
   std::vector<std::string> parts;
   if (!SplitAbsolutePath(path, drive_, &parts))
     throw std::invalid_argument(path + ": not a full path on drive " + std::string(1, drive_));
   if (parts.empty()) throw std::invalid_argument(path + ": the root exists");
-  CheckClustersFree(spec.extents, path);
+  CheckClustersFree(layout.extents, path);
 
   // Find where the path leaves the tree before changing anything, so a refused item leaves the
   // volume as it was.
@@ -133,7 +133,7 @@ void SimulatedVolume::AddItem(const std::string& path, bool isFolder, const Item
     Item& existing = items_[at];
     if (!(existing.implicit && isFolder)) throw std::invalid_argument(path + ": exists already");
     existing.implicit = false;
-    existing.spec = spec;
+    existing.layout = layout;
   } else {
     for (std::size_t i = known; i < parts.size(); ++i) {
       Item item;
@@ -143,16 +143,16 @@ void SimulatedVolume::AddItem(const std::string& path, bool isFolder, const Item
       const bool last = i + 1 == parts.size();
       item.isFolder = last ? isFolder : true;
       item.implicit = !last;
-      if (last) item.spec = spec;
-      if (item.isFolder) item.spec.attributes |= attr::kDirectory;
+      if (last) item.layout = layout;
+      if (item.isFolder) item.layout.attributes |= attr::kDirectory;
       items_[at].children[UpperAscii(item.name)] = item.id;
       at = item.id;
       items_.push_back(std::move(item));
     }
   }
   Item& added = items_[at];
-  if (added.isFolder) added.spec.attributes |= attr::kDirectory;
-  for (const Extent& e : added.spec.extents) {
+  if (added.isFolder) added.layout.attributes |= attr::kDirectory;
+  for (const Extent& e : added.layout.extents) {
     if (e.lcn != kSparseLcn) bitmap_.Set(static_cast<std::uint64_t>(e.lcn), e.count);
   }
   TagExtents(added);
@@ -167,7 +167,7 @@ std::uint32_t SimulatedVolume::TagOf(std::size_t id, std::uint64_t vcn) {
 
 void SimulatedVolume::TagExtents(const Item& item) {
   std::uint64_t vcn = 0;
-  for (const Extent& e : item.spec.extents) {
+  for (const Extent& e : item.layout.extents) {
     if (e.lcn != kSparseLcn) {
       for (std::uint64_t i = 0; i < e.count; ++i)
         tags_.Set(static_cast<std::uint64_t>(e.lcn) + i, TagOf(item.id, vcn + i));
@@ -219,10 +219,10 @@ WinError SimulatedVolume::OpenItem(const std::string& path, bool isFolder, Handl
   const Lookup found = Find(path);
   if (found.error != err::kSuccess) return found.error;
   const Item& it = items_[found.item];
-  if (it.spec.denied) return err::kAccessDenied;
+  if (it.layout.denied) return err::kAccessDenied;
   // CreateFile opens a directory only with FILE_FLAG_BACKUP_SEMANTICS.
   if (it.isFolder && !isFolder) return err::kAccessDenied;
-  if (it.spec.locked) return 32;  // ERROR_SHARING_VIOLATION
+  if (it.layout.locked) return 32;  // ERROR_SHARING_VIOLATION
   *item = NewHandle(found.item);
   return err::kSuccess;
 }
@@ -258,7 +258,7 @@ std::vector<ItemInfo> SimulatedVolume::Items() const {
       ItemInfo info;
       info.path = PathOf(item.id) + (item.isFolder ? "\\" : "");
       info.isFolder = item.isFolder;
-      info.spec = item.spec;
+      info.layout = item.layout;
       out.push_back(std::move(info));
     }
     for (auto it = item.children.rbegin(); it != item.children.rend(); ++it)
@@ -270,7 +270,7 @@ std::vector<ItemInfo> SimulatedVolume::Items() const {
 std::vector<Extent> SimulatedVolume::ExtentsOf(const std::string& path) const {
   const Lookup found = Find(path);
   if (found.error != err::kSuccess) throw std::invalid_argument(path + ": no such item");
-  return items_[found.item].spec.extents;
+  return items_[found.item].layout.extents;
 }
 
 bool SimulatedVolume::IsContiguous(const std::string& path) const {
@@ -299,7 +299,7 @@ CheckResult SimulatedVolume::Check() const {
   for (const Extent& h : held_) expected.Set(static_cast<std::uint64_t>(h.lcn), h.count);
   for (const Item& item : items_) {
     std::uint64_t vcn = 0;
-    for (const Extent& e : item.spec.extents) {
+    for (const Extent& e : item.layout.extents) {
       if (e.lcn != kSparseLcn) {
         claim(e.lcn, e.count);
         for (std::uint64_t i = 0; i < e.count && result.contentOk; ++i) {
@@ -329,7 +329,7 @@ bool SimulatedVolume::operator==(const SimulatedVolume& other) const {
   if (UsedByNothing() != other.UsedByNothing() || mine.size() != theirs.size()) return false;
   for (std::size_t i = 0; i < mine.size(); ++i) {
     if (mine[i].path != theirs[i].path || mine[i].isFolder != theirs[i].isFolder ||
-        !(mine[i].spec == theirs[i].spec))
+        !(mine[i].layout == theirs[i].layout))
       return false;
   }
   return true;

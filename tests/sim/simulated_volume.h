@@ -39,13 +39,13 @@ struct Extent {
 
 // What an item is made with. No extents: the item is resident (its data lives in its file
 // record), and reading its extents fails with ERROR_HANDLE_EOF.
-struct ItemSpec {
+struct ItemLayout {
   std::vector<Extent> extents;
   std::uint32_t attributes = 0;  // attr:: bits; folders always have attr::kDirectory
   bool locked = false;           // held open by another program: every open fails with 32
   bool denied = false;           // its security refuses us: every open fails with 5
   bool unmovable = false;        // the file system refuses to move it: moves fail with 5
-  bool operator==(const ItemSpec& o) const {
+  bool operator==(const ItemLayout& o) const {
     return extents == o.extents && attributes == o.attributes && locked == o.locked &&
            denied == o.denied && unmovable == o.unmovable;
   }
@@ -55,7 +55,7 @@ struct ItemSpec {
 struct ItemInfo {
   std::string path;  // folders end with a backslash
   bool isFolder = false;
-  ItemSpec spec;
+  ItemLayout layout;
 };
 
 // A FSCTL_MOVE_FILE call as the fault hook sees it, after its input was read.
@@ -101,11 +101,11 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   // std::invalid_argument when the range leaves the volume or meets clusters already in use.
   void MarkUsed(std::uint64_t lcn, std::uint64_t count);
   // Add an item and its missing parent folders (parents made this way are resident; a later
-  // AddFolder may still give such a folder its own spec). Throws std::invalid_argument for a
+  // AddFolder may still give such a folder its own layout). Throws std::invalid_argument for a
   // path on another drive or below a file, an item that exists, an empty extent, or real
   // clusters past the volume end or already in use.
-  void AddFolder(const std::string& path, const ItemSpec& spec = {});
-  void AddFile(const std::string& path, const ItemSpec& spec = {});
+  void AddFolder(const std::string& path, const ItemLayout& layout = {});
+  void AddFile(const std::string& path, const ItemLayout& layout = {});
 
   // What relative paths are resolved against.
   std::string currentDirectory;  // the root, "C:\\"
@@ -173,8 +173,8 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
     std::size_t parent = 0;
     std::string name;  // as created; the root's is "C:"
     bool isFolder = false;
-    bool implicit = false;  // made as a parent; AddFolder may still give it a spec
-    ItemSpec spec;
+    bool implicit = false;  // made as a parent; AddFolder may still give it a layout
+    ItemLayout layout;
     std::map<std::string, std::size_t> children;  // by upper-cased name: NTFS order
   };
   struct Listing {
@@ -187,7 +187,7 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
     std::size_t item = 0;
   };
 
-  void AddItem(const std::string& path, bool isFolder, const ItemSpec& spec);
+  void AddItem(const std::string& path, bool isFolder, const ItemLayout& layout);
   void CheckClustersFree(const std::vector<Extent>& extents, const std::string& path) const;
   Lookup Find(const std::string& path) const;
   std::string PathOf(std::size_t id) const;

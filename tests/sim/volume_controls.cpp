@@ -108,7 +108,7 @@ WinError SimulatedVolume::GetRetrievalPointers(const Item& item, const void* inp
   if (outputLength < kPointersBufferSize) return kInsufficientBuffer;
   const std::int64_t asked = Read<std::int64_t>(static_cast<const unsigned char*>(input), 0);
   if (asked < 0) return err::kInvalidParameter;
-  const std::vector<Extent>& extents = item.spec.extents;
+  const std::vector<Extent>& extents = item.layout.extents;
   // The extent holding the asked VCN; a resident item has none, so it ends there too.
   std::size_t first = 0;
   std::uint64_t firstVcn = 0;
@@ -160,16 +160,16 @@ WinError SimulatedVolume::MoveData(const void* input, std::uint32_t inputLength)
     const WinError injected = beforeMove(request);
     if (injected != err::kSuccess) return injected;
   }
-  if (item.spec.unmovable) return err::kAccessDenied;
+  if (item.layout.unmovable) return err::kAccessDenied;
 
-  const std::uint64_t allocation = VcnCount(item.spec.extents);
+  const std::uint64_t allocation = VcnCount(item.layout.extents);
   const std::int64_t vcn = request.startingVcn, lcn = request.startingLcn;
   const std::uint64_t count = request.clusterCount;
   if (count == 0 || vcn < 0 || static_cast<std::uint64_t>(vcn) >= allocation ||
       count > allocation - static_cast<std::uint64_t>(vcn))
     return err::kInvalidParameter;
   std::uint64_t at = 0;  // a move never spans a sparse range
-  for (const Extent& e : item.spec.extents) {
+  for (const Extent& e : item.layout.extents) {
     const bool meets = at < static_cast<std::uint64_t>(vcn) + count &&
                        static_cast<std::uint64_t>(vcn) < at + e.count;
     if (meets && e.lcn == kSparseLcn) return err::kInvalidParameter;
@@ -198,7 +198,7 @@ void SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t 
   bool placed = false;
   std::uint64_t start = 0;
   const std::uint64_t end = vcn + count;
-  for (const Extent& e : item.spec.extents) {
+  for (const Extent& e : item.layout.extents) {
     const std::uint64_t eEnd = start + e.count;
     const std::uint64_t from = std::max(start, vcn), to = std::min(eEnd, end);
     if (from >= to) {
@@ -235,7 +235,7 @@ void SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t 
     result[moved - 1].count += result[moved].count;
     result.erase(result.begin() + static_cast<std::ptrdiff_t>(moved));
   }
-  item.spec.extents = std::move(result);
+  item.layout.extents = std::move(result);
 }
 
 void SimulatedVolume::Checkpoint() {

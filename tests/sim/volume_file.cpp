@@ -97,7 +97,7 @@ bool IsItemKeyword(const std::string& w) {
 void ReadItem(SimulatedVolume& volume, const std::vector<std::string>& words, int line) {
   const bool isFolder = words[0] == "folder";
   if (words.size() < 2) Fail(line, words[0] + " needs a path");
-  ItemSpec spec;
+  ItemLayout layout;
   bool resident = false, hasExtents = false, attrsSeen = false;
   for (std::size_t i = 2; i < words.size(); ++i) {
     const std::string& w = words[i];
@@ -108,21 +108,21 @@ void ReadItem(SimulatedVolume& volume, const std::vector<std::string>& words, in
         Extent e;
         if (!ParseExtent(words[i + 1], true, &e))
           Fail(line, "extent " + words[i + 1] + " is not LCN:COUNT");
-        spec.extents.push_back(e);
+        layout.extents.push_back(e);
       }
-      if (spec.extents.empty()) Fail(line, "extents lists no LCN:COUNT");
+      if (layout.extents.empty()) Fail(line, "extents lists no LCN:COUNT");
     } else if (w == "resident") {
       resident = true;
     } else if (w == "locked") {
-      spec.locked = true;
+      layout.locked = true;
     } else if (w == "denied") {
-      spec.denied = true;
+      layout.denied = true;
     } else if (w == "unmovable") {
-      spec.unmovable = true;
+      layout.unmovable = true;
     } else if (w == "attrs") {
       if (attrsSeen || i + 1 == words.size()) Fail(line, "attrs needs one list of attributes");
       attrsSeen = true;
-      spec.attributes = ParseAttributes(words[++i], line);
+      layout.attributes = ParseAttributes(words[++i], line);
     } else {
       Fail(line, "unknown word \"" + w + "\"");
     }
@@ -131,9 +131,9 @@ void ReadItem(SimulatedVolume& volume, const std::vector<std::string>& words, in
   if (!isFolder && !resident && !hasExtents) Fail(line, "a file needs extents or resident");
   try {
     if (isFolder) {
-      volume.AddFolder(words[1], spec);
+      volume.AddFolder(words[1], layout);
     } else {
-      volume.AddFile(words[1], spec);
+      volume.AddFile(words[1], layout);
     }
   } catch (const std::invalid_argument& e) {
     Fail(line, e.what());
@@ -240,18 +240,18 @@ std::string VolumeText(const SimulatedVolume& volume) {
   }
   for (const ItemInfo& item : volume.Items()) {
     out << (item.isFolder ? "folder " : "file ") << item.path;
-    if (item.spec.extents.empty()) {
+    if (item.layout.extents.empty()) {
       if (!item.isFolder) out << " resident";
     } else {
       out << " extents";
-      for (const Extent& e : item.spec.extents) out << " " << e.lcn << ":" << e.count;
+      for (const Extent& e : item.layout.extents) out << " " << e.lcn << ":" << e.count;
     }
     const std::uint32_t attributes =
-        item.spec.attributes & ~(item.isFolder ? attr::kDirectory : 0u);
+        item.layout.attributes & ~(item.isFolder ? attr::kDirectory : 0u);
     if (attributes != 0) out << " attrs " << AttributesText(attributes);
-    if (item.spec.locked) out << " locked";
-    if (item.spec.denied) out << " denied";
-    if (item.spec.unmovable) out << " unmovable";
+    if (item.layout.locked) out << " locked";
+    if (item.layout.denied) out << " denied";
+    if (item.layout.unmovable) out << " unmovable";
     out << "\n";
   }
   return out.str();

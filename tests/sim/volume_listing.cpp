@@ -12,11 +12,11 @@ namespace kestrava::sim {
 TFindData SimulatedVolume::FindDataOf(const Item& item) const {
   TFindData d;
   d.Name = item.name;
-  d.Attributes = item.spec.attributes;
+  d.Attributes = item.layout.attributes;
   if (d.Attributes == 0) d.Attributes = attr::kNormal;  // what Windows reports for no attributes
   if (!item.isFolder) {
     std::uint64_t vcns = 0;
-    for (const Extent& e : item.spec.extents) vcns += e.count;
+    for (const Extent& e : item.layout.extents) vcns += e.count;
     const std::uint64_t size = vcns * clusterSize_;
     d.SizeHigh = static_cast<std::uint32_t>(size >> 32);
     d.SizeLow = static_cast<std::uint32_t>(size);
@@ -32,8 +32,8 @@ WinError SimulatedVolume::FindFirst(const std::string& pattern, TFindData& data,
   const Lookup folder = Find(full.substr(0, split + 1));
   if (folder.error != err::kSuccess || !items_[folder.item].isFolder) return err::kPathNotFound;
   const Item& listed = items_[folder.item];
-  if (listed.spec.denied) return err::kAccessDenied;
-  if (listed.spec.locked) return 32;  // ERROR_SHARING_VIOLATION
+  if (listed.layout.denied) return err::kAccessDenied;
+  if (listed.layout.locked) return 32;  // ERROR_SHARING_VIOLATION
 
   std::string mask = UpperAscii(full.substr(split + 1));
   if (mask == "*.*") mask = "*";  // the old form of "everything", names without a dot too

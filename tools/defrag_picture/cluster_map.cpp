@@ -33,7 +33,7 @@ ClusterMap MapClusters(const sim::SimulatedVolume& volume, const std::string& fo
     const bool contiguous = volume.IsContiguous(item.path);
     if (!contiguous) ++map.fragmented;
     const ClusterKind kind = contiguous ? ClusterKind::kContiguous : ClusterKind::kFragmented;
-    for (const sim::Extent& extent : item.spec.extents) {
+    for (const sim::Extent& extent : item.layout.extents) {
       if (extent.lcn == sim::kSparseLcn) continue;
       for (std::uint64_t i = 0; i < extent.count; ++i) map.kinds[extent.lcn + i] = kind;
     }
