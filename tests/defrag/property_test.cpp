@@ -18,6 +18,7 @@
 #include "common/debug_log.h"
 #include "common/wide.h"
 #include "defrag/fast_defrag_engine.h"
+#include "tests/sim/split_mix.h"
 #include "tests/sim/random_volume.h"
 #include "tests/sim/simulated_volume.h"
 #include "tests/sim/volume_file.h"
@@ -37,20 +38,10 @@ using sim::SimulatedVolume;
 constexpr std::uint64_t kSeeds = KESTRAVA_PROPERTY_SEEDS;
 
 // SplitMix64, as the random volumes use: the same faults for a seed in both builds.
-class Random {
+// The property test's stream, apart from the volumes' own.
+class Random : public sim::SplitMix {
  public:
-  explicit Random(std::uint64_t seed) : state_(seed * 0x2545F4914F6CDD1DULL + 1) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  std::uint64_t Below(std::uint64_t n) { return Next() % n; }
-  bool Chance(double p) { return static_cast<double>(Next() >> 11) * 0x1.0p-53 < p; }
-
- private:
-  std::uint64_t state_;
+  explicit Random(std::uint64_t seed) : SplitMix(seed * 0x2545F4914F6CDD1DULL + 1) {}
 };
 
 RandomVolumeShape ShapeFor(Random& rng) {

@@ -5,26 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "tests/sim/split_mix.h"
+
 namespace kestrava::sim {
 namespace {
 
-// SplitMix64: small, fast, and the same everywhere.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  // In [0, n); n > 0.
-  std::uint64_t Below(std::uint64_t n) { return Next() % n; }
-  bool Chance(double p) { return static_cast<double>(Next() >> 11) * 0x1.0p-53 < p; }
-
- private:
-  std::uint64_t state_;
-};
+using Random = SplitMix;
 
 // Stems that sort differently by upper case than by lower case or by bytes ("_x" after "b").
 constexpr const char* kStems[] = {"Data", "b", "A", "_x", "a2", "Maps", "sound", "Zeta", "mod"};
