@@ -45,8 +45,9 @@ class TimedPorts final : public VolumeDevicePort, public DirectoryPort, public P
   WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) override {
     return Timed([&] { return volume_.OpenItemToInspect(path, isFolder, item); });
   }
-  WinError OpenItemToMove(const std::wstring& path, bool isFolder, Handle* item) override {
-    return Timed([&] { return volume_.OpenItemToMove(path, isFolder, item); });
+  WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess access,
+                          Handle* item) override {
+    return Timed([&] { return volume_.OpenItemToMove(path, isFolder, access, item); });
   }
   WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
                    void* output, std::uint32_t outputLength, std::uint32_t* returned) override {

@@ -19,7 +19,7 @@ void OpenVolumeOrRaise(VolumeDevicePort& volume, const std::string& drive, Devic
 
 void OpenItemToMoveOrRaise(VolumeDevicePort& volume, const std::wstring& path,
                            const std::string& ansiPath, bool isFolder, DeviceHandle& item) {
-  if (const WinError error = volume.OpenItemToMove(path, isFolder, item.Put())) {
+  if (const WinError error = volume.OpenItemToMove(path, isFolder, ItemAccess::kAttributes, item.Put())) {
     RaiseCreateFile(ansiPath, error);
   }
 }

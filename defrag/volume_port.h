@@ -18,6 +18,11 @@ inline constexpr std::uint32_t kGetRetrievalPointers = 0x00090073;
 inline constexpr std::uint32_t kMoveFile = 0x00090074;
 }  // namespace fsctl
 
+// What an item handle opened to move may do. Attribute-only is what a move needs and what a file
+// that another program holds open still grants; an encrypted file's clusters move only through a
+// handle that may also read its data.
+enum class ItemAccess { kAttributes, kAttributesAndData };
+
 class VolumeDevicePort {
  public:
   using Handle = std::uintptr_t;  // a HANDLE on Windows; 0 is never valid
@@ -29,10 +34,12 @@ class VolumeDevicePort {
   // CreateFileA on an item to read its extents: FILE_READ_ATTRIBUTES, sharing read, write and
   // delete; a folder with FILE_FLAG_BACKUP_SEMANTICS. Redirection is left as it is.
   virtual WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) = 0;
-  // CreateFileW on an item to move: FILE_READ_ATTRIBUTES, sharing read and write; a file with
-  // FILE_FLAG_NO_BUFFERING, a folder with FILE_FLAG_BACKUP_SEMANTICS; under WOW64 with the
-  // file-system redirection switched off around the call.
-  virtual WinError OpenItemToMove(const std::wstring& path, bool isFolder, Handle* item) = 0;
+  // CreateFileW on an item to move: FILE_READ_ATTRIBUTES (with kAttributesAndData also
+  // FILE_READ_DATA), sharing read and write; a file with FILE_FLAG_NO_BUFFERING, a folder with
+  // FILE_FLAG_BACKUP_SEMANTICS; under WOW64 with the file-system redirection switched off around
+  // the call.
+  virtual WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess access,
+                                  Handle* item) = 0;
   // DeviceIoControl. *returned is the count of output bytes written; it is valid on success and
   // also with ERROR_MORE_DATA, where the output holds a first part of the answer.
   virtual WinError Control(Handle device, std::uint32_t code, const void* input,

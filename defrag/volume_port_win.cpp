@@ -31,11 +31,15 @@ class Win32VolumeDevice final : public VolumeDevicePort {
                               isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr),
                   item);
   }
-  WinError OpenItemToMove(const std::wstring& path, bool isFolder, Handle* item) override {
+  WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess access,
+                          Handle* item) override {
+    const DWORD rights = access == ItemAccess::kAttributesAndData
+                             ? FILE_READ_ATTRIBUTES | FILE_READ_DATA
+                             : FILE_READ_ATTRIBUTES;
     HANDLE h = INVALID_HANDLE_VALUE;
     {
       const RedirectionOff redirection(IsWow64);  // the open is attempted either way
-      h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      h = CreateFileW(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       nullptr, OPEN_EXISTING,
                       isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_NO_BUFFERING, nullptr);
     }  // switched back on, the open's last error kept

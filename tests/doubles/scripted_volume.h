@@ -29,7 +29,9 @@ class ScriptedVolume final : public VolumeDevicePort {
     return Open(volume);
   }
   WinError OpenItemToInspect(const std::string&, bool, Handle* item) override { return Open(item); }
-  WinError OpenItemToMove(const std::wstring&, bool, Handle* item) override { return Open(item); }
+  WinError OpenItemToMove(const std::wstring&, bool, ItemAccess, Handle* item) override {
+    return Open(item);
+  }
   WinError Control(Handle, std::uint32_t code, const void* input, std::uint32_t inputLength,
                    void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
     ++controlCalls;

@@ -141,7 +141,7 @@ TEST_F(Win32VolumeTest, ItemsOpenForInspectingAndMovingOrFailWithNotFound) {
       if (!toMove && !c.inspect) continue;
       const std::string what = Narrow(c.path) + (toMove ? " to move" : " to inspect");
       Handle item = kUntouchedHandle;
-      const WinError code = toMove ? port_.OpenItemToMove(c.path, c.isFolder, &item)
+      const WinError code = toMove ? port_.OpenItemToMove(c.path, c.isFolder, ItemAccess::kAttributes, &item)
                                    : port_.OpenItemToInspect(Narrow(c.path), c.isFolder, &item);
       ASSERT_EQ(code, c.expected) << what;
       if (code != err::kSuccess) {
@@ -196,7 +196,7 @@ TEST_F(Win32VolumeTest, ControlSetsTheCountOnlyForAnAnswer) {
   DeviceHandle volume(port_);
   ASSERT_EQ(port_.OpenVolume("\\\\.\\C:", volume.Put()), err::kSuccess);
   DeviceHandle mover(port_);
-  ASSERT_EQ(port_.OpenItemToMove(Path(L"small.bin"), false, mover.Put()), err::kSuccess);
+  ASSERT_EQ(port_.OpenItemToMove(Path(L"small.bin"), false, ItemAccess::kAttributes, mover.Put()), err::kSuccess);
 
   // A message pipe holding a message longer than the output answers a peek with 234 and the
   // bytes that fit (FSCTL_PIPE_PEEK, the control code under PeekNamedPipe; its header is the

@@ -90,7 +90,7 @@ Handle OpenVolume(SimulatedVolume& v) {
 
 Handle OpenItem(SimulatedVolume& v, const std::string& path, bool isFolder = false) {
   Handle h = 0;
-  EXPECT_EQ(v.OpenItemToMove(AnsiToWide(path), isFolder, &h), 0u) << path;
+  EXPECT_EQ(v.OpenItemToMove(AnsiToWide(path), isFolder, ItemAccess::kAttributes, &h), 0u) << path;
   return h;
 }
 
@@ -344,7 +344,7 @@ TEST(SimulatedVolumeTest, OpensFailAsCreateFileDoes) {
     SCOPED_TRACE(r.path);
     Handle inspect = 0, move = 0;
     EXPECT_EQ(v.OpenItemToInspect(r.path, r.isFolder, &inspect), r.error);
-    EXPECT_EQ(v.OpenItemToMove(AnsiToWide(r.path), r.isFolder, &move), r.error);
+    EXPECT_EQ(v.OpenItemToMove(AnsiToWide(r.path), r.isFolder, ItemAccess::kAttributes, &move), r.error);
     if (r.error == 0) {
       open.push_back(inspect);
       open.push_back(move);

@@ -231,7 +231,8 @@ WinError SimulatedVolume::OpenItemToInspect(const std::string& path, bool isFold
   return OpenItem(path, isFolder, item);
 }
 
-WinError SimulatedVolume::OpenItemToMove(const std::wstring& path, bool isFolder, Handle* item) {
+WinError SimulatedVolume::OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess,
+                                        Handle* item) {
   return OpenItem(WideToAnsi(path), isFolder, item);
 }
 

@@ -149,7 +149,8 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   // --- VolumeDevicePort ---
   WinError OpenVolume(const std::string& volumePath, Handle* volume) override;
   WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) override;
-  WinError OpenItemToMove(const std::wstring& path, bool isFolder, Handle* item) override;
+  WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess access,
+                          Handle* item) override;
   WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
                    void* output, std::uint32_t outputLength, std::uint32_t* returned) override;
   void Close(Handle handle) override;

@@ -216,7 +216,7 @@ void ProbeItem(VolumeDevicePort& port, VolumeDevicePort::Handle volume, const It
   }
 
   DeviceHandle move(port);
-  const WinError code = port.OpenItemToMove(item.path, folder, move.Put());
+  const WinError code = port.OpenItemToMove(item.path, folder, ItemAccess::kAttributes, move.Put());
   Line("item %s open-move code %lu", label, static_cast<unsigned long>(code));
   if (code != 0) return;
   if (volume != 0) ProbeMove(port, volume, "volume", move.Get(), item.label, lcn);
