@@ -16,6 +16,7 @@ packages=(
   xvfb xauth x11-apps imagemagick
   fonts-wine fonts-liberation
   findutils python3
+  faketime
 )
 
 missing=()
