@@ -9,6 +9,8 @@
 #   4. the product build (build/win32): the XP import check of Kestrava.exe, and the end-to-end
 #      tests of Kestrava.exe under Wine on a virtual display: as XP and 7 in a 32-bit prefix, as 7
 #      under WOW64; the game-path defragmentation as 7 in the 32-bit prefix
+#   5. the release (tools/release.sh) built twice, in two folders and 400 days apart as the tools
+#      see it, compared byte for byte
 #
 # Each build is a configure preset of CMakePresets.json (host, fuzz, win32-tests, win32).
 # Installs what is missing first (tools/install-deps.sh). Exits non-zero when anything failed.
@@ -190,6 +192,9 @@ if must win32-configure configure win32 &&
   run_script defrag bash tests/wine/defrag.sh "$exe" "$builds/win32/tools/kdrive.exe" \
     "$builds/win32/tools/dbgcapture.exe"
 fi
+
+note "reproducible release (two product builds in $builds/release-check)"
+KESTRAVA_JOBS=$jobs run_script release bash tests/release/reproducible.sh "$builds/release-check"
 
 note "done"
 if [ ${#problems[@]} -gt 0 ]; then
