@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "boost/process_list_port.h"
-#include "common/dynamic_calls_win.h"
+#include "win32/dynamic_calls_win.h"
 #include "win32/last_error.h"
 
 namespace kestrava {

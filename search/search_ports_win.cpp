@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "common/system_win.h"
+#include "win32/redirection_win.h"
 #include "search/search_ports.h"
 #include "win32/last_error.h"
 #include "win32/unique_handle.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "common/dynamic_calls_win.h"
+#include "win32/dynamic_calls_win.h"
 #include "common/error.h"
 #include "common/system_message.h"
-#include "common/system_win.h"
+#include "win32/redirection_win.h"
 #include "defrag/cluster_size.h"
 #include "win32/unique_handle.h"
 

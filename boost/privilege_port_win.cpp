@@ -1,5 +1,5 @@
-#include "common/privilege.h"
-#include "common/system_win.h"
+#include "boost/privilege_port.h"
+#include "win32/redirection_win.h"
 #include "win32/last_error.h"
 #include "win32/unique_handle.h"
 
