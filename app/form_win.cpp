@@ -36,9 +36,8 @@ constexpr std::array<ControlId, kOptionBoxCount> kOptionControls{
 };
 
 int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
-  if (screen) ReleaseDC(nullptr, screen);
+  const UniqueScreenDc screen(GetDC(nullptr));
+  const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : kDesignDpi;
   return dpi > 0 ? dpi : kDesignDpi;
 }
 
@@ -259,7 +258,8 @@ void TfrmKestrava::EnableBoostAction(bool enabled) {
 bool TfrmKestrava::StartWorker(bool boost) { return startWorker_ != nullptr && startWorker_(*boostWindow_, boost); }
 
 void TfrmKestrava::DestroyForm() {
-  if (window_) DestroyWindow(Handle());
+  // WM_NCDESTROY lets go of the handle while it is being destroyed.
+  window_.Reset();
 }
 
 void TfrmKestrava::SetStatusPanel(int panel, const char* text) {

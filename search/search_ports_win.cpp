@@ -47,7 +47,7 @@ class Win32Directory final : public DirectoryPort {
     CopyFindData(w, data);
     return err::kSuccess;
   }
-  void FindClose(Handle handle) override { ::FindClose(reinterpret_cast<HANDLE>(handle)); }
+  void FindClose(Handle handle) override { CloseFind(reinterpret_cast<HANDLE>(handle)); }
 };
 
 class Win32Paths final : public PathPort {
