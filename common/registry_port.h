@@ -12,7 +12,7 @@ namespace kestrava {
 class RegistryPort {
  public:
   using Key = std::uintptr_t;  // HKEY on Windows; 0 is never a valid key
-  using Handle = Key;           // what a PortHandle owns
+  using Handle = Key;          // what a PortHandle owns
 
   virtual ~RegistryPort() = default;
 

@@ -20,8 +20,8 @@ class Win32Registry final : public RegistryPort {
   }
   WinError OpenKey(const std::string& path, bool writable, Key* key) override {
     HKEY h = nullptr;
-    const LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0,
-                                  writable ? KEY_ALL_ACCESS : KEY_READ, &h);
+    const LONG rc =
+        RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, writable ? KEY_ALL_ACCESS : KEY_READ, &h);
     if (rc == ERROR_SUCCESS) *key = reinterpret_cast<Key>(h);
     return static_cast<WinError>(rc);
   }

@@ -60,8 +60,8 @@ class Win32Paths final : public PathPort {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
       char* namePart = nullptr;
-      const DWORD length =
-          GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), &namePart);
+      const DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()),
+                                            buffer.data(), &namePart);
       if (length == 0) return FailureCode();
       if (length < buffer.size()) {
         full->assign(buffer.data(), length);

@@ -63,9 +63,10 @@ inline void ReleaseScreenDc(HDC h) { ::ReleaseDC(nullptr, h); }
 constexpr LONG_PTR kNullHandle = 0;
 constexpr LONG_PTR kInvalidHandle = -1;
 
-using UniqueKernelHandle = UniqueHandle<HANDLE, CloseKernelHandle, kNullHandle>;  // process, thread, token, mutex
+using UniqueKernelHandle =
+    UniqueHandle<HANDLE, CloseKernelHandle, kNullHandle>;  // process, thread, token, mutex
 using UniqueFileHandle = UniqueHandle<HANDLE, CloseKernelHandle, kInvalidHandle>;  // CreateFile
-using UniqueFindHandle = UniqueHandle<HANDLE, CloseFind, kInvalidHandle>;           // FindFirstFile
+using UniqueFindHandle = UniqueHandle<HANDLE, CloseFind, kInvalidHandle>;          // FindFirstFile
 using UniqueRegKey = UniqueHandle<HKEY, CloseRegKey, kNullHandle>;
 using UniqueScHandle = UniqueHandle<SC_HANDLE, CloseScHandle, kNullHandle>;
 using UniqueWindow = UniqueHandle<HWND, DestroyWindowHandle, kNullHandle>;
