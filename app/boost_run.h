@@ -58,7 +58,7 @@ class BoostRun {
   std::atomic<bool>& finished_;
   std::atomic<bool> sysAbort_{false};
   bool running_ = false;
-  bool started_ = false;       // a worker was started at least once (finished_ tells whether it ended)
+  bool started_ = false;  // a worker was started at least once (finished_ tells whether it ended)
   bool closePending_ = false;  // the window was asked to close during a run
 };
 

@@ -28,17 +28,18 @@ int ControlIdOf(ControlId id) { return kFirstControlId + static_cast<int>(id); }
 
 // The check boxes the worker reads, in the order of OptionBox.
 constexpr std::array<ControlId, kOptionBoxCount> kOptionControls{
-    ControlId::chkDefragMem,          ControlId::chkDefragGamePath,      ControlId::chkStopPrinterSupport,
-    ControlId::chkStopAeroEffect,     ControlId::chkStopTabletInput,     ControlId::chkStopAppCache,
-    ControlId::chkStopLanView,        ControlId::chkStopScanner,         ControlId::chkStopKeyboardHotkey,
-    ControlId::chkStopLanshare,       ControlId::chkStopTasks,           ControlId::chkStopProxyAutoDetect,
+    ControlId::chkDefragMem,          ControlId::chkDefragGamePath,
+    ControlId::chkStopPrinterSupport, ControlId::chkStopAeroEffect,
+    ControlId::chkStopTabletInput,    ControlId::chkStopAppCache,
+    ControlId::chkStopLanView,        ControlId::chkStopScanner,
+    ControlId::chkStopKeyboardHotkey, ControlId::chkStopLanshare,
+    ControlId::chkStopTasks,          ControlId::chkStopProxyAutoDetect,
     ControlId::chkStopShareMedia,     ControlId::chkStopWindowsUpdate,
 };
 
 int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
-  if (screen) ReleaseDC(nullptr, screen);
+  const UniqueScreenDc screen(GetDC(nullptr));
+  const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : kDesignDpi;
   return dpi > 0 ? dpi : kDesignDpi;
 }
 
@@ -61,7 +62,8 @@ Size FrameSize() {
 
 HICON LoadMainIcon(HINSTANCE instance, int metricX, int metricY) {
   return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(kMainIconId), IMAGE_ICON,
-                                       GetSystemMetrics(metricX), GetSystemMetrics(metricY), LR_SHARED));
+                                       GetSystemMetrics(metricX), GetSystemMetrics(metricY),
+                                       LR_SHARED));
 }
 
 bool RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
@@ -87,20 +89,15 @@ struct ControlStyle {
 
 ControlStyle StyleOf(ControlKind kind, const char* panelClass) {
   switch (kind) {
-    case ControlKind::Panel:
-      return {panelClass, WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
+    case ControlKind::Panel: return {panelClass, WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
     case ControlKind::Label:
     case ControlKind::Image:
-    case ControlKind::Bevel:
-      return {"Static", SS_OWNERDRAW, 0};
-    case ControlKind::PushButton:
-      return {"Button", BS_PUSHBUTTON | WS_TABSTOP, 0};
+    case ControlKind::Bevel: return {"Static", SS_OWNERDRAW, 0};
+    case ControlKind::PushButton: return {"Button", BS_PUSHBUTTON | WS_TABSTOP, 0};
     case ControlKind::GroupBox:
       return {"Button", BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT};
-    case ControlKind::CheckBox:
-      return {"Button", BS_AUTOCHECKBOX | WS_TABSTOP, 0};
-    case ControlKind::Edit:
-      return {"Edit", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
+    case ControlKind::CheckBox: return {"Button", BS_AUTOCHECKBOX | WS_TABSTOP, 0};
+    case ControlKind::Edit: return {"Edit", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
   }
   return {"Static", 0, 0};
 }
@@ -125,11 +122,12 @@ bool TfrmKestrava::Create(HINSTANCE instance) {
   const Size client = FormClientSize(dpi_);
   const Size minimumClient = MinimumClientSize(dpi_);
   minimumTrackSize_ = {minimumClient.width + frame.width, minimumClient.height + frame.height};
-  const Rect placed = PlaceWindow({client.width + frame.width, client.height + frame.height},
-                                  {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}, workArea);
+  const Rect placed =
+      PlaceWindow({client.width + frame.width, client.height + frame.height},
+                  {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}, workArea);
 
-  CreateWindowExA(kFormExStyle, kFormClass, "", kFormStyle, placed.left, placed.top, placed.width, placed.height,
-                  nullptr, nullptr, instance, this);
+  CreateWindowExA(kFormExStyle, kFormClass, "", kFormStyle, placed.left, placed.top, placed.width,
+                  placed.height, nullptr, nullptr, instance, this);
   if (!window_) return false;
   CreateControls(instance);
   ArrangeControls();
@@ -139,19 +137,19 @@ bool TfrmKestrava::Create(HINSTANCE instance) {
 
 void TfrmKestrava::CreateControls(HINSTANCE instance) {
   const char* panelClass = RegisterPanelClass(instance);
-  font_.Reset(CreateFontA(-ScaleLength(kFontCharHeight, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          VARIABLE_PITCH | FF_SWISS, "Arial"));
+  font_.Reset(CreateFontA(-ScaleLength(kFontCharHeight, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                          FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                          DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, "Arial"));
   const auto font = reinterpret_cast<WPARAM>(font_.Get());
 
   // Created in table order: parents first, siblings in their tab order.
   for (const ControlSpec& entry : FormControls()) {
     const ControlStyle style = StyleOf(entry.kind, panelClass);
     HWND parent = entry.parent == ControlId::Form ? Handle() : Control(entry.parent);
-    HWND control = CreateWindowExA(style.exStyle, style.windowClass, entry.caption ? entry.caption : "",
-                                   WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style.style, 0, 0, 0, 0, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlIdOf(entry.id))), instance,
-                                   nullptr);
+    HWND control = CreateWindowExA(
+        style.exStyle, style.windowClass, entry.caption ? entry.caption : "",
+        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style.style, 0, 0, 0, 0, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlIdOf(entry.id))), instance, nullptr);
     controls_[static_cast<std::size_t>(entry.id)] = control;
     SendMessageA(control, WM_SETFONT, font, FALSE);
     if (entry.kind == ControlKind::GroupBox) MakeGroupBoxContainer(control);
@@ -160,8 +158,9 @@ void TfrmKestrava::CreateControls(HINSTANCE instance) {
     }
   }
 
-  StatusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, Handle(),
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)), instance, nullptr);
+  StatusBar = CreateWindowExA(
+      0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, Handle(),
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)), instance, nullptr);
   SendMessageA(StatusBar, WM_SETFONT, font, FALSE);
   int parts[2] = {ScaleLength(kStatusPanel0Width, dpi_), -1};
   SendMessageA(StatusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
@@ -180,7 +179,8 @@ void TfrmKestrava::ArrangeControls() {
   const auto arranged = ArrangeForm({client.right, client.bottom}, dpi_);
   for (std::size_t i = 0; i < kControlCount; ++i) {
     const Rect& r = arranged[i];
-    SetWindowPos(controls_[i], nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(controls_[i], nullptr, r.left, r.top, r.width, r.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
   // The description wraps anew at its new width.
   InvalidateRect(Control(ControlId::lblTips), nullptr, TRUE);
@@ -256,10 +256,13 @@ void TfrmKestrava::EnableBoostAction(bool enabled) {
   }
 }
 
-bool TfrmKestrava::StartWorker(bool boost) { return startWorker_ != nullptr && startWorker_(*boostWindow_, boost); }
+bool TfrmKestrava::StartWorker(bool boost) {
+  return startWorker_ != nullptr && startWorker_(*boostWindow_, boost);
+}
 
 void TfrmKestrava::DestroyForm() {
-  if (window_) DestroyWindow(Handle());
+  // WM_NCDESTROY lets go of the handle while it is being destroyed.
+  window_.Reset();
 }
 
 void TfrmKestrava::SetStatusPanel(int panel, const char* text) {
@@ -270,7 +273,8 @@ void TfrmKestrava::SetStatusPanel(int panel, const char* text) {
 
 LRESULT CALLBACK TfrmKestrava::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<TfrmKestrava*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    auto* self =
+        static_cast<TfrmKestrava*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     self->window_.Reset(window);
   }
@@ -295,9 +299,7 @@ LRESULT CALLBACK TfrmKestrava::WindowProc(HWND window, UINT message, WPARAM wPar
 
 LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_SIZE:
-      ArrangeControls();
-      return 0;
+    case WM_SIZE: ArrangeControls(); return 0;
     case WM_GETMINMAXINFO: {
       // Below this size the anchored controls would overlap; the system's other limits stay.
       auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -305,12 +307,8 @@ LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       limits->ptMinTrackSize.y = std::max<LONG>(limits->ptMinTrackSize.y, minimumTrackSize_.height);
       return 0;
     }
-    case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
-      return 0;
-    case WM_DRAWITEM:
-      OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-      return TRUE;
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
+    case WM_DRAWITEM: OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE || HIWORD(wParam) != 0) {
         OnActivate(false);
@@ -339,11 +337,8 @@ LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       FormDestroy();
       PostQuitMessage(0);
       return 0;
-    case kWakeUpMessage:
-      BringToFront();
-      return 0;
-    default:
-      break;
+    case kWakeUpMessage: BringToFront(); return 0;
+    default: break;
   }
   return DefWindowProcA(Handle(), message, wParam, lParam);
 }
@@ -389,7 +384,8 @@ void TfrmKestrava::DrawTips(const DRAWITEMSTRUCT& item) {
   RECT measured = item.rcItem;
   DrawTextA(item.hDC, text.c_str(), -1, &measured, kFormat | DT_CALCRECT);
   RECT box = item.rcItem;
-  box.top += std::max(0L, ((item.rcItem.bottom - item.rcItem.top) - (measured.bottom - measured.top)) / 2);
+  box.top +=
+      std::max(0L, ((item.rcItem.bottom - item.rcItem.top) - (measured.bottom - measured.top)) / 2);
   SetBkMode(item.hDC, TRANSPARENT);
   SetTextColor(item.hDC, GetSysColor(COLOR_BTNTEXT));
   DrawTextA(item.hDC, text.c_str(), -1, &box, kFormat);
@@ -407,7 +403,8 @@ void TfrmKestrava::OnActivate(bool active) {
 }
 
 HWND TfrmKestrava::FocusTarget() const {
-  if (lastFocus_ != nullptr && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)) return lastFocus_;
+  if (lastFocus_ != nullptr && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_))
+    return lastFocus_;
   return GetNextDlgTabItem(Handle(), nullptr, FALSE);
 }
 

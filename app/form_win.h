@@ -80,12 +80,12 @@ class TfrmKestrava final : private BoostRunHost {
   HWND StatusBar = nullptr;
   HIMAGELIST SystemImages = nullptr;  // the shell's, shared: never destroyed here
   UniqueGdiObject font_;
-  int dpi_ = kDesignDpi;  // the scale of the controls and fonts: see FittingDpi
+  int dpi_ = kDesignDpi;     // the scale of the controls and fonts: see FittingDpi
   Size minimumTrackSize_{};  // the smallest window size: see MinimumClientSize
   BoostRun run_;
   std::unique_ptr<BoostWindowWin> boostWindow_;
-  HWND lastFocus_ = nullptr;        // the control to give the focus back to on activation
-  bool focusLentToClose_ = false;   // the boost button's focus moved to Close during a run
+  HWND lastFocus_ = nullptr;       // the control to give the focus back to on activation
+  bool focusLentToClose_ = false;  // the boost button's focus moved to Close during a run
 };
 
 }  // namespace kestrava

@@ -16,12 +16,24 @@ constexpr int kLeftColumnWidth = 355;
 constexpr int kOptionHeight = 17;
 
 constexpr ControlSpec RightOption(ControlId id, const char* name, int top, const char* caption) {
-  return {id, name, ControlKind::CheckBox, ControlId::GroupBox1,
-          {kRightColumn, top, kRightColumnWidth, kOptionHeight}, kAnchorsDefault, caption, true};
+  return {id,
+          name,
+          ControlKind::CheckBox,
+          ControlId::GroupBox1,
+          {kRightColumn, top, kRightColumnWidth, kOptionHeight},
+          kAnchorsDefault,
+          caption,
+          true};
 }
 constexpr ControlSpec LeftOption(ControlId id, const char* name, int top, const char* caption) {
-  return {id, name, ControlKind::CheckBox, ControlId::GroupBox1,
-          {kLeftColumn, top, kLeftColumnWidth, kOptionHeight}, kAnchorsDefault, caption, true};
+  return {id,
+          name,
+          ControlKind::CheckBox,
+          ControlId::GroupBox1,
+          {kLeftColumn, top, kLeftColumnWidth, kOptionHeight},
+          kAnchorsDefault,
+          caption,
+          true};
 }
 
 using K = ControlKind;
@@ -32,35 +44,91 @@ constexpr std::array<ControlSpec, kControlCount> kControls{{
     {C::lblTips, "lblTips", K::Label, C::plTip, {208, 16, 552, 68}, kLeftTopRight, nullptr, false},
     {C::Bevel1, "Bevel1", K::Bevel, C::plTip, {8, 101, 758, 2}, kAnchorsDefault, "", false},
     {C::Image1, "Image1", K::Image, C::plTip, {16, 14, 185, 70}, kAnchorsDefault, "", false},
-    {C::btnRecovery, "btnRecovery", K::PushButton, C::plTip, {403, 468, 225, 25}, kRightBottom, nullptr,
+    {C::btnRecovery,
+     "btnRecovery",
+     K::PushButton,
+     C::plTip,
+     {403, 468, 225, 25},
+     kRightBottom,
+     nullptr,
      false},
-    {C::GroupBox1, "GroupBox1", K::GroupBox, C::plTip, {15, 235, 751, 225}, kLeftTopRight, "Boost Option 2",
+    {C::GroupBox1,
+     "GroupBox1",
+     K::GroupBox,
+     C::plTip,
+     {15, 235, 751, 225},
+     kLeftTopRight,
+     "Boost Option 2",
      false},
     RightOption(C::chkStopPrinterSupport, "chkStopPrinterSupport", 25, "Stop Printer Support"),
-    RightOption(C::chkStopAeroEffect, "chkStopAeroEffect", 58, "Stop Aero Glass effect(Vista, Win7only)"),
-    RightOption(C::chkStopTabletInput, "chkStopTabletInput", 91, "Stop tablet input support(Vista, Win7 only)"),
+    RightOption(C::chkStopAeroEffect, "chkStopAeroEffect", 58,
+                "Stop Aero Glass effect(Vista, Win7only)"),
+    RightOption(C::chkStopTabletInput, "chkStopTabletInput", 91,
+                "Stop tablet input support(Vista, Win7 only)"),
     RightOption(C::chkStopAppCache, "chkStopAppCache", 125, "Stop application compatibility cache"),
     RightOption(C::chkStopLanView, "chkStopLanView", 158, "Stop Network Neiborhood"),
     RightOption(C::chkStopScanner, "chkStopScanner", 192, "Stop Graphics Scanner and other Device"),
     LeftOption(C::chkStopKeyboardHotkey, "chkStopKeyboardHotkey", 25, "Stop Keyboard Hotkey"),
     LeftOption(C::chkStopLanshare, "chkStopLanshare", 58, "Stop Network Share"),
     LeftOption(C::chkStopTasks, "chkStopTasks", 91, "Stop scheduled tasks"),
-    LeftOption(C::chkStopProxyAutoDetect, "chkStopProxyAutoDetect", 192, "Stop Proxy Auto-discovery"),
-    LeftOption(C::chkStopShareMedia, "chkStopShareMedia", 158, "Stop sharing media to other media devices"),
+    LeftOption(C::chkStopProxyAutoDetect, "chkStopProxyAutoDetect", 192,
+               "Stop Proxy Auto-discovery"),
+    LeftOption(C::chkStopShareMedia, "chkStopShareMedia", 158,
+               "Stop sharing media to other media devices"),
     LeftOption(C::chkStopWindowsUpdate, "chkStopWindowsUpdate", 125, "Stop Windows Update"),
-    {C::GroupBox2, "GroupBox2", K::GroupBox, C::plTip, {14, 118, 751, 109}, kLeftTopRight, "Boost Option 1",
+    {C::GroupBox2,
+     "GroupBox2",
+     K::GroupBox,
+     C::plTip,
+     {14, 118, 751, 109},
+     kLeftTopRight,
+     "Boost Option 1",
      false},
-    {C::chkDefragGamePath, "chkDefragGamePath", K::CheckBox, C::GroupBox2, {16, 45, 686, 17}, kAnchorsDefault,
-     "Defrag the path of the game:", false},
-    {C::chkDefragMem, "chkDefragMem", K::CheckBox, C::GroupBox2, {16, 20, 686, 17}, kAnchorsDefault,
-     "Defrag the memory", true},
-    {C::edtGamePath, "edtGamePath", K::Edit, C::GroupBox2, {16, 74, 606, 23}, kAnchorsDefault, "", false},
-    {C::btnOpen, "btnOpen", K::PushButton, C::GroupBox2, {630, 74, 92, 21}, kAnchorsDefault, nullptr, false},
-    {C::btnClose, "btnClose", K::PushButton, C::plTip, {635, 468, 129, 24}, kRightBottom, nullptr, false},
+    {C::chkDefragGamePath,
+     "chkDefragGamePath",
+     K::CheckBox,
+     C::GroupBox2,
+     {16, 45, 686, 17},
+     kAnchorsDefault,
+     "Defrag the path of the game:",
+     false},
+    {C::chkDefragMem,
+     "chkDefragMem",
+     K::CheckBox,
+     C::GroupBox2,
+     {16, 20, 686, 17},
+     kAnchorsDefault,
+     "Defrag the memory",
+     true},
+    {C::edtGamePath,
+     "edtGamePath",
+     K::Edit,
+     C::GroupBox2,
+     {16, 74, 606, 23},
+     kAnchorsDefault,
+     "",
+     false},
+    {C::btnOpen,
+     "btnOpen",
+     K::PushButton,
+     C::GroupBox2,
+     {630, 74, 92, 21},
+     kAnchorsDefault,
+     nullptr,
+     false},
+    {C::btnClose,
+     "btnClose",
+     K::PushButton,
+     C::plTip,
+     {635, 468, 129, 24},
+     kRightBottom,
+     nullptr,
+     false},
 }};
 
 // One axis of AnchorRect: position and length along it, and whether each end is anchored.
-void AnchorAxis(int& position, int& length, int designParent, int parent, bool nearEdge, bool farEdge) {
+void AnchorAxis(int& position, int& length, int designParent, int parent, bool nearEdge,
+                bool farEdge) {
   const int growth = parent - designParent;
   if (nearEdge && farEdge) {
     length = std::max(0, length + growth);
@@ -74,7 +142,8 @@ void AnchorAxis(int& position, int& length, int designParent, int parent, bool n
 }
 
 bool Inside(const Rect& inner, Size outer) {
-  return inner.left >= 0 && inner.top >= 0 && inner.Right() <= outer.width && inner.Bottom() <= outer.height;
+  return inner.left >= 0 && inner.top >= 0 && inner.Right() <= outer.width &&
+         inner.Bottom() <= outer.height;
 }
 
 bool Overlap(const Rect& a, const Rect& b) {
@@ -97,7 +166,8 @@ const ControlSpec& FormControl(ControlId id) { return kControls[static_cast<std:
 int ScaleLength(int length, int dpi) {
   const long long product = static_cast<long long>(length) * dpi;
   const long long half = kDesignDpi / 2;
-  return static_cast<int>(product >= 0 ? (product + half) / kDesignDpi : -((-product + half) / kDesignDpi));
+  return static_cast<int>(product >= 0 ? (product + half) / kDesignDpi
+                                       : -((-product + half) / kDesignDpi));
 }
 
 Rect ScaleRect(const Rect& rect, int dpi) {
@@ -142,7 +212,8 @@ int FittingDpi(int systemDpi, Size frame, Size workArea) {
   const int lowest = std::min(systemDpi, kMinimumDpi);
   for (int dpi = systemDpi; dpi > lowest; --dpi) {
     const Size client = FormClientSize(dpi);
-    if (client.width + frame.width <= workArea.width && client.height + frame.height <= workArea.height) {
+    if (client.width + frame.width <= workArea.width &&
+        client.height + frame.height <= workArea.height) {
       return dpi;
     }
   }
@@ -151,7 +222,8 @@ int FittingDpi(int systemDpi, Size frame, Size workArea) {
 
 Rect PlaceWindow(Size window, Size screen, const Rect& workArea) {
   return {PlaceAxis(window.width, screen.width, workArea.left, workArea.Right()),
-          PlaceAxis(window.height, screen.height, workArea.top, workArea.Bottom()), window.width, window.height};
+          PlaceAxis(window.height, screen.height, workArea.top, workArea.Bottom()), window.width,
+          window.height};
 }
 
 bool ControlsApart(const std::array<Rect, kControlCount>& arranged, Size client) {
@@ -166,7 +238,8 @@ bool ControlsApart(const std::array<Rect, kControlCount>& arranged, Size client)
     // Each pair once: against the siblings created before it.
     for (const ControlSpec& earlier : kControls) {
       if (earlier.id == entry.id) break;
-      if (earlier.parent == entry.parent && Overlap(arranged[static_cast<std::size_t>(earlier.id)], bounds)) {
+      if (earlier.parent == entry.parent &&
+          Overlap(arranged[static_cast<std::size_t>(earlier.id)], bounds)) {
         return false;
       }
     }

@@ -76,7 +76,7 @@ struct ControlSpec {
   const char* name;
   ControlKind kind;
   ControlId parent;
-  Rect bounds;      // at 96 DPI, relative to the parent's client area
+  Rect bounds;  // at 96 DPI, relative to the parent's client area
   Anchors anchors;
   const char* caption;  // nullptr: set at run time
   bool checked;         // check boxes: state at start

@@ -40,7 +40,8 @@ UniqueGdiObject MakeFont(int height, int weight) {
 void DrawBadge(HDC dc, const RECT& box) {
   const int side = box.right - box.left;
   const int radius = std::max(2, side / 3);
-  UniqueGdiObject shape(CreateRoundRectRgn(box.left, box.top, box.right + 1, box.bottom + 1, radius, radius));
+  UniqueGdiObject shape(
+      CreateRoundRectRgn(box.left, box.top, box.right + 1, box.bottom + 1, radius, radius));
   const int saved = SaveDC(dc);
   SelectClipRgn(dc, static_cast<HRGN>(shape.Get()));
   for (int y = 0; y < side; ++y) {
@@ -51,8 +52,8 @@ void DrawBadge(HDC dc, const RECT& box) {
   RestoreDC(dc, saved);
 
   // The bolt, in thousandths of the badge's side.
-  constexpr std::array<POINT, 7> kBolt{{{600, 110}, {270, 560}, {470, 560}, {380, 900}, {740, 420},
-                                        {540, 420}, {660, 110}}};
+  constexpr std::array<POINT, 7> kBolt{
+      {{600, 110}, {270, 560}, {470, 560}, {380, 900}, {740, 420}, {540, 420}, {660, 110}}};
   std::array<POINT, kBolt.size()> bolt;
   for (std::size_t i = 0; i < kBolt.size(); ++i) {
     bolt[i] = {box.left + kBolt[i].x * side / 1000, box.top + kBolt[i].y * side / 1000};
@@ -64,7 +65,8 @@ void DrawBadge(HDC dc, const RECT& box) {
 }
 
 // Draws text in the largest font up to maxHeight that fits width; returns the height used.
-int DrawFittedText(HDC dc, const char* text, int x, int y, int width, int maxHeight, int weight, COLORREF colour) {
+int DrawFittedText(HDC dc, const char* text, int x, int y, int width, int maxHeight, int weight,
+                   COLORREF colour) {
   const int length = lstrlenA(text);
   for (int height = maxHeight; height >= 6; --height) {
     UniqueGdiObject font = MakeFont(height, weight);
@@ -89,7 +91,8 @@ void DrawLogo(HDC dc, const RECT& area) {
   if (height < 8 || width < 8) return;
 
   const int side = std::min(width, height * 9 / 10);
-  const RECT badge{area.left, area.top + (height - side) / 2, area.left + side, area.top + (height - side) / 2 + side};
+  const RECT badge{area.left, area.top + (height - side) / 2, area.left + side,
+                   area.top + (height - side) / 2 + side};
   DrawBadge(dc, badge);
 
   const int textLeft = badge.right + std::max(2, side / 8);
@@ -99,8 +102,10 @@ void DrawLogo(HDC dc, const RECT& area) {
   IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
   SetBkMode(dc, TRANSPARENT);
   const int nameTop = area.top + height / 6;
-  const int nameHeight = DrawFittedText(dc, "Kestrava", textLeft, nameTop, textWidth, height * 45 / 100, FW_BOLD, kNavy);
-  DrawFittedText(dc, "GAME BOOST", textLeft + 1, nameTop + nameHeight, textWidth, height / 5, FW_NORMAL, kTeal);
+  const int nameHeight = DrawFittedText(dc, "Kestrava", textLeft, nameTop, textWidth,
+                                        height * 45 / 100, FW_BOLD, kNavy);
+  DrawFittedText(dc, "GAME BOOST", textLeft + 1, nameTop + nameHeight, textWidth, height / 5,
+                 FW_NORMAL, kTeal);
   RestoreDC(dc, saved);
 }
 

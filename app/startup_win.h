@@ -9,7 +9,8 @@ namespace kestrava {
 
 class StartupWin final : public StartupPort {
  public:
-  StartupWin(HINSTANCE instance, int showCommand) : instance_(instance), showCommand_(showCommand) {}
+  StartupWin(HINSTANCE instance, int showCommand)
+      : instance_(instance), showCommand_(showCommand) {}
 
   Window FindRunningInstance() override;
   void PostWakeUp(Window window) override;

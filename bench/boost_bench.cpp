@@ -12,7 +12,7 @@
 #include "boost/catalogue.h"
 #include "boost/thread_boost.h"
 #include "common/debug_log.h"
-#include "common/os_version.h"
+#include "boost/os_version.h"
 #include "tests/doubles/fake_registry.h"
 #include "tests/doubles/fake_service_manager.h"
 

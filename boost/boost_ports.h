@@ -5,9 +5,9 @@
 // volume is the defragmentation engine's (defrag/volume_port.h).
 #include "boost/process_list_port.h"
 #include "boost/service_manager_port.h"
-#include "common/clock.h"
-#include "common/os_version.h"
-#include "common/privilege.h"
+#include "boost/clock_port.h"
+#include "boost/os_version.h"
+#include "boost/privilege_port.h"
 #include "common/registry_port.h"
 
 namespace kestrava {

@@ -1,6 +1,6 @@
 #include "boost/catalogue.h"
 
-#include "common/os_version.h"
+#include "boost/os_version.h"
 
 namespace kestrava {
 namespace {

@@ -1,8 +1,9 @@
 #include <windows.h>
 
 #include "boost/process_list_port.h"
-#include "common/dynamic_calls_win.h"
+#include "win32/dynamic_calls_win.h"
 #include "win32/last_error.h"
+#include "win32/unique_handle.h"
 
 namespace kestrava {
 namespace {
@@ -28,7 +29,7 @@ class Win32ProcessList final : public ProcessListPort {
                ? err::kSuccess
                : FailureCode();
   }
-  void Close(Handle process) override { CloseHandle(reinterpret_cast<HANDLE>(process)); }
+  void Close(Handle process) override { CloseKernelHandle(reinterpret_cast<HANDLE>(process)); }
 };
 
 }  // namespace

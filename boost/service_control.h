@@ -6,7 +6,7 @@
 #include <string>
 
 #include "boost/service_manager_port.h"
-#include "common/clock.h"
+#include "boost/clock_port.h"
 #include "common/registry_port.h"
 
 namespace kestrava {

@@ -4,6 +4,7 @@
 
 #include "boost/service_manager_port.h"
 #include "win32/last_error.h"
+#include "win32/unique_handle.h"
 
 namespace kestrava {
 namespace {
@@ -60,7 +61,7 @@ class Win32ServiceManager final : public ServiceManagerPort {
   WinError Start(Handle service) override {
     return StartServiceA(AsSc(service), 0, nullptr) ? err::kSuccess : FailureCode();
   }
-  void Close(Handle handle) override { CloseServiceHandle(AsSc(handle)); }
+  void Close(Handle handle) override { CloseScHandle(AsSc(handle)); }
 };
 
 static_assert(svc::kAccessStop == (SERVICE_STOP | SERVICE_QUERY_STATUS) &&

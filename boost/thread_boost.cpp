@@ -3,8 +3,8 @@
 #include "boost/catalogue.h"
 #include "boost/record.h"
 #include "boost/trim.h"
-#include "common/os_version.h"
-#include "common/privilege.h"
+#include "boost/os_version.h"
+#include "boost/privilege_port.h"
 #include "common/thread.h"
 #include "common/wide.h"
 

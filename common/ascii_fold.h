@@ -27,7 +27,8 @@ std::string FoldSingleBytes(const std::string& text, const AnsiCodePage& cp, Fol
 
 // A copy with the ASCII letters A-Z lowered and every other byte kept: what switches, registry
 // names and folder comparisons fold by, the same on every code page.
-inline std::string FoldAsciiLower(const std::string& text, const AnsiCodePage& cp = SystemCodePage()) {
+inline std::string FoldAsciiLower(const std::string& text,
+                                  const AnsiCodePage& cp = SystemCodePage()) {
   return FoldSingleBytes(text, cp, [](unsigned char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
   });

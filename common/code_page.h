@@ -7,7 +7,7 @@
 namespace kestrava {
 
 struct AnsiCodePage {
-  std::array<bool, 256> leadByte{};       // true: this byte and the next form one character
+  std::array<bool, 256> leadByte{};        // true: this byte and the next form one character
   std::array<unsigned char, 256> lower{};  // the code page's lower case of each byte
 
   // The length in bytes of the character starting at p (0 at the terminating zero). A lead byte

@@ -7,9 +7,7 @@ namespace {
 std::atomic<DebugOutputPort*> g_output{nullptr};
 }  // namespace
 
-DebugOutputPort* SetDebugOutput(DebugOutputPort* port) {
-  return g_output.exchange(port);
-}
+DebugOutputPort* SetDebugOutput(DebugOutputPort* port) { return g_output.exchange(port); }
 
 void DebugLog(const std::string& message) {
   DebugOutputPort* port = g_output.load();

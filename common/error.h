@@ -1,7 +1,8 @@
 #pragma once
-// The one exception type of the program. Raised only where the design calls for it (the cluster
-// size query, the per-item failures inside the defragmentation engine); everything else reports
-// failure through its result.
+// The one exception type of the program. Raised in five places only: the cluster size query, the
+// defragmentation engine's failures (opening the volume or an item, no free space, a failed move),
+// a thread that cannot be created, a hand-off window that cannot be created, and search criteria
+// assigned from another kind. Everything else reports failure through its result.
 #include <stdexcept>
 #include <string>
 

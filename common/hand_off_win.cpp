@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
 #include "common/error.h"
 #include "common/hand_off.h"
 #include "common/hand_off_queue.h"
 #include "common/system_message.h"
+#include "win32/unique_handle.h"
 
 namespace kestrava {
 namespace {
@@ -22,6 +24,9 @@ void MarkDone(HandOffQueue::Call& call) { call.done = true; }
 struct HandOff::Impl {
   HandOffQueue queue;
   DWORD owner = GetCurrentThreadId();
+  UniqueWindow owned;  // destroyed by Close, in the owner thread
+  // What other threads post and send to: null once Close has begun, so that only one Close
+  // destroys the window.
   std::atomic<HWND> window{nullptr};
   std::weak_ptr<Impl> self;
 
@@ -52,13 +57,14 @@ struct HandOff::Impl {
 HandOff::HandOff() : impl_(std::make_shared<Impl>()) {
   impl_->self = impl_;
   Impl::RegisterClassOnce();
-  HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                GetModuleHandleA(nullptr), nullptr);
-  if (window == nullptr) {
+  UniqueWindow window(CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr));
+  if (!window) {
     throw KestravaError("Cannot create the hand-off window: " + SystemMessage(GetLastError()));
   }
-  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl_.get()));
-  impl_->window = window;
+  SetWindowLongPtrA(window.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl_.get()));
+  impl_->window = window.Get();
+  impl_->owned = std::move(window);
 }
 
 HandOff::~HandOff() { Close(); }
@@ -87,7 +93,7 @@ void HandOff::Close() {
   impl_->queue.Close(MarkDone);
   if (HWND window = impl_->window.exchange(nullptr)) {
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-    DestroyWindow(window);
+    impl_->owned.Reset();
   }
 }
 

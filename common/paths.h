@@ -25,8 +25,10 @@ std::size_t LastPartOffset(const std::string& path, IsDelimiter isDelimiter,
 }
 
 // True when the last character of path is the single-byte character c.
-inline bool EndsWithChar(const std::string& path, char c, const AnsiCodePage& cp = SystemCodePage()) {
-  return !path.empty() && LastPartOffset(path, [c](char b) { return b == c; }, cp) == path.size();
+inline bool EndsWithChar(const std::string& path, char c,
+                         const AnsiCodePage& cp = SystemCodePage()) {
+  return !path.empty() && LastPartOffset(
+                              path, [c](char b) { return b == c; }, cp) == path.size();
 }
 
 // The path with one trailing backslash: unchanged when empty or when its last character already

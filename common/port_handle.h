@@ -17,6 +17,8 @@ class PortHandle {
   PortHandle& operator=(const PortHandle&) = delete;
 
   Handle Get() const { return handle_; }
+  // The port that handed the handle out and takes it back.
+  Port& Source() const { return port_; }
   // For the port's Open calls, which hand the handle out through a pointer.
   Handle* Put() {
     Reset();

@@ -3,8 +3,8 @@
 // are opaque handles, paths are relative to HKEY_CURRENT_USER, results are Win32 error codes.
 #include <cstdint>
 #include <string>
-#include <utility>
 
+#include "common/port_handle.h"
 #include "common/win_error.h"
 
 namespace kestrava {
@@ -12,6 +12,7 @@ namespace kestrava {
 class RegistryPort {
  public:
   using Key = std::uintptr_t;  // HKEY on Windows; 0 is never a valid key
+  using Handle = Key;          // what a PortHandle owns
 
   virtual ~RegistryPort() = default;
 
@@ -21,6 +22,7 @@ class RegistryPort {
   // RegOpenKeyExA, read-only (KEY_READ) or with KEY_ALL_ACCESS.
   virtual WinError OpenKey(const std::string& path, bool writable, Key* key) = 0;
   virtual void CloseKey(Key key) = 0;
+  void Close(Key key) { CloseKey(key); }  // the name PortHandle calls
   // RegEnumValueA / RegEnumKeyExA: the name at index, kNoMoreItems past the end.
   virtual WinError EnumValueName(Key key, std::uint32_t index, std::string* name) = 0;
   virtual WinError EnumSubKeyName(Key key, std::uint32_t index, std::string* name) = 0;
@@ -33,31 +35,18 @@ class RegistryPort {
 // The real registry (Windows build only).
 RegistryPort& PlatformRegistry();
 
-// Owns one open key of a port and closes it on every path.
-class RegistryKey {
+// Owns one open key of a port and closes it on every path; opens it with the port's calls.
+class RegistryKey : public PortHandle<RegistryPort> {
  public:
-  explicit RegistryKey(RegistryPort& port) : port_(port) {}
-  ~RegistryKey() { Close(); }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
+  using PortHandle::PortHandle;
 
   WinError Create(const std::string& path, bool isVolatile) {
-    Close();
-    return port_.CreateKey(path, isVolatile, &key_);
+    return Source().CreateKey(path, isVolatile, Put());
   }
   WinError Open(const std::string& path, bool writable) {
-    Close();
-    return port_.OpenKey(path, writable, &key_);
+    return Source().OpenKey(path, writable, Put());
   }
-  void Close() {
-    if (key_ != 0) port_.CloseKey(std::exchange(key_, 0));
-  }
-  RegistryPort::Key Get() const { return key_; }
-  bool IsOpen() const { return key_ != 0; }
-
- private:
-  RegistryPort& port_;
-  RegistryPort::Key key_ = 0;
+  void Close() { Reset(); }
 };
 
 }  // namespace kestrava

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "common/registry_port.h"
+#include "win32/unique_handle.h"
 
 namespace kestrava {
 namespace {
@@ -19,12 +20,12 @@ class Win32Registry final : public RegistryPort {
   }
   WinError OpenKey(const std::string& path, bool writable, Key* key) override {
     HKEY h = nullptr;
-    const LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0,
-                                  writable ? KEY_ALL_ACCESS : KEY_READ, &h);
+    const LONG rc =
+        RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, writable ? KEY_ALL_ACCESS : KEY_READ, &h);
     if (rc == ERROR_SUCCESS) *key = reinterpret_cast<Key>(h);
     return static_cast<WinError>(rc);
   }
-  void CloseKey(Key key) override { RegCloseKey(AsHkey(key)); }
+  void CloseKey(Key key) override { CloseRegKey(AsHkey(key)); }
   WinError EnumValueName(Key key, std::uint32_t index, std::string* name) override {
     char buffer[16384];  // the longest value name the registry allows, plus the terminator
     DWORD length = sizeof(buffer);

@@ -10,7 +10,13 @@
 namespace kestrava {
 
 enum TThreadPriority : std::uint8_t {
-  tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical
+  tpIdle,
+  tpLowest,
+  tpLower,
+  tpNormal,
+  tpHigher,
+  tpHighest,
+  tpTimeCritical
 };
 
 class Thread {

@@ -29,7 +29,8 @@ int WildcardMatch(const char* text, const char* mask, const AnsiCodePage& cp) {
   const char* starText = nullptr;  // text where the latest try at that "*" began
   for (;;) {
     if (*mask == '*') {
-      do ++mask; while (*mask == '*');
+      do ++mask;
+      while (*mask == '*');
       if (*mask == '\0') return kWildcardMatch;
       star = mask;
       starText = SkipToCandidate(text, mask, cp);

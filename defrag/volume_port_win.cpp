@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "common/system_win.h"
+#include "win32/redirection_win.h"
 #include "defrag/fsctl_layout.h"
 #include "defrag/volume_port.h"
 #include "win32/last_error.h"

@@ -25,9 +25,8 @@ bool WithinBound(TDateTime value, TDateTime bound, Compare compare) {
 }  // namespace
 
 TDateTime EncodeDateTime(const LocalTimeFields& f) {
-  const double days = static_cast<double>(
-      DaysFromCivil(f.Year, f.Month, f.Day) +
-      kDaysFrom1899To1970);
+  const double days =
+      static_cast<double>(DaysFromCivil(f.Year, f.Month, f.Day) + kDaysFrom1899To1970);
   const double time =
       (((f.Hour * 60.0 + f.Minute) * 60.0 + f.Second) * 1000.0 + f.Milliseconds) / 86400000.0;
   // Before the epoch the fraction still counts forward from midnight: -1.25 is 29 Dec 1899, 06:00.
@@ -157,9 +156,7 @@ void TAttributesCriteria::Clear() { SetMask = UnsetMask = AnySetMask = AnyUnsetM
 namespace {
 // Subtracting in unsigned arithmetic wraps modulo 2^32, a multiple of 32, so every index, INT_MIN
 // too, gets the shift (index - 1) mod 32 without a signed overflow.
-std::uint32_t BitOfIndex(int index) {
-  return 1u << ((static_cast<unsigned>(index) - 1u) % 32u);
-}
+std::uint32_t BitOfIndex(int index) { return 1u << ((static_cast<unsigned>(index) - 1u) % 32u); }
 }  // namespace
 
 TFileAttributeStatus TAttributesCriteria::GetStatus(int index) const {
@@ -200,7 +197,8 @@ void TDateTimeCriteria::Assign(const TCustomCriteria* source) {
 }
 
 void TDateTimeCriteria::Clear() {
-  CreatedBefore = CreatedAfter = ModifiedBefore = ModifiedAfter = AccessedBefore = AccessedAfter = 0;
+  CreatedBefore = CreatedAfter = ModifiedBefore = ModifiedAfter = AccessedBefore = AccessedAfter =
+      0;
 }
 
 bool TDateTimeCriteria::Matches(std::uint64_t created, std::uint64_t written,

@@ -17,7 +17,8 @@ using TDateTime = double;
 
 TDateTime EncodeDateTime(const LocalTimeFields& fields);
 // The UTC file time in local time, milliseconds included; 0 when the system cannot convert it.
-TDateTime FileTimeToLocalDateTime(std::uint64_t fileTime, LocalTimePort& localTime = PlatformLocalTime());
+TDateTime FileTimeToLocalDateTime(std::uint64_t fileTime,
+                                  LocalTimePort& localTime = PlatformLocalTime());
 // Value against the two bounds (0 = none): a bound without time of day compares whole days, a
 // bound without date compares the time of day on any date, a full bound compares exactly.
 bool IsTimeInRange(TDateTime value, TDateTime before, TDateTime after);
@@ -82,12 +83,19 @@ class TFileCriteria : public TCustomCriteria {
   std::unique_ptr<TTargetPaths> targetPaths_;
 };
 
-enum TFileAttributeStatus : std::uint8_t { fsIgnore = 0, fsSet = 1, fsUnset = 2, fsAnySet = 3, fsAnyUnset = 4 };
+enum TFileAttributeStatus : std::uint8_t {
+  fsIgnore = 0,
+  fsSet = 1,
+  fsUnset = 2,
+  fsAnySet = 3,
+  fsAnyUnset = 4
+};
 
 class TAttributesCriteria : public TCustomCriteria {
  public:
   // Hidden, system and directory entries are not matched by default.
-  static constexpr std::uint32_t kDefaultUnsetMask = attr::kHidden | attr::kSystem | attr::kDirectory;
+  static constexpr std::uint32_t kDefaultUnsetMask =
+      attr::kHidden | attr::kSystem | attr::kDirectory;
 
   const char* ClassName() const override { return "TAttributesCriteria"; }
   void Assign(const TCustomCriteria* source) override;
@@ -174,7 +182,9 @@ class TSizeCriteria : public TCustomCriteria {
   std::int64_t Min = 0;  // inclusive; 0 = no bound
   std::int64_t Max = 0;  // inclusive; 0 = no bound
 
-  bool Matches(std::int64_t size) const { return !(Min != 0 && size < Min) && !(Max != 0 && size > Max); }
+  bool Matches(std::int64_t size) const {
+    return !(Min != 0 && size < Min) && !(Max != 0 && size > Max);
+  }
 };
 
 class TSearchCriteria : public TCustomCriteria {

@@ -11,8 +11,8 @@ namespace {
 // Attributes whose fsUnset status also keeps the walk out of folders that carry them: hidden,
 // system, device, temporary, offline, encrypted and virtual.
 constexpr std::uint32_t kFolderExcludable = attr::kHidden | attr::kSystem | attr::kDevice |
-                                            attr::kTemporary | attr::kOffline |
-                                            attr::kEncrypted | attr::kVirtual;
+                                            attr::kTemporary | attr::kOffline | attr::kEncrypted |
+                                            attr::kVirtual;
 
 bool IsDotFolder(const TFindData& entry) {
   if ((entry.Attributes & attr::kDirectory) == 0) return false;

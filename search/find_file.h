@@ -61,8 +61,8 @@ class TComponent {
 class TFindFile : public TComponent {
  public:
   using TFileMatchEvent = std::function<void(TFindFile& sender, const TFileDetails& fileInfo)>;
-  using TFolderChangeEvent =
-      std::function<void(TFindFile& sender, const std::string& folder, TFolderIgnore& ignoreFolder)>;
+  using TFolderChangeEvent = std::function<void(TFindFile& sender, const std::string& folder,
+                                                TFolderIgnore& ignoreFolder)>;
   using TNotifyEvent = std::function<void(TFindFile& sender)>;
 
   // Creates the lock, the hidden window (in the calling thread, which then owns the finder) and

@@ -32,8 +32,9 @@ constexpr std::int64_t kTicksPerSecond = 10000000;
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
 std::uint64_t ToFileTime(const timespec& t) {
-  const std::int64_t ticks = (static_cast<std::int64_t>(t.tv_sec) + kSecondsFrom1601To1970) *
-                                 kTicksPerSecond + t.tv_nsec / 100;
+  const std::int64_t ticks =
+      (static_cast<std::int64_t>(t.tv_sec) + kSecondsFrom1601To1970) * kTicksPerSecond +
+      t.tv_nsec / 100;
   return ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
 }
 
@@ -144,8 +145,7 @@ class PosixDirectory final : public DirectoryPort {
       case 0x58465342:  // XFS
       case 0x01021994:  // tmpfs
         return true;
-      default:
-        return false;
+      default: return false;
     }
   }
 
@@ -206,7 +206,9 @@ class PosixPaths final : public PathPort {
   WinError UniversalName(const std::string&, std::string*) override { return err::kNotConnected; }
 };
 
-long long FloorDiv(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+long long FloorDiv(long long a, long long b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 // Local time as FileTimeToLocalFileTime gives it: every time shifted by the UTC offset in force
 // now, not the one in force at its own date (in Central Europe in winter a July time shows one
@@ -235,7 +237,8 @@ class PosixLocalTime final : public LocalTimePort {
     f->Hour = static_cast<int>(daySeconds / 3600);
     f->Minute = static_cast<int>(daySeconds / 60 % 60);
     f->Second = static_cast<int>(daySeconds % 60);
-    f->Milliseconds = static_cast<int>((ticks - FloorDiv(ticks, kTicksPerSecond) * kTicksPerSecond) / 10000);
+    f->Milliseconds =
+        static_cast<int>((ticks - FloorDiv(ticks, kTicksPerSecond) * kTicksPerSecond) / 10000);
     return err::kSuccess;
   }
 

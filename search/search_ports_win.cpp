@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "common/system_win.h"
+#include "win32/redirection_win.h"
 #include "search/search_ports.h"
 #include "win32/last_error.h"
 #include "win32/unique_handle.h"
@@ -47,7 +47,7 @@ class Win32Directory final : public DirectoryPort {
     CopyFindData(w, data);
     return err::kSuccess;
   }
-  void FindClose(Handle handle) override { ::FindClose(reinterpret_cast<HANDLE>(handle)); }
+  void FindClose(Handle handle) override { CloseFind(reinterpret_cast<HANDLE>(handle)); }
 };
 
 class Win32Paths final : public PathPort {
@@ -60,8 +60,8 @@ class Win32Paths final : public PathPort {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
       char* namePart = nullptr;
-      const DWORD length =
-          GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), &namePart);
+      const DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()),
+                                            buffer.data(), &namePart);
       if (length == 0) return FailureCode();
       if (length < buffer.size()) {
         full->assign(buffer.data(), length);

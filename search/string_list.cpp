@@ -23,10 +23,9 @@ std::size_t TStringList::Add(const std::string& line) {
     Changed();
     return lines_.size() - 1;
   }
-  auto it = std::lower_bound(lines_.begin(), lines_.end(), line,
-                             [](const std::string& a, const std::string& b) {
-                               return CompareIgnoringCase(a, b) < 0;
-                             });
+  auto it = std::lower_bound(
+      lines_.begin(), lines_.end(), line,
+      [](const std::string& a, const std::string& b) { return CompareIgnoringCase(a, b) < 0; });
   const std::size_t index = static_cast<std::size_t>(it - lines_.begin());
   if (it != lines_.end() && CompareIgnoringCase(*it, line) == 0) return index;
   lines_.insert(it, line);

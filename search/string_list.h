@@ -57,6 +57,8 @@ class TStringList {
   bool sorted_ = false;
 };
 
-inline bool operator==(const TStringList& a, const TStringList& b) { return a.Lines() == b.Lines(); }
+inline bool operator==(const TStringList& a, const TStringList& b) {
+  return a.Lines() == b.Lines();
+}
 
 }  // namespace kestrava

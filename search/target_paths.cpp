@@ -116,8 +116,8 @@ TTargetPath& TTargetPaths::AddFolder(const std::string& location, const TStringL
 
 TTargetPath& TTargetPaths::AddPath(const std::string& path, bool subfolders, int minLevel,
                                    int maxLevel) {
-  const std::size_t split =
-      LastPartOffset(path, [this](char c) { return paths_.IsNameDelimiter(c); }, cp_);
+  const std::size_t split = LastPartOffset(
+      path, [this](char c) { return paths_.IsNameDelimiter(c); }, cp_);
   const std::string name = path.substr(split);
   const std::string location = path.substr(0, split);
   const std::string folder = ParseLocation(location, subfolders, minLevel, maxLevel);

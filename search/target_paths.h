@@ -19,13 +19,15 @@ class TTargetPath {
   TStringList Masks;   // every mask added, duplicates included, in the order added
   bool Subfolders = true;
   std::uint16_t MinLevel = 0;  // first depth whose entries are reported; the folder itself is 1
-  std::uint16_t MaxLevel = 0;  // subfolders of a folder at depth d are walked while d < MaxLevel; 0 = no limit
+  std::uint16_t MaxLevel =
+      0;  // subfolders of a folder at depth d are walked while d < MaxLevel; 0 = no limit
 };
 
 class TTargetPaths {
  public:
   // Folder texts are read by the characters of cp: see common/paths.h.
-  explicit TTargetPaths(PathPort& paths = PlatformPaths(), const AnsiCodePage& cp = SystemCodePage())
+  explicit TTargetPaths(PathPort& paths = PlatformPaths(),
+                        const AnsiCodePage& cp = SystemCodePage())
       : paths_(paths), cp_(cp) {}
   TTargetPaths(const TTargetPaths&) = delete;
   TTargetPaths& operator=(const TTargetPaths&) = delete;

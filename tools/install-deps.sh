@@ -10,6 +10,7 @@ packages=(
   cmake ninja-build g++ make pkg-config git
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
+  clang-format-14  # tools/check-conventions.sh calls this exact version
   mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64
   libpng-dev

@@ -132,6 +132,9 @@ for arch in win32 win64; do
   template_jobs+=($!)
 done
 
+note "house rules (tools/check-conventions.sh)"
+run_script conventions bash tools/check-conventions.sh
+
 note "host build with sanitizers (build/host)"
 if must host-configure configure host &&
    must host-build cmake --build "$builds/host" -j "$jobs"; then

@@ -48,24 +48,29 @@ class UniqueHandle {
   Handle handle_ = Invalid();
 };
 
-namespace detail {
+// The close function of each kind: the aliases below call them, and so does the Close of a port
+// adapter, which takes back a handle that a PortHandle owned on the port's side. No other code
+// closes a Win32 handle.
 inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
 inline void CloseFind(HANDLE h) { ::FindClose(h); }
 inline void CloseRegKey(HKEY h) { ::RegCloseKey(h); }
 inline void CloseScHandle(SC_HANDLE h) { ::CloseServiceHandle(h); }
-inline void CloseWindow(HWND h) { ::DestroyWindow(h); }
+inline void DestroyWindowHandle(HWND h) { ::DestroyWindow(h); }
 inline void CloseGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
-}  // namespace detail
+// The screen's device context, from GetDC(nullptr).
+inline void ReleaseScreenDc(HDC h) { ::ReleaseDC(nullptr, h); }
 
 constexpr LONG_PTR kNullHandle = 0;
 constexpr LONG_PTR kInvalidHandle = -1;
 
-using UniqueKernelHandle = UniqueHandle<HANDLE, detail::CloseKernelHandle, kNullHandle>;  // process, thread, token, mutex
-using UniqueFileHandle = UniqueHandle<HANDLE, detail::CloseKernelHandle, kInvalidHandle>;  // CreateFile
-using UniqueFindHandle = UniqueHandle<HANDLE, detail::CloseFind, kInvalidHandle>;           // FindFirstFile
-using UniqueRegKey = UniqueHandle<HKEY, detail::CloseRegKey, kNullHandle>;
-using UniqueScHandle = UniqueHandle<SC_HANDLE, detail::CloseScHandle, kNullHandle>;
-using UniqueWindow = UniqueHandle<HWND, detail::CloseWindow, kNullHandle>;
-using UniqueGdiObject = UniqueHandle<HGDIOBJ, detail::CloseGdiObject, kNullHandle>;
+using UniqueKernelHandle =
+    UniqueHandle<HANDLE, CloseKernelHandle, kNullHandle>;  // process, thread, token, mutex
+using UniqueFileHandle = UniqueHandle<HANDLE, CloseKernelHandle, kInvalidHandle>;  // CreateFile
+using UniqueFindHandle = UniqueHandle<HANDLE, CloseFind, kInvalidHandle>;          // FindFirstFile
+using UniqueRegKey = UniqueHandle<HKEY, CloseRegKey, kNullHandle>;
+using UniqueScHandle = UniqueHandle<SC_HANDLE, CloseScHandle, kNullHandle>;
+using UniqueWindow = UniqueHandle<HWND, DestroyWindowHandle, kNullHandle>;
+using UniqueGdiObject = UniqueHandle<HGDIOBJ, CloseGdiObject, kNullHandle>;
+using UniqueScreenDc = UniqueHandle<HDC, ReleaseScreenDc, kNullHandle>;
 
 }  // namespace kestrava

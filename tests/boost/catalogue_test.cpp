@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/os_version.h"
+#include "boost/os_version.h"
 
 namespace kestrava {
 namespace {

@@ -14,7 +14,7 @@
 #include "boost/catalogue.h"
 #include "boost/record.h"
 #include "common/error.h"
-#include "common/os_version.h"
+#include "boost/os_version.h"
 #include "tests/doubles/debug_recorder.h"
 #include "tests/doubles/fake_registry.h"
 #include "tests/doubles/fake_service_manager.h"

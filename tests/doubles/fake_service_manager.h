@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "boost/service_manager_port.h"
-#include "common/clock.h"
+#include "boost/clock_port.h"
 
 namespace kestrava::testing {
 

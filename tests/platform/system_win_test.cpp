@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "common/dynamic_calls_win.h"
+#include "win32/dynamic_calls_win.h"
+#include "boost/privilege_port.h"
 #include "common/error.h"
 #include "common/system_message.h"
-#include "common/system_win.h"
+#include "win32/redirection_win.h"
 #include "defrag/cluster_size.h"
 #include "win32/unique_handle.h"
 
@@ -49,10 +50,12 @@ WORD ImageMachine(const std::string& path) {
 }
 
 TEST(EnablePrivilege, ReportsTheRequestNotWhetherTheTokenHoldsIt) {
-  EXPECT_TRUE(EnablePrivilege("SeDebugPrivilege"));
+  PrivilegePort& privileges = PlatformPrivileges();
+  EXPECT_TRUE(EnablePrivilege(privileges, "SeDebugPrivilege"));
   // SeTcbPrivilege ("act as part of the operating system") is not held by an ordinary token.
-  EXPECT_TRUE(EnablePrivilege("SeTcbPrivilege"));
-  EXPECT_FALSE(EnablePrivilege("SeNoSuchPrivilege"));
+  EXPECT_TRUE(EnablePrivilege(privileges, "SeTcbPrivilege"));
+  EXPECT_FALSE(EnablePrivilege(privileges, "SeNoSuchPrivilege"));
+  EXPECT_EQ(privileges.Enable("SeNoSuchPrivilege"), static_cast<WinError>(ERROR_NO_SUCH_PRIVILEGE));
 }
 
 TEST(VolumeClusterSize, AnswersForAnyPathOnTheVolume) {

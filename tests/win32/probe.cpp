@@ -15,9 +15,9 @@
 
 #include "boost/record.h"
 #include "common/error.h"
-#include "common/os_version.h"
+#include "boost/os_version.h"
 #include "common/registry_port.h"
-#include "common/system_win.h"
+#include "win32/redirection_win.h"
 #include "defrag/cluster_size.h"
 
 namespace {

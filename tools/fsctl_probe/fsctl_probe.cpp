@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "common/system_win.h"
+#include "win32/redirection_win.h"
 #include "defrag/volume_port.h"
 #include "win32/unique_handle.h"
 

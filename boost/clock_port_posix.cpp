@@ -1,7 +1,7 @@
 #include <chrono>
 #include <thread>
 
-#include "common/clock.h"
+#include "boost/clock_port.h"
 
 namespace kestrava {
 namespace {

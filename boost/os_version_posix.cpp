@@ -1,4 +1,4 @@
-#include "common/os_version.h"
+#include "boost/os_version.h"
 
 namespace kestrava {
 namespace {

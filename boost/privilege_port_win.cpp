@@ -1,5 +1,4 @@
-#include "common/privilege.h"
-#include "common/system_win.h"
+#include "boost/privilege_port.h"
 #include "win32/last_error.h"
 #include "win32/unique_handle.h"
 
@@ -33,10 +32,6 @@ class Win32Privileges final : public PrivilegePort {
 PrivilegePort& PlatformPrivileges() {
   static Win32Privileges port;
   return port;
-}
-
-bool EnablePrivilege(const std::string& privilegeName) {
-  return EnablePrivilege(PlatformPrivileges(), privilegeName);
 }
 
 }  // namespace kestrava

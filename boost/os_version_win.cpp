@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "common/os_version.h"
+#include "boost/os_version.h"
 #include "win32/last_error.h"
 
 namespace kestrava {

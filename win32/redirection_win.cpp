@@ -1,5 +1,5 @@
-#include "common/dynamic_calls_win.h"
-#include "common/system_win.h"
+#include "win32/dynamic_calls_win.h"
+#include "win32/redirection_win.h"
 
 namespace kestrava {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/os_version.h"
+#include "boost/os_version.h"
 #include "tests/doubles/debug_recorder.h"
 
 namespace kestrava {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "common/clock.h"
+#include "boost/clock_port.h"
 
 namespace kestrava {
 namespace {

@@ -1,4 +1,4 @@
-#include "common/dynamic_calls_win.h"
+#include "win32/dynamic_calls_win.h"
 
 #include <tuple>
 

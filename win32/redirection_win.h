@@ -1,16 +1,11 @@
 #pragma once
-// System routines of the Windows build: privileges and WOW64 file-system redirection. None of
-// them shows anything or raises.
+// WOW64 file-system redirection, which a 32-bit program must switch off to see the system's own
+// folders on a 64-bit Windows. None of it shows anything or raises.
 #include <windows.h>
 
 #include <string>
 
 namespace kestrava {
-
-// Enables one privilege ("SeDebugPrivilege", ...) in the process token through
-// PlatformPrivileges(). True when the adjust call succeeded; like the system, it does not report a
-// privilege the token lacks.
-bool EnablePrivilege(const std::string& privilegeName);
 
 // True when this 32-bit process runs under WOW64; set before main and never changed.
 extern const bool IsWow64;
@@ -32,8 +27,9 @@ void RevertRedirection(const TRedirState& state);
 // back, so the file-system call inside the scope can be asked for its error after it.
 //
 //   const RedirectionOff redirection(IsWow64);
-//   if (!redirection.ok()) return GetLastError();
-//   const HANDLE file = CreateFileA(...);
+//   if (!redirection.ok()) return FailureCode();
+//   UniqueFileHandle file(CreateFileA(...));
+//   if (!file) return FailureCode();
 class RedirectionOff {
  public:
   explicit RedirectionOff(bool switchOff) : ok_(DisableRedirection(switchOff, state_)) {}
