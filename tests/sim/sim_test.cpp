@@ -344,7 +344,8 @@ TEST(SimulatedVolumeTest, OpensFailAsCreateFileDoes) {
     SCOPED_TRACE(r.path);
     Handle inspect = 0, move = 0;
     EXPECT_EQ(v.OpenItemToInspect(r.path, r.isFolder, &inspect), r.error);
-    EXPECT_EQ(v.OpenItemToMove(AnsiToWide(r.path), r.isFolder, ItemAccess::kAttributes, &move), r.error);
+    EXPECT_EQ(v.OpenItemToMove(AnsiToWide(r.path), r.isFolder, ItemAccess::kAttributes, &move),
+              r.error);
     if (r.error == 0) {
       open.push_back(inspect);
       open.push_back(move);
@@ -524,6 +525,17 @@ TEST(VolumeFileTest, MalformedLinesNameTheirLine) {
   }
 }
 
+// Compressed and sparse files move in units.
+bool MovesInUnits(const ItemInfo& item) {
+  return !item.isFolder && (item.layout.attributes & (attr::kCompressed | attr::kSparseFile)) != 0;
+}
+
+std::uint64_t RealClusters(const std::vector<Extent>& map) {
+  std::uint64_t n = 0;
+  for (const Extent& e : map) n += e.lcn == kSparseLcn ? 0 : e.count;
+  return n;
+}
+
 // Moves random pieces of random items to random free runs, as an engine would, and checks that
 // the volume stays sound; then gathers one file into a single run.
 TEST(RandomVolumeTest, StaysSoundUnderMoves) {
@@ -531,6 +543,7 @@ TEST(RandomVolumeTest, StaysSoundUnderMoves) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
     RandomVolumeShape shape;
     shape.clusters = 1 << 16;
+    shape.compressed = 0.1;
     SimulatedVolume v = MakeRandomVolume(seed, shape);
     ASSERT_TRUE(v.Check().Ok());
     std::vector<ItemInfo> movable;
@@ -551,9 +564,14 @@ TEST(RandomVolumeTest, StaysSoundUnderMoves) {
           continue;
         }
         const std::uint32_t count = static_cast<std::uint32_t>((e.count + 1) / 2);
-        while (v.Bitmap().AnySet(lcn, count)) lcn = (lcn + 13) % (v.Clusters() - 64);
+        std::uint64_t from = vcn + e.count - count, room = count;
+        if (MovesInUnits(item)) {
+          from -= from % kUnitClusters;
+          room = RealClusters(map);  // at least what the units take
+        }
+        while (v.Bitmap().AnySet(lcn, room)) lcn = (lcn + 13) % (v.Clusters() - 300);
         const Handle file = OpenItem(v, item.path, item.isFolder);
-        ASSERT_EQ(Move(v, volume, file, static_cast<std::int64_t>(vcn + e.count - count),
+        ASSERT_EQ(Move(v, volume, file, static_cast<std::int64_t>(from),
                        static_cast<std::int64_t>(lcn), count),
                   0u);
         v.Close(file);
@@ -567,19 +585,25 @@ TEST(RandomVolumeTest, StaysSoundUnderMoves) {
     EXPECT_TRUE(check.bitmapOk);
     EXPECT_EQ(v.Counters().movesDone, movesMade);
 
-    // Gather the most fragmented movable file into one free run, piece by piece.
+    // Gather the most fragmented movable file into one free run, piece by piece (a file moved in
+    // units in one call).
     const ItemInfo* worst = &movable[0];
     for (const ItemInfo& i : movable) {
       if (!i.isFolder && v.ExtentsOf(i.path).size() > v.ExtentsOf(worst->path).size()) worst = &i;
     }
-    std::uint64_t realClusters = 0;
-    for (const Extent& e : v.ExtentsOf(worst->path))
-      realClusters += e.lcn == kSparseLcn ? 0 : e.count;
     std::uint64_t target = 0;
-    while (v.Bitmap().AnySet(target, realClusters)) ++target;
+    while (v.Bitmap().AnySet(target, RealClusters(v.ExtentsOf(worst->path)))) ++target;
     std::uint64_t vcn = 0;
     const Handle file = OpenItem(v, worst->path, worst->isFolder);
     for (const Extent& e : v.ExtentsOf(worst->path)) {
+      if (MovesInUnits(*worst)) {
+        std::uint64_t vcns = 0;
+        for (const Extent& x : v.ExtentsOf(worst->path)) vcns += x.count;
+        ASSERT_EQ(Move(v, volume, file, 0, static_cast<std::int64_t>(target),
+                       static_cast<std::uint32_t>(vcns)),
+                  0u);
+        break;
+      }
       if (e.lcn != kSparseLcn) {
         ASSERT_EQ(Move(v, volume, file, static_cast<std::int64_t>(vcn),
                        static_cast<std::int64_t>(target), static_cast<std::uint32_t>(e.count)),
