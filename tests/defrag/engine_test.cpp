@@ -3,6 +3,8 @@
 // run with its events and abort points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "common/system_message.h"
 #include "common/wide.h"
 #include "defrag/fast_defrag_engine.h"
+#include "defrag/fsctl_layout.h"
 #include "tests/doubles/debug_recorder.h"
 #include "tests/sim/simulated_volume.h"
 #include "tests/sim/volume_file.h"
@@ -22,15 +25,50 @@ using sim::Extent;
 using sim::MoveRequest;
 using sim::SimulatedVolume;
 
+// The simulated volume as the engine reaches it, noting how each item was opened to move and the
+// largest extent buffer it was asked to fill.
+class RecordingVolume final : public VolumeDevicePort {
+ public:
+  explicit RecordingVolume(SimulatedVolume& volume) : volume_(volume) {}
+  std::map<std::string, ItemAccess> access;
+  std::uint32_t largestExtentBuffer = 0;
+
+  WinError OpenVolume(const std::string& path, Handle* handle) override {
+    return volume_.OpenVolume(path, handle);
+  }
+  WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) override {
+    return volume_.OpenItemToInspect(path, isFolder, item);
+  }
+  WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess how,
+                          Handle* item) override {
+    access[WideToAnsi(path)] = how;
+    return volume_.OpenItemToMove(path, isFolder, how, item);
+  }
+  WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
+                   void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
+    if (code == fsctl::kGetRetrievalPointers) {
+      largestExtentBuffer = std::max(largestExtentBuffer, outputLength);
+    }
+    return volume_.Control(device, code, input, inputLength, output, outputLength, returned);
+  }
+  void Close(Handle handle) override { volume_.Close(handle); }
+  WinError ClusterSize(const std::string& root, std::uint32_t* bytes) override {
+    return volume_.ClusterSize(root, bytes);
+  }
+
+ private:
+  SimulatedVolume& volume_;
+};
+
 // An engine on a volume, recording its events as "skip PATH isFile size" / "progress PATH", the
 // moves the volume was asked for, and the debug lines.
 struct EngineRun {
   // With free runs given, every other cluster that no item owns is marked in use.
   explicit EngineRun(const std::string& volumeText, const std::vector<Extent>& free = {})
-      : volume(sim::ReadVolumeText(volumeText)) {
+      : volume(sim::ReadVolumeText(volumeText)), recorder(volume) {
     if (!free.empty()) FillAllBut(free);
     DefragPorts ports;
-    ports.volume = &volume;
+    ports.volume = &recorder;
     ports.search.directory = &volume;
     ports.search.paths = &volume;
     engine = std::make_unique<TFastDefragEngine>(ports);
@@ -81,6 +119,7 @@ struct EngineRun {
   }
 
   SimulatedVolume volume;
+  RecordingVolume recorder;
   std::unique_ptr<TFastDefragEngine> engine;
   testing::DebugRecorder debug;
   std::vector<std::string> events, moves;
@@ -237,6 +276,7 @@ TEST(DefragFile, AHugeFileIsMovedThroughABoundedExtentBuffer) {
   EXPECT_TRUE(run.engine->DefragFile(L"C:\\G\\huge.bin", false, std::int64_t{280000000} * 512,
                                      true, false, noFreeSpace));
   EXPECT_EQ(run.moves, (Lines{"0->502:2", "2->504:2"}));
+  EXPECT_LE(run.recorder.largestExtentBuffer, 65536u);
   EXPECT_EQ(run.volume.OpenHandles(), 0);
 }
 
@@ -281,6 +321,7 @@ TEST(DefragFolder, ReportsEveryItemOnceAndPacksTheMovedOnesOneBehindTheOther) {
   EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\A.pak"), (std::vector<Extent>{{1000, 4}}));
   EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\b.pak"), (std::vector<Extent>{{1004, 6}}));
   EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\Sub\\"), (std::vector<Extent>{{1010, 2}}));
+  EXPECT_EQ(run.volume.Counters().bitmapCalls, 1u) << "the free space is read once a run";
   EXPECT_TRUE(run.volume.Check().Ok());
   EXPECT_EQ(run.volume.OpenHandles() + run.volume.OpenFinds(), 0);
 }
@@ -342,6 +383,108 @@ TEST(DefragFolder, PathsAUserMightTypeEndSoundly) {
     EXPECT_TRUE(run.volume.Check().Ok()) << c.folder;
     EXPECT_EQ(run.volume.OpenHandles() + run.volume.OpenFinds(), 0) << c.folder;
   }
+}
+
+TEST(DefragFolder, GrowthRoomGoesToFilesByTheirOwnExtensionOnly) {
+  // Runs: 1000:142, room for a 10-cluster log file and its growth room; 3000:14, the last fit
+  // without it.
+  const struct {
+    const char* item;
+    const char* placed;
+  } cases[] = {
+      {"file C:\\G\\game.log extents 10:5 20:5", "New LCN for File:1000"},
+      {"folder C:\\G\\Logs.log\\ extents 10:5 20:5", "New LCN for Folder:3000"},
+      {"file C:\\G\\old.log\\game extents 10:5 20:5", "New LCN for File:3000"},
+  };
+  for (const auto& c : cases) {
+    EngineRun run(std::string("volume C clusters 5000 cluster_size 4096\n") + c.item + "\n",
+                  {{1000, 142}, {3000, 14}});
+    EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
+    ASSERT_FALSE(run.Log().empty()) << c.item;
+    EXPECT_EQ(run.Log()[0], c.placed) << c.item;
+  }
+}
+
+TEST(DefragFolder, AnAbortedEngineStaysAbortedInItsNextRun) {
+  EngineRun run(kGame, {{1000, 2000}});
+  run.abortAt = 1;
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
+  run.events.clear();
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
+  EXPECT_EQ(run.events, (Lines{"progress C:\\Games\\Foo\\A.pak"}));
+}
+
+TEST(DefragFolder, ARunThatProvesStaleIsSetAsideAndAnItemsOwnRefusalLeavesItInPlace) {
+  // a.pak's first move, to the last fit 3000, fails; b.pak comes next.
+  const struct {
+    const char* what;
+    WinError error;
+    bool taken;  // another program took the target since the scan
+    const char* failure;
+    const char* bPlaced;
+  } cases[] = {
+      {"a target the file system refuses", err::kInvalidParameter, false, "error: 87",
+       "New LCN for File:1000"},
+      {"a target taken since the scan", err::kSuccess, true, "error: 5", "New LCN for File:1000"},
+      {"the item refused, the target free", err::kAccessDenied, false, "error: 5",
+       "New LCN for File:3002"},
+      {"a code with the high bit set", 0xFFFFFFFFu, false, "error: -1", "New LCN for File:3002"},
+  };
+  for (const auto& c : cases) {
+    EngineRun run(
+        "volume C clusters 5000 cluster_size 4096\n"
+        "file C:\\G\\a.pak extents 10:2 20:2\nfile C:\\G\\b.pak extents 30:2 40:2\n",
+        {{1000, 100}, {3000, 100}});
+    bool failed = false;
+    run.volume.beforeMove = [&](const MoveRequest& m) {
+      if (failed || m.path != "C:\\G\\a.pak") return err::kSuccess;
+      failed = true;
+      if (c.taken) run.volume.MarkUsed(m.startingLcn, m.clusterCount);  // the volume says 5
+      return c.error;
+    };
+    EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false)) << c.what;
+    const Lines log = run.Log();
+    ASSERT_EQ(log.size(), 8u) << c.what;
+    EXPECT_EQ(log[5], std::string("Defrag File Error:Move file C:\\G\\a.pak ") + c.failure)
+        << c.what;
+    EXPECT_EQ(log[6], c.bPlaced) << c.what;
+    EXPECT_TRUE(run.volume.IsContiguous("C:\\G\\b.pak")) << c.what;
+  }
+}
+
+TEST(DefragFolder, AnItemMovedOnlyInPartIsReportedAndTheRunGoesOn) {
+  EngineRun run(kGame, {{1000, 2000}});
+  run.volume.partialMoves = true;  // each move of several clusters moves the first half
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
+  EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:2000",
+                              "Defrag File Error:Moved only partly: C:\\Games\\Foo\\A.pak",
+                              "New LCN for File:1004", "Lcn Count:1996",
+                              "Defrag File Error:Moved only partly: C:\\Games\\Foo\\b.pak",
+                              "New LCN for Folder:1010", "Lcn Count:1990"}));
+  EXPECT_EQ(run.events.size(), 12u);
+  EXPECT_TRUE(run.volume.Check().Ok());
+}
+
+TEST(DefragFolder, HowAnItemIsMovedFollowsTheAttributesTheFinderReported) {
+  // Compressed and sparse files move in whole 16-cluster units from a unit's first cluster;
+  // others by their extents. An encrypted file is opened with the right to read its data.
+  EngineRun run(
+      "volume C clusters 5000 cluster_size 4096\n"
+      "file C:\\G\\c.pak extents 10:20 500:12 attrs compressed\n"
+      "file C:\\G\\e.pak extents 60:2 560:2 attrs encrypted\n"
+      "file C:\\G\\p.pak extents 200:20 700:12\n"
+      "file C:\\G\\s.pak extents 100:16 600:40 attrs sparse\n"
+      "file C:\\G\\t.pak extents 300:9 -1:7 800:9 -1:7 attrs compressed\n",
+      {{1000, 400}});
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
+  EXPECT_EQ(run.moves, (Lines{"0->1000:32", "0->1032:2", "2->1034:2", "0->1036:20", "20->1056:12",
+                              "0->1068:56", "0->1124:9", "16->1133:9"}));
+  EXPECT_EQ(run.recorder.access["C:\\G\\e.pak"], ItemAccess::kAttributesAndData);
+  EXPECT_EQ(run.recorder.access["C:\\G\\p.pak"], ItemAccess::kAttributes);
+  for (const char* item : {"C:\\G\\c.pak", "C:\\G\\s.pak", "C:\\G\\t.pak"}) {
+    EXPECT_TRUE(run.volume.IsContiguous(item)) << item;
+  }
+  EXPECT_TRUE(run.volume.Check().Ok());
 }
 
 }  // namespace

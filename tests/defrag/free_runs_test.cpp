@@ -110,6 +110,25 @@ TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
   }
 }
 
+TEST(ScanFreeSpace, AWindowCutShortWithMoreDataGoesOnAfterWhatItHeld) {
+  // A volume that writes at most 1,000 bytes of bitmap an answer, with ERROR_MORE_DATA until
+  // its end: 8,000 clusters a window.
+  const std::int64_t clusters = 70001;
+  const TFreeRuns free{{100, 5}, {7990, 20}, {40000, 3000}, {69990, 11}};
+  const std::vector<unsigned char> bits = Bitmap(clusters, free);
+  const ScriptedVolume::Answer windows = WindowsBitmap(bits, clusters);
+  ScriptedVolume volume;
+  volume.answer = [&](std::uint32_t code, const unsigned char* in, std::uint32_t inLength,
+                      unsigned char* out, std::uint32_t outLength, std::uint32_t* returned) {
+    return windows(code, in, inLength, out, std::min<std::uint32_t>(outLength, 16 + 1000),
+                   returned);
+  };
+  TFreeRuns runs;
+  EXPECT_TRUE(ScanFreeSpace(volume, 'C', runs));
+  EXPECT_EQ(runs, free);
+  EXPECT_EQ(volume.controlCalls, 9);  // the ninth, short and with success, is the last
+}
+
 TEST(ScanFreeSpace, AVolumeThatCannotBeOpenedRaisesAndOneWithNoBitmapGivesNoRuns) {
   ScriptedVolume denied;
   denied.openError = err::kAccessDenied;

@@ -127,6 +127,30 @@ TEST(HostileExtentMaps, AnItemWithMoreClustersThanMeasuredStopsAtTheRunsEnd) {
   EXPECT_EQ(engine.FreeRunList().at(0).ClusterCount, 32);
 }
 
+TEST(HostileExtentMaps, AReadDeniedFailsTheItemAndAnyOtherErrorEndsItsMapAsDone) {
+  const struct {
+    WinError error;
+    bool result;
+  } cases[] = {{err::kAccessDenied, false}, {38, true}, {err::kInvalidParameter, true}};
+  for (const auto& c : cases) {
+    const Extents answer{"", 2, 0, {{2, 500}, {4, 600}}, 0, c.error, false, false, 0, 1};
+    testing::DebugRecorder debug;
+    testing::ScriptedVolume volume;
+    int extentCalls = 0, moves = 0;
+    volume.answer = Answering(answer, extentCalls, moves);
+    DefragPorts ports;
+    ports.volume = &volume;
+    TFastDefragEngine engine(ports);
+    ASSERT_TRUE(engine.ScanFreeSpace('C'));
+    bool noFreeSpace = false;
+    EXPECT_EQ(engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace), c.result)
+        << c.error;
+    EXPECT_EQ(moves, 0) << c.error;
+    EXPECT_EQ(debug.Lines().size(), 2u) << c.error << ": the chosen run's lines only";
+    EXPECT_EQ(volume.openHandles, 0) << c.error;
+  }
+}
+
 TEST(ClusterSize, AnUnknownSizeMovesNothingAndAFailedQueryEndsTheFolderRun) {
   testing::MemoryFileSystem files;
   files.AddFile("C:\\G\\a.pak", 8192);
