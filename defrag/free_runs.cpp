@@ -43,6 +43,8 @@ class WindowScan {
     }
   }
 
+  bool Open() const { return open_ >= 0; }
+
   void Close(std::int64_t end) {
     if (open_ < 0) return;
     AddFreeRun(runs_, base_ + open_, end - open_);
@@ -74,11 +76,24 @@ void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int6
   if (from >= count) return;
   WindowScan scan(runs, baseLcn);
   const std::uint32_t wholeWords = count / 64;
-  for (std::uint32_t i = from / 64; i < wholeWords; ++i) {
+  const auto load = [bitmap](std::uint32_t i) {
     std::uint64_t word;
     std::memcpy(&word, bitmap + i * 8, sizeof word);
-    if (i == from / 64) word |= (std::uint64_t{1} << (from % 64)) - 1;  // before from: not ours
-    scan.Word(i * 64, word);
+    return word;
+  };
+  std::uint32_t i = from / 64;
+  if (from % 64 != 0 && i < wholeWords) {
+    scan.Word(i * 64, load(i) | ((std::uint64_t{1} << (from % 64)) - 1));  // before from: not ours
+    ++i;
+  }
+  while (i < wholeWords) {
+    // Words that change nothing (all in use while no run is open, all free while one is) are
+    // passed over in a tight loop of their own: they are most of a volume.
+    const std::uint64_t unchanged = scan.Open() ? 0 : ~std::uint64_t{0};
+    while (i < wholeWords && load(i) == unchanged) ++i;
+    if (i == wholeWords) break;
+    scan.Word(i * 64, load(i));
+    ++i;
   }
   if (const std::uint32_t tail = count % 64) {
     std::uint64_t word = 0;
