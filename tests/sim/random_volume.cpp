@@ -42,10 +42,13 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
 
   std::vector<std::pair<std::string, int>> folders{{root, 0}};  // path, depth below the root
   std::vector<Planned> plan;
+  // A draw only when the chance is not 0, so that an option left off leaves the numbers alone.
+  auto chance = [&](double p) { return p > 0 && rng.Chance(p); };
   auto flags = [&](ItemLayout& layout) {
     layout.locked = rng.Chance(shape.locked);
     layout.denied = rng.Chance(shape.denied);
     layout.unmovable = rng.Chance(shape.unmovable);
+    if (chance(shape.encrypted)) layout.attributes |= attr::kEncrypted;
   };
   for (int i = 0; i < shape.folders; ++i) {
     std::vector<std::size_t> open;
@@ -70,19 +73,37 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
              kExtensions[rng.Below(std::size(kExtensions))];
     p.layout.attributes = rng.Chance(0.1) ? attr::kArchive | attr::kHidden : attr::kArchive;
     if (!rng.Chance(shape.resident)) {
-      const std::uint64_t size = 1 + rng.Below(std::max<std::uint64_t>(shape.maxFileClusters, 1));
-      std::uint64_t n = 1;
-      if (rng.Chance(shape.fragmented) && shape.maxExtents > 1)
-        n = 2 + rng.Below(static_cast<std::uint64_t>(shape.maxExtents) - 1);
-      n = std::min(n, size);
-      p.pieces = Cut(rng, size, n);
-      p.sparse.assign(n, false);
-      if (n > 1 && rng.Chance(shape.sparse)) {
-        p.sparse[1 + rng.Below(n - 1)] = true;  // the first piece stays real
-        p.layout.attributes |= attr::kSparseFile;
+      if (chance(shape.compressed)) {
+        // Each unit's data stored in as many clusters as it compressed to, the rest sparse.
+        p.layout.attributes |= attr::kCompressed;
+        std::uint64_t left = 1 + rng.Below(std::max<std::uint64_t>(shape.maxFileClusters, 1));
+        while (left > 0) {
+          const std::uint64_t unit = std::min(left, kUnitClusters);
+          const std::uint64_t stored = 1 + rng.Below(unit);
+          p.pieces.push_back(stored);
+          p.sparse.push_back(false);
+          if (stored < unit) {
+            p.pieces.push_back(unit - stored);
+            p.sparse.push_back(true);
+          }
+          left -= unit;
+        }
+      } else {
+        const std::uint64_t size = 1 + rng.Below(std::max<std::uint64_t>(shape.maxFileClusters, 1));
+        std::uint64_t n = 1;
+        if (rng.Chance(shape.fragmented) && shape.maxExtents > 1)
+          n = 2 + rng.Below(static_cast<std::uint64_t>(shape.maxExtents) - 1);
+        n = std::min(n, size);
+        p.pieces = Cut(rng, size, n);
+        p.sparse.assign(n, false);
+        if (n > 1 && rng.Chance(shape.sparse)) {
+          p.sparse[1 + rng.Below(n - 1)] = true;  // the first piece stays real
+          p.layout.attributes |= attr::kSparseFile;
+        }
       }
     }
     flags(p.layout);
+    p.layout.inUse = chance(shape.inUse);
     plan.push_back(std::move(p));
   }
 
@@ -115,6 +136,35 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
       volume.AddFile(p.path, p.layout);
     }
   }
+
+  // Reserved and taken ranges from random free clusters among the items or just past them.
+  std::vector<Extent> blocked;
+  auto isFree = [&](std::uint64_t lcn) {
+    if (volume.Bitmap().Test(lcn)) return false;
+    for (const Extent& b : blocked) {
+      if (lcn >= static_cast<std::uint64_t>(b.lcn) && lcn - b.lcn < b.count) return false;
+    }
+    return true;
+  };
+  auto block = [&](int ranges, void (SimulatedVolume::*mark)(std::uint64_t, std::uint64_t)) {
+    const std::uint64_t span = std::min(shape.clusters, 2 * cursor + 1);
+    for (int i = 0; i < ranges; ++i) {
+      std::uint64_t lcn = rng.Below(span);
+      const std::uint64_t length =
+          1 + rng.Below(2 * std::max<std::uint64_t>(shape.maxFileClusters, 1));
+      while (lcn < shape.clusters && !isFree(lcn)) ++lcn;
+      std::uint64_t n = 0;
+      while (n < length && lcn + n < shape.clusters && isFree(lcn + n)) ++n;
+      if (n == 0) continue;
+      (volume.*mark)(lcn, n);
+      blocked.push_back({static_cast<std::int64_t>(lcn), n});
+    }
+  };
+  block(shape.reservedRanges, &SimulatedVolume::MarkReserved);
+  block(shape.takenRanges, &SimulatedVolume::MarkTaken);
+  volume.partialMoves = chance(shape.partialMoves);
+  if (chance(shape.shortBitmap))
+    volume.shortBitmapAnswers = 1 + static_cast<std::uint32_t>(rng.Below(256));
   return volume;
 }
 

@@ -27,6 +27,17 @@ struct RandomVolumeShape {
   double unmovable = 0.02;
   std::uint64_t maxGap = 48;   // free clusters at most between two laid runs
   double usedByNothing = 0.3;  // gaps that begin with clusters used by nothing listed
+
+  // Where the volume is as strict as Windows. All off by default: a seed gives the volume it
+  // always gave. Ranges lie among the items and in the free space just past them, where a folder
+  // run's moves go.
+  int reservedRanges = 0;   // free ranges NTFS refuses as move targets
+  int takenRanges = 0;      // free ranges another program takes at the first move
+  double compressed = 0;    // files compressed: each unit of 16 clusters stored in 1 to 16
+  double encrypted = 0;     // items encrypted
+  double inUse = 0;         // files held open by another program, sharing nothing
+  double partialMoves = 0;  // the chance that the volume moves only half of each call
+  double shortBitmap = 0;   // the chance that its bitmap answers end short, at 1 to 256 bytes
 };
 
 // Throws std::invalid_argument when the items do not fit on the volume.

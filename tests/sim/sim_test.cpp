@@ -344,7 +344,8 @@ TEST(SimulatedVolumeTest, OpensFailAsCreateFileDoes) {
     SCOPED_TRACE(r.path);
     Handle inspect = 0, move = 0;
     EXPECT_EQ(v.OpenItemToInspect(r.path, r.isFolder, &inspect), r.error);
-    EXPECT_EQ(v.OpenItemToMove(AnsiToWide(r.path), r.isFolder, ItemAccess::kAttributes, &move), r.error);
+    EXPECT_EQ(v.OpenItemToMove(AnsiToWide(r.path), r.isFolder, ItemAccess::kAttributes, &move),
+              r.error);
     if (r.error == 0) {
       open.push_back(inspect);
       open.push_back(move);
@@ -459,6 +460,234 @@ TEST(SimulatedVolumeTest, FullPathsAsGetFullPathNameGivesThem) {
   EXPECT_EQ(unc, "unchanged");
 }
 
+// The strict volume. c.cmp's units: [0,16) 9 clusters at 100, [16,32) 5 at 120, [32,36) 4 at 140.
+// p.pre keeps 16 clusters for 20,000 bytes: VCNs 0 to 4 hold the file.
+constexpr const char* kStrict = R"(
+volume C clusters 1000 cluster_size 4096
+used 0:16
+reserved 500:20
+taken 600:10
+file C:\S\c.cmp extents 100:9 -1:7 120:5 -1:11 140:4 attrs compressed
+file C:\S\e.enc extents 200:4 210:4 attrs encrypted
+file C:\S\p.pre extents 300:8 310:8 size 20000
+file C:\S\u.dat extents 400:3 410:3 in-use
+file C:\S\m.den extents 420:2 map-denied
+file C:\S\m.emp extents 430:2 map-empty
+folder C:\S\busy\ extents 440:1 in-use
+file C:\S\h.spa extents 150:4 -1:20 160:4 attrs sparse
+)";
+
+TEST(StrictVolumeTest, MovesAsNtfsShapesOrRefusesThem) {
+  using Map = std::vector<Extent>;
+  const Map cmp = {{100, 9}, {-1, 7}, {120, 5}, {-1, 11}, {140, 4}};
+  const Map pre = {{300, 8}, {310, 8}};
+  const Map use = {{400, 3}, {410, 3}};
+  constexpr ItemAccess kAttr = ItemAccess::kAttributes, kData = ItemAccess::kAttributesAndData;
+  struct Row {
+    const char* what;
+    const char* name;
+    ItemAccess access;
+    bool partial;
+    std::int64_t vcn, lcn;
+    std::uint32_t count;
+    WinError error;
+    std::uint64_t moved;
+    Map after;
+  } rows[] = {
+      {"a count inside a unit takes the unit; its sparse clusters take no room",
+       "c.cmp",
+       kAttr,
+       false,
+       0,
+       700,
+       3,
+       0,
+       9,
+       {{700, 9}, {-1, 7}, {120, 5}, {-1, 11}, {140, 4}}},
+      {"two units land back to back",
+       "c.cmp",
+       kAttr,
+       false,
+       0,
+       700,
+       17,
+       0,
+       14,
+       {{700, 9}, {-1, 7}, {709, 5}, {-1, 11}, {140, 4}}},
+      {"units need room for their real clusters only",
+       "c.cmp",
+       kAttr,
+       false,
+       0,
+       986,
+       32,
+       0,
+       14,
+       {{986, 9}, {-1, 7}, {995, 5}, {-1, 11}, {140, 4}}},
+      {"the last unit is short",
+       "c.cmp",
+       kAttr,
+       false,
+       32,
+       700,
+       1,
+       0,
+       4,
+       {{100, 9}, {-1, 7}, {120, 5}, {-1, 11}, {700, 4}}},
+      {"a sparse range across units stays one extent",
+       "h.spa",
+       kAttr,
+       false,
+       0,
+       700,
+       1,
+       0,
+       4,
+       {{700, 4}, {-1, 20}, {160, 4}}},
+      {"a start inside a unit", "c.cmp", kAttr, false, 4, 700, 1, err::kInvalidParameter, 0, cmp},
+      {"half of a call in units: its first unit",
+       "c.cmp",
+       kAttr,
+       true,
+       0,
+       700,
+       32,
+       0,
+       9,
+       {{700, 9}, {-1, 7}, {120, 5}, {-1, 11}, {140, 4}}},
+      {"half of a call, rounded up", "u.dat", kAttr, true, 0, 700, 5, 0, 3, {{700, 3}, {410, 3}}},
+      {"encrypted, attribute handle",
+       "e.enc",
+       kAttr,
+       false,
+       0,
+       700,
+       4,
+       err::kAccessDenied,
+       0,
+       {{200, 4}, {210, 4}}},
+      {"encrypted, data handle", "e.enc", kData, false, 0, 700, 4, 0, 4, {{700, 4}, {210, 4}}},
+      {"the last cluster of the file",
+       "p.pre",
+       kAttr,
+       false,
+       4,
+       700,
+       1,
+       0,
+       1,
+       {{300, 4}, {700, 1}, {305, 3}, {310, 8}}},
+      {"a cluster past the file's end", "p.pre", kAttr, false, 5, 700, 1, err::kInvalidParameter, 0,
+       pre},
+      {"a range ending past the file's end", "p.pre", kAttr, false, 3, 700, 3,
+       err::kInvalidParameter, 0, pre},
+      {"in use by another program, moved all the same",
+       "u.dat",
+       kAttr,
+       false,
+       0,
+       700,
+       6,
+       0,
+       6,
+       {{700, 6}}},
+      {"into reserved clusters", "u.dat", kAttr, false, 0, 510, 2, err::kInvalidParameter, 0, use},
+      {"ending in reserved clusters", "u.dat", kAttr, false, 0, 499, 2, err::kInvalidParameter, 0,
+       use},
+      {"into clusters taken at the first move", "u.dat", kAttr, false, 0, 605, 2,
+       err::kAccessDenied, 0, use},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    SimulatedVolume v = ReadVolumeText(kStrict);
+    v.partialMoves = r.partial;
+    const std::string path = std::string("C:\\S\\") + r.name;
+    const Handle volume = OpenVolume(v);
+    Handle file = 0;
+    ASSERT_EQ(v.OpenItemToMove(AnsiToWide(path), false, r.access, &file), 0u);
+    EXPECT_EQ(Move(v, volume, file, r.vcn, r.lcn, r.count), r.error);
+    EXPECT_EQ(v.ExtentsOf(path), r.after);
+    EXPECT_EQ(v.Counters().clustersMoved, r.moved);
+    EXPECT_TRUE(v.Check().Ok()) << "data, sharing or bitmap broken";
+    v.Close(file);
+    v.Close(volume);
+  }
+}
+
+TEST(StrictVolumeTest, OpensExtentReadsAndBitmapAnswers) {
+  SimulatedVolume v = ReadVolumeText(std::string(kStrict) + "short-bitmap-answers 4\n");
+  struct Open {
+    const char* path;
+    bool inspect;
+    ItemAccess access;
+    WinError error;
+  } opens[] = {
+      {"C:\\S\\u.dat", true, ItemAccess::kAttributes, 0},
+      {"C:\\S\\u.dat", false, ItemAccess::kAttributes, 0},
+      {"C:\\S\\u.dat", false, ItemAccess::kAttributesAndData, kSharingViolation},
+      {"C:\\S\\e.enc", false, ItemAccess::kAttributesAndData, 0},
+  };
+  for (const Open& o : opens) {
+    Handle h = 0;
+    const WinError e = o.inspect ? v.OpenItemToInspect(o.path, false, &h)
+                                 : v.OpenItemToMove(AnsiToWide(o.path), false, o.access, &h);
+    EXPECT_EQ(e, o.error) << o.path << (o.inspect ? " inspected" : " to move");
+    if (e == 0) v.Close(h);
+  }
+  WinError listing = 0;
+  List(v, "C:\\S\\busy\\*", FindScope::kAllEntries, &listing);
+  EXPECT_EQ(listing, kSharingViolation);  // listing reads the folder's data
+  TFindData d;
+  DirectoryPort::Handle find = 0;
+  ASSERT_EQ(v.FindFirst("C:\\S\\p.pre", d, &find), 0u);
+  EXPECT_EQ(d.Size(), 20000);
+  v.FindClose(find);
+
+  struct Read {
+    const char* path;
+    std::int64_t vcn;
+    WinError error;
+    std::uint32_t returned, count;
+    std::int64_t startVcn;
+  } reads[] = {
+      {"C:\\S\\m.den", 0, err::kAccessDenied, 0xFFFFFFFF, 0, 0},
+      {"C:\\S\\m.emp", 1, 0, 16, 0, 1},
+      {"C:\\S\\p.pre", 0, 0, 48, 2, 0},  // clusters past the end of the file are listed
+      {"C:\\S\\busy", 0, 0, 32, 1, 0},   // a folder's index allocation
+  };
+  for (const Read& r : reads) {
+    SCOPED_TRACE(r.path);
+    Handle item = 0;
+    ASSERT_EQ(v.OpenItemToInspect(r.path, std::strcmp(r.path, "C:\\S\\busy") == 0, &item), 0u);
+    const Answer a = Pointers(v, item, r.vcn, 1024);
+    v.Close(item);
+    ASSERT_EQ(a.error, r.error);
+    EXPECT_EQ(a.returned, r.returned);
+    if (r.error != 0) continue;
+    std::uint32_t count;
+    std::memcpy(&count, a.bytes.data(), 4);
+    EXPECT_EQ(count, r.count);
+    EXPECT_EQ(a.I64(8), r.startVcn);
+  }
+
+  // Bitmap answers end short with more data; reserved clusters show free, taken ones until the
+  // first move call of any kind.
+  const Handle volume = OpenVolume(v);
+  auto bit = [](const Answer& a, std::uint64_t i) { return (a.bytes[16 + i / 8] >> (i % 8)) & 1; };
+  Answer a = Bitmap(v, volume, 496, 4096);
+  EXPECT_EQ(a.error, err::kMoreData);
+  EXPECT_EQ(a.returned, 16u + 4);
+  EXPECT_EQ(a.I64(8), 504);  // the whole rest all the same
+  EXPECT_EQ(bit(a, 4), 0);   // reserved 500
+  EXPECT_EQ(Bitmap(v, volume, 992, 4096).error, 0u);
+  EXPECT_EQ(bit(Bitmap(v, volume, 600, 4096), 0), 0);
+  EXPECT_EQ(Move(v, volume, volume, 0, 700, 1, 31), kInsufficientBuffer);
+  a = Bitmap(v, volume, 600, 4096);
+  EXPECT_EQ(bit(a, 0) + bit(a, 9) + bit(a, 10), 2) << "600 to 609 taken";
+  EXPECT_TRUE(v.Check().Ok()) << "taken clusters are the other program's";
+  v.Close(volume);
+}
+
 TEST(VolumeFileTest, ReadsTheFormatAndWritesItBack) {
   SimulatedVolume v = ReadVolumeText(kFixture);
   EXPECT_EQ(v.Clusters(), 1000u);
@@ -471,12 +700,36 @@ TEST(VolumeFileTest, ReadsTheFormatAndWritesItBack) {
   EXPECT_EQ(items[2].layout.attributes, attr::kHidden);
   EXPECT_TRUE(items[5].layout.unmovable);  // meta.bin, after adj.bin
   EXPECT_TRUE(v.Check().Ok());
-  for (std::uint64_t seed : {1u, 2u, 3u}) {
-    const SimulatedVolume random = MakeRandomVolume(seed, {});
-    const std::string text = VolumeText(random);
+  RandomVolumeShape strict;  // every strictness, often
+  strict.reservedRanges = strict.takenRanges = 2;
+  strict.compressed = strict.encrypted = strict.inUse = 0.2;
+  strict.partialMoves = strict.shortBitmap = 0.5;
+  std::string strictTexts = std::string(kStrict) + "partial-moves\nshort-bitmap-answers 7\n";
+  const std::string texts[] = {VolumeText(MakeRandomVolume(1, {})),
+                               VolumeText(MakeRandomVolume(2, {})),
+                               VolumeText(ReadVolumeText(strictTexts))};
+  for (std::uint64_t seed = 1; seed <= 5; ++seed)
+    strictTexts += VolumeText(MakeRandomVolume(seed, strict));
+  for (const std::string& text : texts) {
     const SimulatedVolume back = ReadVolumeText(text);
-    EXPECT_TRUE(back == random) << text;
     EXPECT_EQ(VolumeText(back), text);
+    EXPECT_TRUE(back == ReadVolumeText(VolumeText(back)));
+  }
+  for (const char* word :
+       {"\nreserved ", "\ntaken ", "\npartial-moves\n", "\nshort-bitmap-answers ", " size 20000",
+        " in-use", " map-denied", " map-empty", "compressed", "encrypted"}) {
+    EXPECT_NE(texts[2].find(word), std::string::npos) << word << " not written back";
+    EXPECT_NE(strictTexts.find(word), std::string::npos) << word;
+  }
+  // With the strictnesses off, a seed gives the volume it always gave (the property test's seeds
+  // keep their meaning): FNV-1a of seed 1's text.
+  std::uint64_t hash = 0xCBF29CE484222325ULL;
+  for (unsigned char c : texts[0]) hash = (hash ^ c) * 0x100000001B3ULL;
+  EXPECT_EQ(hash, 0x3E4F427725CDC6CDULL);
+  for (std::uint64_t seed = 1; seed <= 5; ++seed) {  // sound, and what they write reads back
+    const SimulatedVolume random = MakeRandomVolume(seed, strict);
+    EXPECT_TRUE(random.Check().Ok());
+    EXPECT_TRUE(ReadVolumeText(VolumeText(random)) == random) << seed;
   }
 }
 
@@ -504,6 +757,14 @@ TEST(VolumeFileTest, MalformedLinesNameTheirLine) {
       {head + "used 995:10\n", "line 2: used range 995:10 lies past the volume end"},
       {head + "used -1:3\n", "line 2: used -1:3 is not LCN:COUNT"},
       {head + "frob\n", "line 2: unknown statement \"frob\""},
+      {head + "reserved 10:5\nused 12:1\n", "line 3: used range 12:1 overlaps clusters reserved"},
+      {head + "taken 10:5\nfile C:\\a extents 14:2\n",
+       "line 3: C:\\a: extent 14:2 overlaps clusters"},
+      {head + "taken 999:2\n", "line 2: taken range 999:2 lies past the volume end"},
+      {head + "partial-moves now\n", "line 2: partial-moves stands alone"},
+      {head + "short-bitmap-answers 0\n", "line 2: short-bitmap-answers needs one count"},
+      {head + "folder C:\\a size 5\n", "line 2: a folder has no size"},
+      {head + "file C:\\a extents 5:1 size 4097\n", "line 2: C:\\a: size 4097 lies past"},
       {"volume C clusters 0 cluster_size 4096\n", "line 1: cluster count 0 is not"},
       {"volume C clusters 10 cluster_size 1000\n", "line 1: cluster size 1000 is not"},
       {"volume 7 clusters 10 cluster_size 4096\n", "line 1: drive 7 is not a letter"},
@@ -524,6 +785,17 @@ TEST(VolumeFileTest, MalformedLinesNameTheirLine) {
   }
 }
 
+// Compressed and sparse files move in units.
+bool MovesInUnits(const ItemInfo& item) {
+  return !item.isFolder && (item.layout.attributes & (attr::kCompressed | attr::kSparseFile)) != 0;
+}
+
+std::uint64_t RealClusters(const std::vector<Extent>& map) {
+  std::uint64_t n = 0;
+  for (const Extent& e : map) n += e.lcn == kSparseLcn ? 0 : e.count;
+  return n;
+}
+
 // Moves random pieces of random items to random free runs, as an engine would, and checks that
 // the volume stays sound; then gathers one file into a single run.
 TEST(RandomVolumeTest, StaysSoundUnderMoves) {
@@ -531,6 +803,7 @@ TEST(RandomVolumeTest, StaysSoundUnderMoves) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
     RandomVolumeShape shape;
     shape.clusters = 1 << 16;
+    shape.compressed = 0.1;
     SimulatedVolume v = MakeRandomVolume(seed, shape);
     ASSERT_TRUE(v.Check().Ok());
     std::vector<ItemInfo> movable;
@@ -551,9 +824,14 @@ TEST(RandomVolumeTest, StaysSoundUnderMoves) {
           continue;
         }
         const std::uint32_t count = static_cast<std::uint32_t>((e.count + 1) / 2);
-        while (v.Bitmap().AnySet(lcn, count)) lcn = (lcn + 13) % (v.Clusters() - 64);
+        std::uint64_t from = vcn + e.count - count, room = count;
+        if (MovesInUnits(item)) {
+          from -= from % kUnitClusters;
+          room = RealClusters(map);  // at least what the units take
+        }
+        while (v.Bitmap().AnySet(lcn, room)) lcn = (lcn + 13) % (v.Clusters() - 300);
         const Handle file = OpenItem(v, item.path, item.isFolder);
-        ASSERT_EQ(Move(v, volume, file, static_cast<std::int64_t>(vcn + e.count - count),
+        ASSERT_EQ(Move(v, volume, file, static_cast<std::int64_t>(from),
                        static_cast<std::int64_t>(lcn), count),
                   0u);
         v.Close(file);
@@ -567,19 +845,25 @@ TEST(RandomVolumeTest, StaysSoundUnderMoves) {
     EXPECT_TRUE(check.bitmapOk);
     EXPECT_EQ(v.Counters().movesDone, movesMade);
 
-    // Gather the most fragmented movable file into one free run, piece by piece.
+    // Gather the most fragmented movable file into one free run, piece by piece (a file moved in
+    // units in one call).
     const ItemInfo* worst = &movable[0];
     for (const ItemInfo& i : movable) {
       if (!i.isFolder && v.ExtentsOf(i.path).size() > v.ExtentsOf(worst->path).size()) worst = &i;
     }
-    std::uint64_t realClusters = 0;
-    for (const Extent& e : v.ExtentsOf(worst->path))
-      realClusters += e.lcn == kSparseLcn ? 0 : e.count;
     std::uint64_t target = 0;
-    while (v.Bitmap().AnySet(target, realClusters)) ++target;
+    while (v.Bitmap().AnySet(target, RealClusters(v.ExtentsOf(worst->path)))) ++target;
     std::uint64_t vcn = 0;
     const Handle file = OpenItem(v, worst->path, worst->isFolder);
     for (const Extent& e : v.ExtentsOf(worst->path)) {
+      if (MovesInUnits(*worst)) {
+        std::uint64_t vcns = 0;
+        for (const Extent& x : v.ExtentsOf(worst->path)) vcns += x.count;
+        ASSERT_EQ(Move(v, volume, file, 0, static_cast<std::int64_t>(target),
+                       static_cast<std::uint32_t>(vcns)),
+                  0u);
+        break;
+      }
       if (e.lcn != kSparseLcn) {
         ASSERT_EQ(Move(v, volume, file, static_cast<std::int64_t>(vcn),
                        static_cast<std::int64_t>(target), static_cast<std::uint32_t>(e.count)),

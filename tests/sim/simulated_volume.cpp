@@ -61,16 +61,53 @@ SimulatedVolume::SimulatedVolume(char drive, std::uint64_t clusters, std::uint32
   items_.push_back(std::move(root));
 }
 
-void SimulatedVolume::MarkUsed(std::uint64_t lcn, std::uint64_t count) {
-  if (count == 0) throw std::invalid_argument("used range of 0 clusters");
+bool SimulatedVolume::Meets(const std::vector<Extent>& ranges, std::uint64_t lcn,
+                            std::uint64_t count) {
+  for (const Extent& r : ranges) {
+    const std::uint64_t start = static_cast<std::uint64_t>(r.lcn);
+    if (start < lcn + count && lcn < start + r.count) return true;
+  }
+  return false;
+}
+
+bool SimulatedVolume::Blocked(std::uint64_t lcn, std::uint64_t count) const {
+  return Meets(reserved_, lcn, count) || Meets(taken_, lcn, count);
+}
+
+void SimulatedVolume::CheckRangeFree(std::uint64_t lcn, std::uint64_t count,
+                                     const std::string& what) const {
+  const std::string range = what + " range " + std::to_string(lcn) + ":" + std::to_string(count);
+  if (count == 0) throw std::invalid_argument(what + " range of 0 clusters");
   if (lcn >= Clusters() || count > Clusters() - lcn)
-    throw std::invalid_argument("used range " + std::to_string(lcn) + ":" + std::to_string(count) +
-                                " lies past the volume end");
+    throw std::invalid_argument(range + " lies past the volume end");
   if (bitmap_.AnySet(lcn, count))
-    throw std::invalid_argument("used range " + std::to_string(lcn) + ":" + std::to_string(count) +
-                                " overlaps clusters already in use");
+    throw std::invalid_argument(range + " overlaps clusters already in use");
+  if (Blocked(lcn, count))
+    throw std::invalid_argument(range + " overlaps clusters reserved or taken");
+}
+
+void SimulatedVolume::MarkUsed(std::uint64_t lcn, std::uint64_t count) {
+  CheckRangeFree(lcn, count, "used");
   bitmap_.Set(lcn, count);
   usedByNothing_.push_back({static_cast<std::int64_t>(lcn), count});
+}
+
+void SimulatedVolume::MarkReserved(std::uint64_t lcn, std::uint64_t count) {
+  CheckRangeFree(lcn, count, "reserved");
+  reserved_.push_back({static_cast<std::int64_t>(lcn), count});
+}
+
+void SimulatedVolume::MarkTaken(std::uint64_t lcn, std::uint64_t count) {
+  CheckRangeFree(lcn, count, "taken");
+  taken_.push_back({static_cast<std::int64_t>(lcn), count});
+  if (takenInUse_) bitmap_.Set(lcn, count);
+}
+
+// The other program takes its clusters: from now on every answer shows them in use.
+void SimulatedVolume::TakeClusters() {
+  if (takenInUse_) return;
+  takenInUse_ = true;
+  for (const Extent& t : taken_) bitmap_.Set(static_cast<std::uint64_t>(t.lcn), t.count);
 }
 
 void SimulatedVolume::AddFolder(const std::string& path, const ItemLayout& layout) {
@@ -99,6 +136,9 @@ void SimulatedVolume::CheckClustersFree(const std::vector<Extent>& extents,
     if (bitmap_.AnySet(lcn, e.count))
       throw std::invalid_argument(path + ": extent " + ExtentText(e) +
                                   " overlaps clusters already in use");
+    if (Blocked(lcn, e.count))
+      throw std::invalid_argument(path + ": extent " + ExtentText(e) +
+                                  " overlaps clusters reserved or taken");
     real.push_back(e);
   }
   std::sort(real.begin(), real.end(),
@@ -116,6 +156,15 @@ void SimulatedVolume::AddItem(const std::string& path, bool isFolder, const Item
     throw std::invalid_argument(path + ": not a full path on drive " + std::string(1, drive_));
   if (parts.empty()) throw std::invalid_argument(path + ": the root exists");
   CheckClustersFree(layout.extents, path);
+  if (layout.size) {
+    if (isFolder) throw std::invalid_argument(path + ": a folder has no size of its own");
+    std::uint64_t vcns = 0;
+    for (const Extent& e : layout.extents) vcns += e.count;
+    // The cluster of the last byte must be allocated (the form cannot overflow).
+    if (!layout.extents.empty() && *layout.size > 0 && (*layout.size - 1) / clusterSize_ >= vcns)
+      throw std::invalid_argument(path + ": size " + std::to_string(*layout.size) +
+                                  " lies past the allocation");
+  }
 
   // Find where the path leaves the tree before changing anything, so a refused item leaves the
   // volume as it was.
@@ -199,10 +248,10 @@ std::string SimulatedVolume::PathOf(std::size_t id) const {
 
 // --- Opening ---
 
-VolumeDevicePort::Handle SimulatedVolume::NewHandle(std::size_t item) {
+VolumeDevicePort::Handle SimulatedVolume::NewHandle(std::size_t item, ItemAccess access) {
   const Handle h = nextHandle_;
   nextHandle_ += 4;  // like Windows' handles: distinct, never 0, multiples of 4
-  handles_[h] = item;
+  handles_[h] = {item, access};
   return h;
 }
 
@@ -215,7 +264,8 @@ WinError SimulatedVolume::OpenVolume(const std::string& volumePath, Handle* volu
   return err::kSuccess;
 }
 
-WinError SimulatedVolume::OpenItem(const std::string& path, bool isFolder, Handle* item) {
+WinError SimulatedVolume::Open(const std::string& path, bool isFolder, ItemAccess access,
+                               Handle* item) {
   const Lookup found = Find(path);
   if (found.error != err::kSuccess) return found.error;
   const Item& it = items_[found.item];
@@ -223,17 +273,19 @@ WinError SimulatedVolume::OpenItem(const std::string& path, bool isFolder, Handl
   // CreateFile opens a directory only with FILE_FLAG_BACKUP_SEMANTICS.
   if (it.isFolder && !isFolder) return err::kAccessDenied;
   if (it.layout.locked) return 32;  // ERROR_SHARING_VIOLATION
-  *item = NewHandle(found.item);
+  // The holder shares nothing, but sharing governs only data access: reading attributes is free.
+  if (it.layout.inUse && access == ItemAccess::kAttributesAndData) return 32;
+  *item = NewHandle(found.item, access);
   return err::kSuccess;
 }
 
 WinError SimulatedVolume::OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) {
-  return OpenItem(path, isFolder, item);
+  return Open(path, isFolder, ItemAccess::kAttributes, item);
 }
 
-WinError SimulatedVolume::OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess,
-                                        Handle* item) {
-  return OpenItem(WideToAnsi(path), isFolder, item);
+WinError SimulatedVolume::OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess access,
+                                         Handle* item) {
+  return Open(WideToAnsi(path), isFolder, access, item);
 }
 
 void SimulatedVolume::Close(Handle handle) {
@@ -285,6 +337,8 @@ bool SimulatedVolume::IsContiguous(const std::string& path) const {
 }
 
 std::vector<Extent> SimulatedVolume::UsedByNothing() const { return Normalized(usedByNothing_); }
+std::vector<Extent> SimulatedVolume::Reserved() const { return Normalized(reserved_); }
+std::vector<Extent> SimulatedVolume::Taken() const { return Normalized(taken_); }
 
 CheckResult SimulatedVolume::Check() const {
   CheckResult result;
@@ -297,6 +351,9 @@ CheckResult SimulatedVolume::Check() const {
     edges.emplace_back(lcn + static_cast<std::int64_t>(count), -1);
   };
   for (const Extent& r : usedByNothing_) claim(r.lcn, r.count);
+  if (takenInUse_) {
+    for (const Extent& t : taken_) claim(t.lcn, t.count);  // the other program's
+  }
   for (const Extent& h : held_) expected.Set(static_cast<std::uint64_t>(h.lcn), h.count);
   for (const Item& item : items_) {
     std::uint64_t vcn = 0;
@@ -327,7 +384,10 @@ bool SimulatedVolume::operator==(const SimulatedVolume& other) const {
   if (drive_ != other.drive_ || clusterSize_ != other.clusterSize_ || bitmap_ != other.bitmap_)
     return false;
   const std::vector<ItemInfo> mine = Items(), theirs = other.Items();
-  if (UsedByNothing() != other.UsedByNothing() || mine.size() != theirs.size()) return false;
+  if (UsedByNothing() != other.UsedByNothing() || Reserved() != other.Reserved() ||
+      Taken() != other.Taken() || partialMoves != other.partialMoves ||
+      shortBitmapAnswers != other.shortBitmapAnswers || mine.size() != theirs.size())
+    return false;
   for (std::size_t i = 0; i < mine.size(); ++i) {
     if (mine[i].path != theirs[i].path || mine[i].isFolder != theirs[i].isFolder ||
         !(mine[i].layout == theirs[i].layout))

@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@
 namespace kestrava::sim {
 
 inline constexpr std::int64_t kSparseLcn = -1;  // the LCN of a range that has no clusters
+// The compression unit of compressed and sparse files: NTFS moves their clusters a unit at a time.
+inline constexpr std::uint64_t kUnitClusters = 16;
 
 // A run of an item's VCNs: on the volume from lcn on, or sparse (lcn kSparseLcn).
 struct Extent {
@@ -45,9 +48,18 @@ struct ItemLayout {
   bool locked = false;           // held open by another program: every open fails with 32
   bool denied = false;           // its security refuses us: every open fails with 5
   bool unmovable = false;        // the file system refuses to move it: moves fail with 5
+  // Held open by another program that shares nothing, as a running game holds its files: opens
+  // for data (and listing it, for a folder) fail with 32; attribute-only opens succeed.
+  bool inUse = false;
+  bool mapDenied = false;  // reading its extents fails with 5 (a filter or its security refuses)
+  bool mapEmpty = false;   // reading its extents succeeds with no extents
+  // A file's size in bytes when it is apart from the allocation (clusters kept past the end of
+  // the file); moves of clusters at or past the cluster-rounded size fail with 87.
+  std::optional<std::uint64_t> size = std::nullopt;
   bool operator==(const ItemLayout& o) const {
     return extents == o.extents && attributes == o.attributes && locked == o.locked &&
-           denied == o.denied && unmovable == o.unmovable;
+           denied == o.denied && unmovable == o.unmovable && inUse == o.inUse &&
+           mapDenied == o.mapDenied && mapEmpty == o.mapEmpty && size == o.size;
   }
 };
 
@@ -78,9 +90,11 @@ struct ControlCounters {
 };
 
 struct CheckResult {
-  bool contentOk = true;             // every owned cluster holds the tag of its item and VCN
-  std::uint64_t sharedClusters = 0;  // clusters that two items (or two VCNs) claim
-  bool bitmapOk = true;              // bitmap = items' clusters + clusters used by nothing listed
+  bool contentOk = true;  // every owned cluster holds the tag of its item and VCN
+  // Clusters that two owners claim: two items, two VCNs, or an item and clusters used by nothing
+  // listed or taken by another program.
+  std::uint64_t sharedClusters = 0;
+  bool bitmapOk = true;  // bitmap = items' clusters + clusters used by nothing listed + taken
   bool Ok() const { return contentOk && sharedClusters == 0 && bitmapOk; }
 };
 
@@ -100,10 +114,27 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   // Marks clusters in use by nothing the volume lists (metadata, other programs' files). Throws
   // std::invalid_argument when the range leaves the volume or meets clusters already in use.
   void MarkUsed(std::uint64_t lcn, std::uint64_t count);
+  // Free clusters that NTFS will not move data into (the MFT zone): the bitmap shows them free,
+  // a move into them fails with 87. Throws as MarkUsed, also for a range already reserved or taken.
+  void MarkReserved(std::uint64_t lcn, std::uint64_t count);
+  // Free clusters that another program takes between the engine's first scan and its first move:
+  // free in every bitmap answer until the first FSCTL_MOVE_FILE call of any kind, in use by that
+  // program from then on (a move into them fails with 5). Throws as MarkReserved.
+  void MarkTaken(std::uint64_t lcn, std::uint64_t count);
   // Add an item and its missing parent folders (parents made this way are resident; a later
   // AddFolder may still give such a folder its own layout). Throws std::invalid_argument for a
-  // path on another drive or below a file, an item that exists, an empty extent, or real
-  // clusters past the volume end or already in use.
+  // path on another drive or below a file, an item that exists, an empty extent, real clusters
+  // past the volume end, already in use, reserved or taken, or a size on a folder or past a
+  // file's allocation.
+  //
+  // A folder's clusters are its index allocation: with extents it is read and moved like a file,
+  // without it has none (reading its extents fails with 38). A file whose attributes say
+  // compressed or sparse moves in compression units of kUnitClusters: a move must start on a unit
+  // (87 otherwise), a count that ends inside a unit takes the rest of it, and the real clusters of
+  // the units land back to back from the target while their sparse clusters take no room. (A
+  // folder's compressed attribute is only what its new files get; its index moves as it is.) An
+  // item whose attributes say encrypted moves only through a handle opened with the data right
+  // (5 otherwise).
   void AddFolder(const std::string& path, const ItemLayout& layout = {});
   void AddFile(const std::string& path, const ItemLayout& layout = {});
 
@@ -115,9 +146,13 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   void FailMoveAt(std::uint64_t n) { failMoveAt_ = n; }
   // Runs before each move that passed the input checks; a non-zero code fails the call with it.
   std::function<WinError(const MoveRequest&)> beforeMove;
-  // Moves only the first half of each range (rounded up) and still reports success, as NTFS
+  // Each move of more than one cluster moves only the first half of its count (rounded up; for a
+  // file moved in units, then to the end of that unit) and still reports success, as NTFS
   // sometimes does.
   bool partialMoves = false;
+  // Bitmap answers hold at most this many bytes of bitmap and end with 234 while more of the
+  // volume remains, however large the buffer; 0: as many as the buffer holds.
+  std::uint32_t shortBitmapAnswers = 0;
   // Clusters a move vacates stay marked in use until Checkpoint(), as NTFS keeps them until its
   // next log checkpoint; a move onto them fails with access denied meanwhile.
   bool holdVacated = false;
@@ -128,8 +163,11 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   std::uint64_t Clusters() const { return bitmap_.Clusters(); }
   std::uint32_t BytesPerCluster() const { return clusterSize_; }
   const ClusterBitmap& Bitmap() const { return bitmap_; }
+  // The reserved and the taken ranges, sorted, touching runs joined.
+  std::vector<Extent> Reserved() const;
+  std::vector<Extent> Taken() const;
   // The clusters in use by nothing listed, sorted, touching runs joined. Clusters held since a
-  // move are not among them, and the text of a volume leaves them out.
+  // move and taken clusters are not among them, and the text of a volume leaves them out.
   std::vector<Extent> UsedByNothing() const;
   // Every item but the root, parents before children, siblings in NTFS order.
   std::vector<ItemInfo> Items() const;
@@ -142,7 +180,8 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   const ControlCounters& Counters() const { return counters_; }
   int OpenHandles() const { return static_cast<int>(handles_.size()); }
   int OpenFinds() const { return static_cast<int>(finds_.size()); }
-  // Same drive, geometry, bitmap, clusters used by nothing and items (content tags aside).
+  // Same drive, geometry, bitmap, clusters used by nothing, reserved and taken, the switches the
+  // text of a volume carries, and items (content tags aside).
   bool operator==(const SimulatedVolume& other) const;
   bool operator!=(const SimulatedVolume& other) const { return !(*this == other); }
 
@@ -178,6 +217,10 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
     ItemLayout layout;
     std::map<std::string, std::size_t> children;  // by upper-cased name: NTFS order
   };
+  struct OpenHandle {
+    std::size_t item = 0;  // an item id or kVolume
+    ItemAccess access = ItemAccess::kAttributes;
+  };
   struct Listing {
     std::vector<TFindData> entries;
     std::size_t next = 0;
@@ -190,17 +233,21 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
 
   void AddItem(const std::string& path, bool isFolder, const ItemLayout& layout);
   void CheckClustersFree(const std::vector<Extent>& extents, const std::string& path) const;
+  void CheckRangeFree(std::uint64_t lcn, std::uint64_t count, const std::string& what) const;
+  static bool Meets(const std::vector<Extent>& ranges, std::uint64_t lcn, std::uint64_t count);
+  bool Blocked(std::uint64_t lcn, std::uint64_t count) const;  // reserved or taken
+  void TakeClusters();
   Lookup Find(const std::string& path) const;
   std::string PathOf(std::size_t id) const;
-  WinError OpenItem(const std::string& path, bool isFolder, Handle* item);
-  Handle NewHandle(std::size_t item);
+  WinError Open(const std::string& path, bool isFolder, ItemAccess access, Handle* item);
+  Handle NewHandle(std::size_t item, ItemAccess access = ItemAccess::kAttributes);
   WinError GetVolumeBitmap(const void* input, std::uint32_t inputLength, unsigned char* output,
                            std::uint32_t outputLength, std::uint32_t* returned) const;
   WinError GetRetrievalPointers(const Item& item, const void* input, std::uint32_t inputLength,
                                 unsigned char* output, std::uint32_t outputLength,
                                 std::uint32_t* returned) const;
   WinError MoveData(const void* input, std::uint32_t inputLength);
-  void MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t lcn, std::uint64_t count);
+  std::uint64_t MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t lcn, std::uint64_t count);
   TFindData FindDataOf(const Item& item) const;
   static std::uint32_t TagOf(std::size_t id, std::uint64_t vcn);
   void TagExtents(const Item& item);
@@ -213,9 +260,12 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   ClusterBitmap bitmap_;
   ClusterTags tags_;
   std::vector<Extent> usedByNothing_;
-  std::vector<Extent> held_;               // vacated, in use until the next checkpoint
-  std::vector<Item> items_;                // by id; the root is 0
-  std::map<Handle, std::size_t> handles_;  // open device handles -> item id or kVolume
+  std::vector<Extent> held_;  // vacated, in use until the next checkpoint
+  std::vector<Item> items_;   // by id; the root is 0
+  std::vector<Extent> reserved_;
+  std::vector<Extent> taken_;
+  bool takenInUse_ = false;               // a move call came: the taken ranges are in use
+  std::map<Handle, OpenHandle> handles_;  // open device handles
   std::map<DirectoryPort::Handle, Listing> finds_;
   Handle nextHandle_ = 4;
   DirectoryPort::Handle nextFind_ = 1;

@@ -51,7 +51,7 @@ WinError SimulatedVolume::Control(Handle device, std::uint32_t code, const void*
   unsigned char* out = static_cast<unsigned char*>(output);
   std::uint32_t written = 0;
   WinError result;
-  const bool onVolume = open->second == kVolume;
+  const bool onVolume = open->second.item == kVolume;
   switch (code) {
     case fsctl::kGetVolumeBitmap:
       ++counters_.bitmapCalls;
@@ -61,11 +61,12 @@ WinError SimulatedVolume::Control(Handle device, std::uint32_t code, const void*
     case fsctl::kGetRetrievalPointers:
       ++counters_.retrievalCalls;
       if (onVolume) return err::kInvalidFunction;
-      result = GetRetrievalPointers(items_[open->second], input, inputLength, out, outputLength,
-                                    &written);
+      result = GetRetrievalPointers(items_[open->second.item], input, inputLength, out,
+                                    outputLength, &written);
       break;
     case fsctl::kMoveFile:
       ++counters_.moveCalls;
+      TakeClusters();  // the other program was quicker than any move
       if (!onVolume) return err::kInvalidFunction;
       result = MoveData(input, inputLength);
       break;
@@ -89,7 +90,8 @@ WinError SimulatedVolume::GetVolumeBitmap(const void* input, std::uint32_t input
 
   const std::uint64_t size = Clusters() - static_cast<std::uint64_t>(start);
   const std::uint64_t needed = (size + 7) / 8;
-  const std::uint64_t length = std::min<std::uint64_t>(needed, outputLength - kBitmapHead);
+  std::uint64_t length = std::min<std::uint64_t>(needed, outputLength - kBitmapHead);
+  if (shortBitmapAnswers != 0) length = std::min<std::uint64_t>(length, shortBitmapAnswers);
   Write<std::int64_t>(output, 0, start);
   Write<std::int64_t>(output, 8, static_cast<std::int64_t>(size));  // the whole rest, always
   bitmap_.CopyBytes(static_cast<std::uint64_t>(start) / 8, static_cast<std::size_t>(length),
@@ -104,10 +106,18 @@ WinError SimulatedVolume::GetRetrievalPointers(const Item& item, const void* inp
                                                std::uint32_t inputLength, unsigned char* output,
                                                std::uint32_t outputLength,
                                                std::uint32_t* returned) const {
+  if (item.layout.mapDenied) return err::kAccessDenied;
   if (inputLength < sizeof(std::int64_t)) return err::kInvalidParameter;
   if (outputLength < kPointersBufferSize) return kInsufficientBuffer;
   const std::int64_t asked = Read<std::int64_t>(static_cast<const unsigned char*>(input), 0);
   if (asked < 0) return err::kInvalidParameter;
+  if (item.layout.mapEmpty) {  // the protocol allows a success that lists nothing
+    Write<std::uint32_t>(output, 0, 0);
+    Write<std::uint32_t>(output, 4, 0);
+    Write<std::int64_t>(output, 8, asked);
+    *returned = kPointersHead;
+    return err::kSuccess;
+  }
   const std::vector<Extent>& extents = item.layout.extents;
   // The extent holding the asked VCN; a resident item has none, so it ends there too.
   std::size_t first = 0;
@@ -151,8 +161,8 @@ WinError SimulatedVolume::MoveData(const void* input, std::uint32_t inputLength)
 
   auto open = handles_.find(fileHandle);
   if (open == handles_.end()) return err::kInvalidHandle;
-  if (open->second == kVolume) return err::kInvalidParameter;  // not a file on this volume
-  Item& item = items_[open->second];
+  if (open->second.item == kVolume) return err::kInvalidParameter;  // not a file on this volume
+  Item& item = items_[open->second.item];
   request.path = PathOf(item.id);
 
   if (callNumber == failMoveAt_) return err::kAccessDenied;
@@ -161,81 +171,127 @@ WinError SimulatedVolume::MoveData(const void* input, std::uint32_t inputLength)
     if (injected != err::kSuccess) return injected;
   }
   if (item.layout.unmovable) return err::kAccessDenied;
+  // An encrypted item's clusters move only through a handle that may read its data.
+  if ((item.layout.attributes & attr::kEncrypted) != 0 &&
+      open->second.access != ItemAccess::kAttributesAndData)
+    return err::kAccessDenied;
 
-  const std::uint64_t allocation = VcnCount(item.layout.extents);
+  const std::vector<Extent>& extents = item.layout.extents;
+  const std::uint64_t allocation = VcnCount(extents);
+  // Clusters past the end of the file may be listed, but not moved.
+  std::uint64_t movable = allocation;
+  if (item.layout.size)
+    movable = std::min(movable, (*item.layout.size + clusterSize_ - 1) / clusterSize_);
   const std::int64_t vcn = request.startingVcn, lcn = request.startingLcn;
   const std::uint64_t count = request.clusterCount;
-  if (count == 0 || vcn < 0 || static_cast<std::uint64_t>(vcn) >= allocation ||
-      count > allocation - static_cast<std::uint64_t>(vcn))
+  if (count == 0 || vcn < 0 || static_cast<std::uint64_t>(vcn) >= movable ||
+      count > movable - static_cast<std::uint64_t>(vcn))
     return err::kInvalidParameter;
-  std::uint64_t at = 0;  // a move never spans a sparse range
-  for (const Extent& e : item.layout.extents) {
-    const bool meets = at < static_cast<std::uint64_t>(vcn) + count &&
-                       static_cast<std::uint64_t>(vcn) < at + e.count;
-    if (meets && e.lcn == kSparseLcn) return err::kInvalidParameter;
-    at += e.count;
-  }
+  const std::uint64_t first = static_cast<std::uint64_t>(vcn);
+  const bool units =
+      !item.isFolder && (item.layout.attributes & (attr::kCompressed | attr::kSparseFile)) != 0;
+  // The end of a range of the item that a move of n clusters from first takes.
+  auto rangeEnd = [&](std::uint64_t n) {
+    if (!units) return first + n;
+    return std::min((first + n + kUnitClusters - 1) / kUnitClusters * kUnitClusters, allocation);
+  };
+  // The real clusters of [first, end), and whether a sparse range lies in it.
+  auto realIn = [&](std::uint64_t end, bool* meetsSparse) {
+    std::uint64_t real = 0, at = 0;
+    for (const Extent& e : extents) {
+      const std::uint64_t from = std::max(at, first), to = std::min(at + e.count, end);
+      if (from < to) {
+        if (e.lcn == kSparseLcn) {
+          *meetsSparse = true;
+        } else {
+          real += to - from;
+        }
+      }
+      at += e.count;
+    }
+    return real;
+  };
+  if (units && first % kUnitClusters != 0) return err::kInvalidParameter;
+  bool meetsSparse = false;
+  const std::uint64_t room = realIn(rangeEnd(count), &meetsSparse);
+  if (meetsSparse && !units) return err::kInvalidParameter;  // a move never spans a sparse range
   if (lcn < 0 || static_cast<std::uint64_t>(lcn) >= Clusters() ||
-      count > Clusters() - static_cast<std::uint64_t>(lcn))
+      room > Clusters() - static_cast<std::uint64_t>(lcn))
     return err::kInvalidParameter;
+  const std::uint64_t target = static_cast<std::uint64_t>(lcn);
+  if (Meets(reserved_, target, room)) return err::kInvalidParameter;
   // Clusters the item owns itself count as in use too, as NTFS treats them.
-  if (bitmap_.AnySet(static_cast<std::uint64_t>(lcn), count)) return err::kAccessDenied;
+  if (bitmap_.AnySet(target, room)) return err::kAccessDenied;
 
-  const std::uint64_t moved = partialMoves ? (count + 1) / 2 : count;
-  MoveClusters(item, static_cast<std::uint64_t>(vcn), static_cast<std::uint64_t>(lcn), moved);
-  ++counters_.movesDone;
+  const std::uint64_t end = rangeEnd(partialMoves ? (count + 1) / 2 : count);
+  const std::uint64_t moved = MoveClusters(item, first, target, end - first);
+  if (moved > 0) ++counters_.movesDone;
   counters_.clustersMoved += moved;
   return err::kSuccess;
 }
 
-// Moves VCNs [vcn, vcn + count) of item to free clusters from lcn on: the tags go along, the old
-// clusters are free at once, and the map gets one extent for the range, joined with a neighbour
-// that now continues it on the volume.
-void SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t lcn,
-                                   std::uint64_t count) {
+// Moves the real clusters of VCNs [vcn, vcn + count) of item back to back to free clusters from
+// lcn on, and returns how many: the tags go along, the old clusters are free at once (or held),
+// sparse VCNs stay sparse, and the map gets one extent for each stretch of real VCNs of the range,
+// joined with a neighbour that now continues it on the volume.
+std::uint64_t SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t lcn,
+                                            std::uint64_t count) {
   std::vector<Extent> result;
-  std::size_t moved = 0;
+  std::size_t firstNew = 0, lastNew = 0;  // where the range's extents lie in result
   bool placed = false;
-  std::uint64_t start = 0;
+  std::uint64_t start = 0, next = lcn;
   const std::uint64_t end = vcn + count;
   for (const Extent& e : item.layout.extents) {
     const std::uint64_t eEnd = start + e.count;
     const std::uint64_t from = std::max(start, vcn), to = std::min(eEnd, end);
+    const bool sparse = e.lcn == kSparseLcn;
+    auto part = [&](std::uint64_t at) {  // the LCN of VCN at of this extent
+      return sparse ? kSparseLcn : e.lcn + static_cast<std::int64_t>(at - start);
+    };
     if (from >= to) {
       result.push_back(e);
     } else {
-      const std::uint64_t oldLcn = static_cast<std::uint64_t>(e.lcn) + (from - start);
       if (start < from) result.push_back({e.lcn, from - start});
-      tags_.Copy(oldLcn, lcn + (from - vcn), to - from);
-      if (holdVacated) {
-        held_.push_back({static_cast<std::int64_t>(oldLcn), to - from});
+      if (!placed) firstNew = result.size();
+      placed = true;
+      if (sparse) {
+        result.push_back({kSparseLcn, to - from});
       } else {
-        bitmap_.Clear(oldLcn, to - from);
+        const std::uint64_t oldLcn = static_cast<std::uint64_t>(part(from));
+        tags_.Copy(oldLcn, next, to - from);
+        if (holdVacated) {
+          held_.push_back({static_cast<std::int64_t>(oldLcn), to - from});
+        } else {
+          bitmap_.Clear(oldLcn, to - from);
+        }
+        result.push_back({static_cast<std::int64_t>(next), to - from});
+        next += to - from;
       }
-      if (!placed) {
-        moved = result.size();
-        result.push_back({static_cast<std::int64_t>(lcn), count});
-        placed = true;
-      }
-      if (to < eEnd) result.push_back({e.lcn + static_cast<std::int64_t>(to - start), eEnd - to});
+      lastNew = result.size() - 1;
+      if (to < eEnd) result.push_back({part(to), eEnd - to});
     }
     start = eEnd;
   }
-  bitmap_.Set(lcn, count);
+  if (next > lcn) bitmap_.Set(lcn, next - lcn);
 
-  auto continues = [](const Extent& a, const Extent& b) {
-    return a.lcn != kSparseLcn && b.lcn != kSparseLcn &&
-           a.lcn + static_cast<std::int64_t>(a.count) == b.lcn;
+  // Join within the range and at its two borders only: elsewhere the map stays as it was.
+  auto joins = [](const Extent& a, const Extent& b) {
+    if (a.lcn == kSparseLcn || b.lcn == kSparseLcn) return a.lcn == b.lcn;
+    return a.lcn + static_cast<std::int64_t>(a.count) == b.lcn;
   };
-  if (moved + 1 < result.size() && continues(result[moved], result[moved + 1])) {
-    result[moved].count += result[moved + 1].count;
-    result.erase(result.begin() + static_cast<std::ptrdiff_t>(moved) + 1);
-  }
-  if (moved > 0 && continues(result[moved - 1], result[moved])) {
-    result[moved - 1].count += result[moved].count;
-    result.erase(result.begin() + static_cast<std::ptrdiff_t>(moved));
+  std::size_t stop = lastNew + 1;  // the last pair (i - 1, i) to look at
+  for (std::size_t i = std::max<std::size_t>(firstNew, 1);
+       placed && i <= stop && i < result.size();) {
+    if (joins(result[i - 1], result[i])) {
+      result[i - 1].count += result[i].count;
+      result.erase(result.begin() + static_cast<std::ptrdiff_t>(i));
+      --stop;
+    } else {
+      ++i;
+    }
   }
   item.layout.extents = std::move(result);
+  return next - lcn;
 }
 
 void SimulatedVolume::Checkpoint() {

@@ -89,9 +89,50 @@ std::uint32_t ParseAttributes(const std::string& list, int line) {
   return bits;
 }
 
+// The item flags: a word of its own each.
+struct FlagName {
+  const char* name;
+  bool ItemLayout::*flag;
+};
+
+constexpr FlagName kFlagNames[] = {
+    {"locked", &ItemLayout::locked},        {"denied", &ItemLayout::denied},
+    {"unmovable", &ItemLayout::unmovable},  {"in-use", &ItemLayout::inUse},
+    {"map-denied", &ItemLayout::mapDenied}, {"map-empty", &ItemLayout::mapEmpty},
+};
+
+const FlagName* FindFlag(const std::string& w) {
+  for (const FlagName& f : kFlagNames) {
+    if (w == f.name) return &f;
+  }
+  return nullptr;
+}
+
 bool IsItemKeyword(const std::string& w) {
-  return w == "extents" || w == "resident" || w == "locked" || w == "denied" || w == "unmovable" ||
-         w == "attrs";
+  return w == "extents" || w == "resident" || w == "attrs" || w == "size" || FindFlag(w) != nullptr;
+}
+
+// The ranges of a used, reserved or taken line, each passed to mark.
+template <typename Mark>
+void ReadRanges(const std::vector<std::string>& words, int line, Mark mark) {
+  if (words.size() < 2) Fail(line, words[0] + " lists no LCN:COUNT");
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    Extent e;
+    if (!ParseExtent(words[i], false, &e))
+      Fail(line, words[0] + " " + words[i] + " is not LCN:COUNT");
+    try {
+      mark(static_cast<std::uint64_t>(e.lcn), e.count);
+    } catch (const std::invalid_argument& error) {
+      Fail(line, error.what());
+    }
+  }
+}
+
+void WriteRanges(std::ostream& out, const char* name, const std::vector<Extent>& ranges) {
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    out << (i % 16 == 0 ? name : "") << " " << ranges[i].lcn << ":" << ranges[i].count
+        << (i % 16 == 15 || i + 1 == ranges.size() ? "\n" : "");
+  }
 }
 
 void ReadItem(SimulatedVolume& volume, const std::vector<std::string>& words, int line) {
@@ -113,12 +154,15 @@ void ReadItem(SimulatedVolume& volume, const std::vector<std::string>& words, in
       if (layout.extents.empty()) Fail(line, "extents lists no LCN:COUNT");
     } else if (w == "resident") {
       resident = true;
-    } else if (w == "locked") {
-      layout.locked = true;
-    } else if (w == "denied") {
-      layout.denied = true;
-    } else if (w == "unmovable") {
-      layout.unmovable = true;
+    } else if (const FlagName* flag = FindFlag(w)) {
+      layout.*(flag->flag) = true;
+    } else if (w == "size") {
+      std::uint64_t bytes = 0;
+      if (isFolder) Fail(line, "a folder has no size");
+      if (layout.size || i + 1 == words.size() || !ParseCount(words[i + 1], &bytes))
+        Fail(line, "size needs one count of bytes");
+      layout.size = bytes;
+      ++i;
     } else if (w == "attrs") {
       if (attrsSeen || i + 1 == words.size()) Fail(line, "attrs needs one list of attributes");
       attrsSeen = true;
@@ -197,17 +241,21 @@ SimulatedVolume ReadVolume(std::istream& in) {
       continue;
     }
     if (!volume) Fail(line, "the volume line must come first");
+    SimulatedVolume& v = *volume;
     if (words[0] == "used") {
-      if (words.size() < 2) Fail(line, "used lists no LCN:COUNT");
-      for (std::size_t i = 1; i < words.size(); ++i) {
-        Extent e;
-        if (!ParseExtent(words[i], false, &e)) Fail(line, "used " + words[i] + " is not LCN:COUNT");
-        try {
-          volume->MarkUsed(static_cast<std::uint64_t>(e.lcn), e.count);
-        } catch (const std::invalid_argument& error) {
-          Fail(line, error.what());
-        }
-      }
+      ReadRanges(words, line, [&](std::uint64_t lcn, std::uint64_t n) { v.MarkUsed(lcn, n); });
+    } else if (words[0] == "reserved") {
+      ReadRanges(words, line, [&](std::uint64_t lcn, std::uint64_t n) { v.MarkReserved(lcn, n); });
+    } else if (words[0] == "taken") {
+      ReadRanges(words, line, [&](std::uint64_t lcn, std::uint64_t n) { v.MarkTaken(lcn, n); });
+    } else if (words[0] == "partial-moves") {
+      if (words.size() != 1) Fail(line, "partial-moves stands alone");
+      v.partialMoves = true;
+    } else if (words[0] == "short-bitmap-answers") {
+      std::uint64_t bytes = 0;
+      if (words.size() != 2 || !ParseCount(words[1], &bytes) || bytes == 0 || bytes > 0xFFFFFFFFULL)
+        Fail(line, "short-bitmap-answers needs one count of bytes above 0");
+      v.shortBitmapAnswers = static_cast<std::uint32_t>(bytes);
     } else if (words[0] == "folder" || words[0] == "file") {
       ReadItem(*volume, words, line);
     } else {
@@ -233,11 +281,12 @@ std::string VolumeText(const SimulatedVolume& volume) {
   std::ostringstream out;
   out << "volume " << volume.Drive() << " clusters " << volume.Clusters() << " cluster_size "
       << volume.BytesPerCluster() << "\n";
-  const std::vector<Extent> used = volume.UsedByNothing();
-  for (std::size_t i = 0; i < used.size(); ++i) {
-    out << (i % 16 == 0 ? "used" : "") << " " << used[i].lcn << ":" << used[i].count
-        << (i % 16 == 15 || i + 1 == used.size() ? "\n" : "");
-  }
+  if (volume.partialMoves) out << "partial-moves\n";
+  if (volume.shortBitmapAnswers != 0)
+    out << "short-bitmap-answers " << volume.shortBitmapAnswers << "\n";
+  WriteRanges(out, "used", volume.UsedByNothing());
+  WriteRanges(out, "reserved", volume.Reserved());
+  WriteRanges(out, "taken", volume.Taken());
   for (const ItemInfo& item : volume.Items()) {
     out << (item.isFolder ? "folder " : "file ") << item.path;
     if (item.layout.extents.empty()) {
@@ -246,12 +295,13 @@ std::string VolumeText(const SimulatedVolume& volume) {
       out << " extents";
       for (const Extent& e : item.layout.extents) out << " " << e.lcn << ":" << e.count;
     }
+    if (item.layout.size) out << " size " << *item.layout.size;
     const std::uint32_t attributes =
         item.layout.attributes & ~(item.isFolder ? attr::kDirectory : 0u);
     if (attributes != 0) out << " attrs " << AttributesText(attributes);
-    if (item.layout.locked) out << " locked";
-    if (item.layout.denied) out << " denied";
-    if (item.layout.unmovable) out << " unmovable";
+    for (const FlagName& f : kFlagNames) {
+      if (item.layout.*(f.flag)) out << " " << f.name;
+    }
     out << "\n";
   }
   return out.str();

@@ -15,6 +15,29 @@
 // contain no spaces and no "#". Flags and attributes combine; attrs are readonly, hidden, system,
 // archive, normal, temporary, sparse, reparse, compressed, offline, notindexed, encrypted, or a
 // hex value (0x...).
+//
+// Statements that make the volume as strict as NTFS; a volume without them answers as before:
+//
+//   reserved 500:20                 free in the bitmap, but a move into them fails with 87
+//   taken 600:10                    free in every bitmap answer until the first move call of any
+//                                   kind, then in use by another program (a move into them: 5)
+//   partial-moves                   each move of more than one cluster moves the first half of
+//                                   its count (rounded up) and reports success
+//   short-bitmap-answers 64         bitmap answers hold at most 64 bytes of bitmap and end with
+//                                   234 while more of the volume remains
+//   file C:\G\big.dat extents 10:16 size 20000   20,000 bytes in 16 clusters: moves of VCN 5
+//                                   on (past the cluster-rounded size) fail with 87
+//   file C:\G\game.exe extents 40:8 in-use        held open, sharing nothing: data opens (and
+//                                   listing a folder) fail with 32, attribute opens succeed
+//   file C:\G\a.dat extents 50:2 map-denied       reading its extents fails with 5
+//   file C:\G\b.dat extents 60:2 map-empty        reading its extents succeeds with no extents
+//
+// Files with attrs compressed or sparse move in 16-cluster units: a move must start on a unit
+// (87), a count ending inside a unit takes the rest of it, and the real clusters of the units land
+// back to back while their sparse clusters take no room. Items with attrs encrypted move only
+// through a handle opened for data (5 otherwise). A folder's clusters are its index allocation:
+// with extents it is read and moved like a file (its compressed attribute moves nothing in
+// units); without, reading its extents fails with 38.
 #include <istream>
 #include <stdexcept>
 #include <string>

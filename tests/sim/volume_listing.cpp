@@ -17,7 +17,7 @@ TFindData SimulatedVolume::FindDataOf(const Item& item) const {
   if (!item.isFolder) {
     std::uint64_t vcns = 0;
     for (const Extent& e : item.layout.extents) vcns += e.count;
-    const std::uint64_t size = vcns * clusterSize_;
+    const std::uint64_t size = item.layout.size.value_or(vcns * clusterSize_);
     d.SizeHigh = static_cast<std::uint32_t>(size >> 32);
     d.SizeLow = static_cast<std::uint32_t>(size);
   }
@@ -33,7 +33,8 @@ WinError SimulatedVolume::FindFirst(const std::string& pattern, TFindData& data,
   if (folder.error != err::kSuccess || !items_[folder.item].isFolder) return err::kPathNotFound;
   const Item& listed = items_[folder.item];
   if (listed.layout.denied) return err::kAccessDenied;
-  if (listed.layout.locked) return 32;  // ERROR_SHARING_VIOLATION
+  // Listing reads the folder's data, which a holder that shares nothing refuses too.
+  if (listed.layout.locked || listed.layout.inUse) return 32;  // ERROR_SHARING_VIOLATION
 
   std::string mask = UpperAscii(full.substr(split + 1));
   if (mask == "*.*") mask = "*";  // the old form of "everything", names without a dot too
