@@ -292,12 +292,12 @@ std::uint32_t TFastDefragEngine::GetClusterCount(const std::string& path, bool i
 
 bool TFastDefragEngine::DefragFile(const std::wstring& fileName, bool rescan, std::int64_t size,
                                    bool isFile, bool addGrowthRoom, bool& noFreeSpace) {
-  return DefragItem({WideToAnsi(fileName), fileName}, rescan, size, isFile, 0, addGrowthRoom,
+  return DefragItem({WideToAnsi(fileName), fileName}, rescan, size, isFile, {}, addGrowthRoom,
                     noFreeSpace);
 }
 
 bool TFastDefragEngine::DefragItem(const ItemPath& path, bool rescan, std::int64_t size,
-                                   bool isFile, std::uint32_t attributes, bool addGrowthRoom,
+                                   bool isFile, const ItemFacts& facts, bool addGrowthRoom,
                                    bool& noFreeSpace) {
   noFreeSpace = false;
   if (!LearnClusterSize(path.ansi)) return false;
@@ -312,7 +312,7 @@ bool TFastDefragEngine::DefragItem(const ItemPath& path, bool rescan, std::int64
     size += GrowthRoomClusters(path.ansi) * static_cast<std::int64_t>(ClusterSize);
   }
   try {
-    return MoveItem(path, rescan, size, isFile, attributes, noFreeSpace);
+    return MoveItem(path, rescan, size, isFile, facts, noFreeSpace);
   } catch (const std::bad_alloc&) {
     DebugLog("Defrag File Error:Out of memory");
     return false;
@@ -323,7 +323,8 @@ bool TFastDefragEngine::DefragItem(const ItemPath& path, bool rescan, std::int64
 }
 
 bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
-                                 std::uint32_t attributes, bool& noFreeSpace) {
+                                 const ItemFacts& facts, bool& noFreeSpace) {
+  const std::uint32_t attributes = facts.attributes;
   const std::uint32_t needed = static_cast<std::uint32_t>(
       std::max<std::int64_t>(size / static_cast<std::int64_t>(ClusterSize), 1));
   TFreeRun* run = FindFreeRun(rescan, DriveLetter(path.ansi), needed);
@@ -347,24 +348,32 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
   // needs no more memory than a small one.
   const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
   if (Aborted) return false;
+  const std::int64_t clusterBytes = static_cast<std::int64_t>(ClusterSize);
+  const std::int64_t dataClusters = facts.dataBytes > 0 ? (facts.dataBytes - 1) / clusterBytes + 1
+                                                        : std::numeric_limits<std::int64_t>::max();
   PieceMover mover(volume, device.Get(), item.Get(), path.ansi, *run,
                    isFile && (attributes & (attr::kCompressed | attr::kSparseFile)) != 0,
                    noFreeSpace);
-  const ExtentWalkEnd end =
-      ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kMoveCallLimit,
-                          [&](const TExtent& extent, bool) {
-                            std::int64_t vcn = extent.Vcn;
-                            std::uint32_t remaining = extent.Length;
-                            while (remaining > 0) {
-                              const std::uint32_t piece = std::min(remaining, kPieceClusters);
-                              remaining -= piece;
-                              DoProgress(path.wide);
-                              if (Aborted) return false;
-                              if (extent.Real()) mover.Real(vcn, piece);
-                              vcn += piece;
-                            }
-                            return true;
-                          });
+  const ExtentWalkEnd end = ForEachExtentOfItem(
+      volume, item.Get(), buffer.get(), kExtentBufferLength, kMoveCallLimit,
+      [&](const TExtent& extent, bool) {
+        std::int64_t vcn = extent.Vcn;
+        std::uint32_t remaining = extent.Length;
+        while (remaining > 0) {
+          const std::uint32_t piece = std::min(remaining, kPieceClusters);
+          remaining -= piece;
+          DoProgress(path.wide);
+          if (Aborted) return false;
+          // Clusters kept past the end of a file's data cannot be moved (the file system
+          // refuses them with 87, as it refuses a target): they stay where they are.
+          if (extent.Real() && vcn < dataClusters) {
+            mover.Real(
+                vcn, static_cast<std::uint32_t>(std::min<std::int64_t>(piece, dataClusters - vcn)));
+          }
+          vcn += piece;
+        }
+        return true;
+      });
   if (end == ExtentWalkEnd::kDenied || end == ExtentWalkEnd::kStopped) return false;
   mover.Flush();
   // NTFS may report a move done that it did only in part: what was moved is checked in the map.
@@ -409,7 +418,8 @@ void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileI
   } else {
     bool noFreeSpace = false;
     // A failure is only logged.
-    DefragItem(path, false, size, isFile, fileInfo.Attributes, true, noFreeSpace);
+    DefragItem(path, false, size, isFile, {fileInfo.Attributes, isFile ? fileInfo.Size : 0}, true,
+               noFreeSpace);
     DoProgress(path.wide);
   }
   if (Aborted) sender.Abort();

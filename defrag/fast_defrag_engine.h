@@ -72,13 +72,17 @@ class TFastDefragEngine final : public DefragEngine {
     std::string ansi;
     std::wstring wide;
   };
-  // DefragFile with the item's attributes as the finder reported them (0: not known), which say
-  // how the file system moves it.
+  // What the finder reported of an item that says how the file system moves it.
+  struct ItemFacts {
+    std::uint32_t attributes = 0;  // compressed, sparse, encrypted
+    std::int64_t dataBytes = 0;    // a file's size apart from its allocation; 0: not known
+  };
+  // DefragFile with what the finder reported of the item.
   bool DefragItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
-                  std::uint32_t attributes, bool addGrowthRoom, bool& noFreeSpace);
+                  const ItemFacts& facts, bool addGrowthRoom, bool& noFreeSpace);
   // The body of DefragItem from the choice of the run on; failures raise.
   bool MoveItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
-                std::uint32_t attributes, bool& noFreeSpace);
+                const ItemFacts& facts, bool& noFreeSpace);
 
   DefragPorts ports_;
   TFreeRuns FreeRuns;

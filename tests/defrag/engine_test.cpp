@@ -78,7 +78,8 @@ struct EngineRun {
     };
     engine->OnSkipFile = [this](DefragEngine&, const std::wstring& name, bool& abort, bool isFile,
                                 std::int64_t size) {
-      events.push_back("skip " + WideToAnsi(name) + (isFile ? " 1 " : " 0 ") + std::to_string(size));
+      events.push_back("skip " + WideToAnsi(name) + (isFile ? " 1 " : " 0 ") +
+                       std::to_string(size));
       if (static_cast<int>(events.size()) == abortAt) abort = true;
     };
     volume.beforeMove = [this](const MoveRequest& m) {
@@ -93,7 +94,8 @@ struct EngineRun {
     engine->ScanFreeSpace(path[0]);
     engine->IsFileContiguous(path, isFile, size);
     bool noFreeSpace = false;
-    const bool result = engine->DefragFile(AnsiToWide(path), false, size, isFile, true, noFreeSpace);
+    const bool result =
+        engine->DefragFile(AnsiToWide(path), false, size, isFile, true, noFreeSpace);
     this->noFreeSpace = noFreeSpace;
     return result;
   }
@@ -107,7 +109,8 @@ struct EngineRun {
     std::uint64_t start = 0, length = 0;
     for (std::uint64_t c = 0; c <= volume.Clusters(); ++c) {
       bool keep = c == volume.Clusters() || volume.Bitmap().Test(c);
-      for (const Extent& f : free) keep = keep || (c >= std::uint64_t(f.lcn) && c < f.lcn + f.count);
+      for (const Extent& f : free)
+        keep = keep || (c >= std::uint64_t(f.lcn) && c < f.lcn + f.count);
       if (!keep) {
         if (length == 0) start = c;
         ++length;
@@ -175,8 +178,8 @@ TEST(DefragFile, MovesPiecesOfAtMost64ClustersBackToBackIntoTheHighestRunThatFit
       "file C:\\G\\big.pak extents 10:150 500:10 -1:70 600:2\n",
       {{1000, 400}});
   EXPECT_TRUE(run.Defrag("C:\\G\\big.pak"));
-  EXPECT_EQ(run.moves, (Lines{"0->1000:64", "64->1064:64", "128->1128:22", "150->1150:10",
-                              "230->1160:2"}));
+  EXPECT_EQ(run.moves,
+            (Lines{"0->1000:64", "64->1064:64", "128->1128:22", "150->1150:10", "230->1160:2"}));
   // One event before every piece, sparse pieces included (64, 6 of the sparse range's 70).
   EXPECT_EQ(run.events, Lines(7, "progress C:\\G\\big.pak"));
   EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:400"}));
@@ -192,22 +195,24 @@ TEST(DefragFile, GrowthRoomRaisesTheRunDemandedButTakesOnlyTheItemsClusters) {
   struct Case {
     const char* name;
     int clusters;
-    int runTooSmall, runJustRight;  // free runs: the too small one lies higher, so last fit sees it first
+    int runTooSmall,
+        runJustRight;  // free runs: the too small one lies higher, so last fit sees it first
   } cases[] = {
-      {"NOTES.TXT", 3, 14, 15},     // 3 + 8 = 11 needed, 15 demanded
-      {"game.log", 10, 141, 142},   // 10 + 128 = 138 needed, 142 demanded
-      {"readme.doc", 2, 133, 134},  // 2 + 128
-      {"data.pak", 4, 7, 8},        // no room to grow: 4 + 4
+      {"NOTES.TXT", 3, 14, 15},      // 3 + 8 = 11 needed, 15 demanded
+      {"game.log", 10, 141, 142},    // 10 + 128 = 138 needed, 142 demanded
+      {"readme.doc", 2, 133, 134},   // 2 + 128
+      {"data.pak", 4, 7, 8},         // no room to grow: 4 + 4
       {"archive.txt.bak", 4, 7, 8},  // only the last extension counts
   };
   for (const Case& c : cases) {
     const int half = c.clusters / 2 + (c.clusters % 2);
     const std::string item = std::string("C:\\G\\") + c.name;
     EngineRun run("volume C clusters 5000 cluster_size 4096\nfile " + item + " extents 10:" +
-                std::to_string(half) + " 20:" + std::to_string(c.clusters - half) + "\n",
-            {{1000, std::uint64_t(c.runJustRight)}, {3000, std::uint64_t(c.runTooSmall)}});
+                      std::to_string(half) + " 20:" + std::to_string(c.clusters - half) + "\n",
+                  {{1000, std::uint64_t(c.runJustRight)}, {3000, std::uint64_t(c.runTooSmall)}});
     EXPECT_TRUE(run.Defrag(item)) << c.name;
-    EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:" + std::to_string(c.runJustRight)}))
+    EXPECT_EQ(run.Log(),
+              (Lines{"New LCN for File:1000", "Lcn Count:" + std::to_string(c.runJustRight)}))
         << c.name;
     EXPECT_EQ(run.volume.ExtentsOf(item), (std::vector<Extent>{{1000, std::uint64_t(c.clusters)}}));
   }
@@ -224,9 +229,9 @@ TEST(DefragFile, FailuresAreLoggedAndEndTheItemWithWhatWasMovedKept) {
     EngineRun run(volume, {{1000, 400}});
     run.volume.FailMoveAt(2);
     EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
-    EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:400", "PrevVCN = 64",
-                                "FreeLcn = 1100", "VCNCount = 36",
-                                "Defrag File Error:Move file C:\\G\\a.pak error: 5"}));
+    EXPECT_EQ(run.Log(),
+              (Lines{"New LCN for File:1000", "Lcn Count:400", "PrevVCN = 64", "FreeLcn = 1100",
+                     "VCNCount = 36", "Defrag File Error:Move file C:\\G\\a.pak error: 5"}));
     EXPECT_EQ(run.volume.ExtentsOf("C:\\G\\a.pak"),
               (std::vector<Extent>{{1000, 64}, {74, 36}, {500, 10}}));
     EXPECT_EQ(run.engine->FreeRunList().back().StartLcn, 1100);
@@ -248,8 +253,9 @@ TEST(DefragFile, FailuresAreLoggedAndEndTheItemWithWhatWasMovedKept) {
     EXPECT_EQ(run.Log(), (Lines{"Fail to get file size:C:\\G\\Empty"}));
   }
   {  // no run large enough
-    EngineRun run("volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:4 500:4\n",
-            {{1000, 11}});
+    EngineRun run(
+        "volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:4 500:4\n",
+        {{1000, 11}});
     EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
     EXPECT_TRUE(run.noFreeSpace);
     EXPECT_EQ(run.Log(), (Lines{"Defrag File Error:Fail to get the free space!"}));
@@ -269,20 +275,22 @@ TEST(DefragFile, FailuresAreLoggedAndEndTheItemWithWhatWasMovedKept) {
 
 TEST(DefragFile, AHugeFileIsMovedThroughABoundedExtentBuffer) {
   // 280 million clusters: an extent buffer of one extent per cluster would be 4.5 GB.
-  EngineRun run("volume C clusters 300000000 cluster_size 512\n"
-          "file C:\\G\\huge.bin extents 10:2 500:2\n");
+  EngineRun run(
+      "volume C clusters 300000000 cluster_size 512\n"
+      "file C:\\G\\huge.bin extents 10:2 500:2\n");
   bool noFreeSpace = false;
   run.engine->ScanFreeSpace('C');
-  EXPECT_TRUE(run.engine->DefragFile(L"C:\\G\\huge.bin", false, std::int64_t{280000000} * 512,
-                                     true, false, noFreeSpace));
+  EXPECT_TRUE(run.engine->DefragFile(L"C:\\G\\huge.bin", false, std::int64_t{280000000} * 512, true,
+                                     false, noFreeSpace));
   EXPECT_EQ(run.moves, (Lines{"0->502:2", "2->504:2"}));
   EXPECT_LE(run.recorder.largestExtentBuffer, 65536u);
   EXPECT_EQ(run.volume.OpenHandles(), 0);
 }
 
 TEST(DefragFile, AnAbortDuringAProgressEventStopsBeforeTheNextPiece) {
-  EngineRun run("volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:150 500:10\n",
-          {{1000, 400}});
+  EngineRun run(
+      "volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:150 500:10\n",
+      {{1000, 400}});
   run.abortAt = 2;
   EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
   EXPECT_EQ(run.moves, (Lines{"0->1000:64"}));
@@ -306,12 +314,15 @@ TEST(DefragFolder, ReportsEveryItemOnceAndPacksTheMovedOnesOneBehindTheOther) {
   EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
   // Per folder its own entries in NTFS order, then its subfolders.
   EXPECT_EQ(run.events, (Lines{
-                            "progress C:\\Games\\Foo\\A.pak", "progress C:\\Games\\Foo\\A.pak",
                             "progress C:\\Games\\Foo\\A.pak",
-                            "progress C:\\Games\\Foo\\b.pak", "progress C:\\Games\\Foo\\b.pak",
+                            "progress C:\\Games\\Foo\\A.pak",
+                            "progress C:\\Games\\Foo\\A.pak",
+                            "progress C:\\Games\\Foo\\b.pak",
+                            "progress C:\\Games\\Foo\\b.pak",
                             "progress C:\\Games\\Foo\\b.pak",
                             "skip C:\\Games\\Foo\\open.dat 1 0",
-                            "progress C:\\Games\\Foo\\Sub", "progress C:\\Games\\Foo\\Sub",
+                            "progress C:\\Games\\Foo\\Sub",
+                            "progress C:\\Games\\Foo\\Sub",
                             "progress C:\\Games\\Foo\\Sub",
                             "skip C:\\Games\\Foo\\tiny.txt 1 0",
                             "skip C:\\Games\\Foo\\Sub\\c.dat 1 0",
@@ -330,7 +341,8 @@ TEST(DefragFolder, FilesOnlyLeavesTheFoldersOut) {
   EngineRun run(kGame, {{1000, 2000}});
   EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", true));
   for (const std::string& event : run.events) EXPECT_EQ(event.find("Sub "), std::string::npos);
-  EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\Sub\\"), (std::vector<Extent>{{460, 1}, {470, 1}}));
+  EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\Sub\\"),
+            (std::vector<Extent>{{460, 1}, {470, 1}}));
 }
 
 TEST(DefragFolder, AnAbortStopsTheItemAndNoFurtherItemIsReported) {
@@ -355,13 +367,13 @@ TEST(DefragFolder, PathsAUserMightTypeEndSoundly) {
     std::string folder;
     const char* outcome;  // "raises", the count of events, or nullptr: any sound end
   } cases[] = {
-      {"", "raises"},                   // no drive letter at all
-      {"Q:\\Games", "raises"},          // a drive that does not exist
+      {"", "raises"},                      // no drive letter at all
+      {"Q:\\Games", "raises"},             // a drive that does not exist
       {"\\\\server\\share\\x", "raises"},  // a UNC path: no drive letter
-      {" C:\\Games\\Foo", "raises"},    // a leading blank is taken for the drive
-      {"Games", "raises"},              // relative: 'G' is no volume here
-      {"C", "0"},                       // volume C, the folder "C" of the current directory
-      {"C:\\Games\\Foo   ", nullptr},   // trailing blanks: as the path port resolves them
+      {" C:\\Games\\Foo", "raises"},       // a leading blank is taken for the drive
+      {"Games", "raises"},                 // relative: 'G' is no volume here
+      {"C", "0"},                          // volume C, the folder "C" of the current directory
+      {"C:\\Games\\Foo   ", nullptr},      // trailing blanks: as the path port resolves them
       {"C:\\Games\\Nothing", "0"},
       {"C:\\Games\\" + std::string(300, 'x'), "0"},
       {"C:\\Games\\Foo", "12"},
@@ -474,11 +486,16 @@ TEST(DefragFolder, HowAnItemIsMovedFollowsTheAttributesTheFinderReported) {
       "file C:\\G\\e.pak extents 60:2 560:2 attrs encrypted\n"
       "file C:\\G\\p.pak extents 200:20 700:12\n"
       "file C:\\G\\s.pak extents 100:16 600:40 attrs sparse\n"
-      "file C:\\G\\t.pak extents 300:9 -1:7 800:9 -1:7 attrs compressed\n",
+      "file C:\\G\\t.pak extents 300:9 -1:7 800:9 -1:7 attrs compressed\n"
+      "file C:\\G\\u.pak extents 900:2 950:2 970:4 size 12000\n"
+      "file C:\\G\\v.pak extents 990:1 995:1\n",
       {{1000, 400}});
   EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
+  // u.pak's clusters past its 12,000 bytes cannot move: they stay, and the run with them.
   EXPECT_EQ(run.moves, (Lines{"0->1000:32", "0->1032:2", "2->1034:2", "0->1036:20", "20->1056:12",
-                              "0->1068:56", "0->1124:9", "16->1133:9"}));
+                              "0->1068:56", "0->1124:9", "16->1133:9", "0->1142:2", "2->1144:1",
+                              "0->1145:1", "1->1146:1"}));
+  EXPECT_EQ(run.Log()[run.Log().size() - 3], "Defrag File Error:Moved only partly: C:\\G\\u.pak");
   EXPECT_EQ(run.recorder.access["C:\\G\\e.pak"], ItemAccess::kAttributesAndData);
   EXPECT_EQ(run.recorder.access["C:\\G\\p.pak"], ItemAccess::kAttributes);
   for (const char* item : {"C:\\G\\c.pak", "C:\\G\\s.pak", "C:\\G\\t.pak"}) {
