@@ -1,6 +1,7 @@
 #pragma once
 // A pass-through to a simulated volume that adds up the thread CPU time spent inside it, so that a
-// benchmark can split a run's time between the engine and the simulator it runs on. Each call
+// benchmark can split a run's time (and what it allocates) between the engine and the simulator
+// it runs on. Each call
 // reads the clock twice; ClockCost() measures what that adds, for the caller to take off.
 #include <time.h>
 
@@ -29,6 +30,10 @@ inline double ClockCost() {
   }
   return static_cast<double>(sum) / kRounds;
 }
+
+// True on this thread while a call is inside the simulated volume: what is allocated then is the
+// simulator's, not the engine's.
+inline thread_local bool insideVolume = false;
 
 class TimedPorts final : public VolumeDevicePort, public DirectoryPort, public PathPort {
  public:
@@ -93,7 +98,9 @@ class TimedPorts final : public VolumeDevicePort, public DirectoryPort, public P
   template <typename Call>
   WinError Timed(Call call) {
     const std::int64_t start = ThreadCpuNs();
+    insideVolume = true;
     const WinError result = call();
+    insideVolume = false;
     insideNs_ += ThreadCpuNs() - start;
     ++calls_;
     return result;

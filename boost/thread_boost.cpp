@@ -112,14 +112,23 @@ bool TThreadBoost::StartNamedService(const std::string& machine, const std::stri
 
 void TThreadBoost::UpdateStatus() { FForm.SetStatusText(FStatusText); }
 
+// The engine fires an event every 64 clusters, also across a file's sparse ranges: one with a
+// hole of 2^32 clusters fires 67 million for the same path. Each text shown is a blocking hand-off
+// to the window thread, so a path is handed over only when it is not the one shown already.
 void TThreadBoost::EngineProgress(DefragEngine&, bool& abort, const std::wstring& fileName) {
-  FForm.SetStatusText(WideToAnsi(fileName));
+  if (fileName != shownPath_) {
+    shownPath_ = fileName;
+    FForm.SetStatusText(WideToAnsi(fileName));
+  }
   abort = FForm.SysAbort();
 }
 
 void TThreadBoost::EngineSkipFile(DefragEngine&, const std::wstring& fileName, bool& abort, bool,
                                   std::int64_t) {
-  FForm.SetStatusText(WideToAnsi(fileName));
+  if (fileName != shownPath_) {
+    shownPath_ = fileName;
+    FForm.SetStatusText(WideToAnsi(fileName));
+  }
   abort = FForm.SysAbort();
 }
 

@@ -50,6 +50,7 @@ class TThreadBoost {
   BoostWindowPort& FForm;
   bool FBoostMode;
   std::string FStatusText;
+  std::wstring shownPath_;  // the engine's path last put into panel 0
   BoostPorts ports_;
   DefragEngineFactory engines_;
   std::atomic<bool>& finished_;

@@ -3,6 +3,8 @@
 // run with its events and abort points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "common/system_message.h"
 #include "common/wide.h"
 #include "defrag/fast_defrag_engine.h"
+#include "defrag/fsctl_layout.h"
 #include "tests/doubles/debug_recorder.h"
 #include "tests/sim/simulated_volume.h"
 #include "tests/sim/volume_file.h"
@@ -22,15 +25,50 @@ using sim::Extent;
 using sim::MoveRequest;
 using sim::SimulatedVolume;
 
+// The simulated volume as the engine reaches it, noting how each item was opened to move and the
+// largest extent buffer it was asked to fill.
+class RecordingVolume final : public VolumeDevicePort {
+ public:
+  explicit RecordingVolume(SimulatedVolume& volume) : volume_(volume) {}
+  std::map<std::string, ItemAccess> access;
+  std::uint32_t largestExtentBuffer = 0;
+
+  WinError OpenVolume(const std::string& path, Handle* handle) override {
+    return volume_.OpenVolume(path, handle);
+  }
+  WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) override {
+    return volume_.OpenItemToInspect(path, isFolder, item);
+  }
+  WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess how,
+                          Handle* item) override {
+    access[WideToAnsi(path)] = how;
+    return volume_.OpenItemToMove(path, isFolder, how, item);
+  }
+  WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
+                   void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
+    if (code == fsctl::kGetRetrievalPointers) {
+      largestExtentBuffer = std::max(largestExtentBuffer, outputLength);
+    }
+    return volume_.Control(device, code, input, inputLength, output, outputLength, returned);
+  }
+  void Close(Handle handle) override { volume_.Close(handle); }
+  WinError ClusterSize(const std::string& root, std::uint32_t* bytes) override {
+    return volume_.ClusterSize(root, bytes);
+  }
+
+ private:
+  SimulatedVolume& volume_;
+};
+
 // An engine on a volume, recording its events as "skip PATH isFile size" / "progress PATH", the
 // moves the volume was asked for, and the debug lines.
 struct EngineRun {
   // With free runs given, every other cluster that no item owns is marked in use.
   explicit EngineRun(const std::string& volumeText, const std::vector<Extent>& free = {})
-      : volume(sim::ReadVolumeText(volumeText)) {
+      : volume(sim::ReadVolumeText(volumeText)), recorder(volume) {
     if (!free.empty()) FillAllBut(free);
     DefragPorts ports;
-    ports.volume = &volume;
+    ports.volume = &recorder;
     ports.search.directory = &volume;
     ports.search.paths = &volume;
     engine = std::make_unique<TFastDefragEngine>(ports);
@@ -40,7 +78,8 @@ struct EngineRun {
     };
     engine->OnSkipFile = [this](DefragEngine&, const std::wstring& name, bool& abort, bool isFile,
                                 std::int64_t size) {
-      events.push_back("skip " + WideToAnsi(name) + (isFile ? " 1 " : " 0 ") + std::to_string(size));
+      events.push_back("skip " + WideToAnsi(name) + (isFile ? " 1 " : " 0 ") +
+                       std::to_string(size));
       if (static_cast<int>(events.size()) == abortAt) abort = true;
     };
     volume.beforeMove = [this](const MoveRequest& m) {
@@ -55,7 +94,8 @@ struct EngineRun {
     engine->ScanFreeSpace(path[0]);
     engine->IsFileContiguous(path, isFile, size);
     bool noFreeSpace = false;
-    const bool result = engine->DefragFile(AnsiToWide(path), false, size, isFile, true, noFreeSpace);
+    const bool result =
+        engine->DefragFile(AnsiToWide(path), false, size, isFile, true, noFreeSpace);
     this->noFreeSpace = noFreeSpace;
     return result;
   }
@@ -69,7 +109,8 @@ struct EngineRun {
     std::uint64_t start = 0, length = 0;
     for (std::uint64_t c = 0; c <= volume.Clusters(); ++c) {
       bool keep = c == volume.Clusters() || volume.Bitmap().Test(c);
-      for (const Extent& f : free) keep = keep || (c >= std::uint64_t(f.lcn) && c < f.lcn + f.count);
+      for (const Extent& f : free)
+        keep = keep || (c >= std::uint64_t(f.lcn) && c < f.lcn + f.count);
       if (!keep) {
         if (length == 0) start = c;
         ++length;
@@ -81,6 +122,7 @@ struct EngineRun {
   }
 
   SimulatedVolume volume;
+  RecordingVolume recorder;
   std::unique_ptr<TFastDefragEngine> engine;
   testing::DebugRecorder debug;
   std::vector<std::string> events, moves;
@@ -136,8 +178,8 @@ TEST(DefragFile, MovesPiecesOfAtMost64ClustersBackToBackIntoTheHighestRunThatFit
       "file C:\\G\\big.pak extents 10:150 500:10 -1:70 600:2\n",
       {{1000, 400}});
   EXPECT_TRUE(run.Defrag("C:\\G\\big.pak"));
-  EXPECT_EQ(run.moves, (Lines{"0->1000:64", "64->1064:64", "128->1128:22", "150->1150:10",
-                              "230->1160:2"}));
+  EXPECT_EQ(run.moves,
+            (Lines{"0->1000:64", "64->1064:64", "128->1128:22", "150->1150:10", "230->1160:2"}));
   // One event before every piece, sparse pieces included (64, 6 of the sparse range's 70).
   EXPECT_EQ(run.events, Lines(7, "progress C:\\G\\big.pak"));
   EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:400"}));
@@ -153,22 +195,24 @@ TEST(DefragFile, GrowthRoomRaisesTheRunDemandedButTakesOnlyTheItemsClusters) {
   struct Case {
     const char* name;
     int clusters;
-    int runTooSmall, runJustRight;  // free runs: the too small one lies higher, so last fit sees it first
+    int runTooSmall,
+        runJustRight;  // free runs: the too small one lies higher, so last fit sees it first
   } cases[] = {
-      {"NOTES.TXT", 3, 14, 15},     // 3 + 8 = 11 needed, 15 demanded
-      {"game.log", 10, 141, 142},   // 10 + 128 = 138 needed, 142 demanded
-      {"readme.doc", 2, 133, 134},  // 2 + 128
-      {"data.pak", 4, 7, 8},        // no room to grow: 4 + 4
+      {"NOTES.TXT", 3, 14, 15},      // 3 + 8 = 11 needed, 15 demanded
+      {"game.log", 10, 141, 142},    // 10 + 128 = 138 needed, 142 demanded
+      {"readme.doc", 2, 133, 134},   // 2 + 128
+      {"data.pak", 4, 7, 8},         // no room to grow: 4 + 4
       {"archive.txt.bak", 4, 7, 8},  // only the last extension counts
   };
   for (const Case& c : cases) {
     const int half = c.clusters / 2 + (c.clusters % 2);
     const std::string item = std::string("C:\\G\\") + c.name;
     EngineRun run("volume C clusters 5000 cluster_size 4096\nfile " + item + " extents 10:" +
-                std::to_string(half) + " 20:" + std::to_string(c.clusters - half) + "\n",
-            {{1000, std::uint64_t(c.runJustRight)}, {3000, std::uint64_t(c.runTooSmall)}});
+                      std::to_string(half) + " 20:" + std::to_string(c.clusters - half) + "\n",
+                  {{1000, std::uint64_t(c.runJustRight)}, {3000, std::uint64_t(c.runTooSmall)}});
     EXPECT_TRUE(run.Defrag(item)) << c.name;
-    EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:" + std::to_string(c.runJustRight)}))
+    EXPECT_EQ(run.Log(),
+              (Lines{"New LCN for File:1000", "Lcn Count:" + std::to_string(c.runJustRight)}))
         << c.name;
     EXPECT_EQ(run.volume.ExtentsOf(item), (std::vector<Extent>{{1000, std::uint64_t(c.clusters)}}));
   }
@@ -185,9 +229,9 @@ TEST(DefragFile, FailuresAreLoggedAndEndTheItemWithWhatWasMovedKept) {
     EngineRun run(volume, {{1000, 400}});
     run.volume.FailMoveAt(2);
     EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
-    EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:400", "PrevVCN = 64",
-                                "FreeLcn = 1100", "VCNCount = 36",
-                                "Defrag File Error:Move file C:\\G\\a.pak error: 5"}));
+    EXPECT_EQ(run.Log(),
+              (Lines{"New LCN for File:1000", "Lcn Count:400", "PrevVCN = 64", "FreeLcn = 1100",
+                     "VCNCount = 36", "Defrag File Error:Move file C:\\G\\a.pak error: 5"}));
     EXPECT_EQ(run.volume.ExtentsOf("C:\\G\\a.pak"),
               (std::vector<Extent>{{1000, 64}, {74, 36}, {500, 10}}));
     EXPECT_EQ(run.engine->FreeRunList().back().StartLcn, 1100);
@@ -209,8 +253,9 @@ TEST(DefragFile, FailuresAreLoggedAndEndTheItemWithWhatWasMovedKept) {
     EXPECT_EQ(run.Log(), (Lines{"Fail to get file size:C:\\G\\Empty"}));
   }
   {  // no run large enough
-    EngineRun run("volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:4 500:4\n",
-            {{1000, 11}});
+    EngineRun run(
+        "volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:4 500:4\n",
+        {{1000, 11}});
     EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
     EXPECT_TRUE(run.noFreeSpace);
     EXPECT_EQ(run.Log(), (Lines{"Defrag File Error:Fail to get the free space!"}));
@@ -221,27 +266,31 @@ TEST(DefragFile, FailuresAreLoggedAndEndTheItemWithWhatWasMovedKept) {
     bool noFreeSpace = false;
     run.engine->ScanFreeSpace('C');
     EXPECT_FALSE(run.engine->DefragFile(L"C:\\G\\gone.pak", false, 8192, true, false, noFreeSpace));
-    EXPECT_EQ(run.Log().back(),
-              "Defrag File Error:CreateFile C:\\G\\gone.pak\r\n" + SystemMessage(err::kFileNotFound));
+    // The run chosen is logged before the item is opened.
+    EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:400",
+                                "Defrag File Error:CreateFile C:\\G\\gone.pak\r\n" +
+                                    SystemMessage(err::kFileNotFound)}));
   }
 }
 
-TEST(DefragFile, OutOfMemoryIsLoggedLikeAnyOtherFailure) {
-  // More clusters than an extent buffer can be made for, in a run that has them.
-  EngineRun run("volume C clusters 300000000 cluster_size 512\n"
-          "file C:\\G\\huge.bin extents 10:2 500:2\n");
+TEST(DefragFile, AHugeFileIsMovedThroughABoundedExtentBuffer) {
+  // 280 million clusters: an extent buffer of one extent per cluster would be 4.5 GB.
+  EngineRun run(
+      "volume C clusters 300000000 cluster_size 512\n"
+      "file C:\\G\\huge.bin extents 10:2 500:2\n");
   bool noFreeSpace = false;
   run.engine->ScanFreeSpace('C');
-  EXPECT_FALSE(run.engine->DefragFile(L"C:\\G\\huge.bin", false, std::int64_t{280000000} * 512,
-                                      true, false, noFreeSpace));
-  EXPECT_EQ(run.Log().back(), "Defrag File Error:Out of memory");
-  EXPECT_TRUE(run.moves.empty());
+  EXPECT_TRUE(run.engine->DefragFile(L"C:\\G\\huge.bin", false, std::int64_t{280000000} * 512, true,
+                                     false, noFreeSpace));
+  EXPECT_EQ(run.moves, (Lines{"0->502:2", "2->504:2"}));
+  EXPECT_LE(run.recorder.largestExtentBuffer, 65536u);
   EXPECT_EQ(run.volume.OpenHandles(), 0);
 }
 
 TEST(DefragFile, AnAbortDuringAProgressEventStopsBeforeTheNextPiece) {
-  EngineRun run("volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:150 500:10\n",
-          {{1000, 400}});
+  EngineRun run(
+      "volume C clusters 5000 cluster_size 4096\nfile C:\\G\\a.pak extents 10:150 500:10\n",
+      {{1000, 400}});
   run.abortAt = 2;
   EXPECT_FALSE(run.Defrag("C:\\G\\a.pak"));
   EXPECT_EQ(run.moves, (Lines{"0->1000:64"}));
@@ -265,12 +314,15 @@ TEST(DefragFolder, ReportsEveryItemOnceAndPacksTheMovedOnesOneBehindTheOther) {
   EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
   // Per folder its own entries in NTFS order, then its subfolders.
   EXPECT_EQ(run.events, (Lines{
-                            "progress C:\\Games\\Foo\\A.pak", "progress C:\\Games\\Foo\\A.pak",
                             "progress C:\\Games\\Foo\\A.pak",
-                            "progress C:\\Games\\Foo\\b.pak", "progress C:\\Games\\Foo\\b.pak",
+                            "progress C:\\Games\\Foo\\A.pak",
+                            "progress C:\\Games\\Foo\\A.pak",
+                            "progress C:\\Games\\Foo\\b.pak",
+                            "progress C:\\Games\\Foo\\b.pak",
                             "progress C:\\Games\\Foo\\b.pak",
                             "skip C:\\Games\\Foo\\open.dat 1 0",
-                            "progress C:\\Games\\Foo\\Sub", "progress C:\\Games\\Foo\\Sub",
+                            "progress C:\\Games\\Foo\\Sub",
+                            "progress C:\\Games\\Foo\\Sub",
                             "progress C:\\Games\\Foo\\Sub",
                             "skip C:\\Games\\Foo\\tiny.txt 1 0",
                             "skip C:\\Games\\Foo\\Sub\\c.dat 1 0",
@@ -280,6 +332,7 @@ TEST(DefragFolder, ReportsEveryItemOnceAndPacksTheMovedOnesOneBehindTheOther) {
   EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\A.pak"), (std::vector<Extent>{{1000, 4}}));
   EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\b.pak"), (std::vector<Extent>{{1004, 6}}));
   EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\Sub\\"), (std::vector<Extent>{{1010, 2}}));
+  EXPECT_EQ(run.volume.Counters().bitmapCalls, 1u) << "the free space is read once a run";
   EXPECT_TRUE(run.volume.Check().Ok());
   EXPECT_EQ(run.volume.OpenHandles() + run.volume.OpenFinds(), 0);
 }
@@ -288,7 +341,8 @@ TEST(DefragFolder, FilesOnlyLeavesTheFoldersOut) {
   EngineRun run(kGame, {{1000, 2000}});
   EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", true));
   for (const std::string& event : run.events) EXPECT_EQ(event.find("Sub "), std::string::npos);
-  EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\Sub\\"), (std::vector<Extent>{{460, 1}, {470, 1}}));
+  EXPECT_EQ(run.volume.ExtentsOf("C:\\Games\\Foo\\Sub\\"),
+            (std::vector<Extent>{{460, 1}, {470, 1}}));
 }
 
 TEST(DefragFolder, AnAbortStopsTheItemAndNoFurtherItemIsReported) {
@@ -313,13 +367,13 @@ TEST(DefragFolder, PathsAUserMightTypeEndSoundly) {
     std::string folder;
     const char* outcome;  // "raises", the count of events, or nullptr: any sound end
   } cases[] = {
-      {"", "raises"},                   // no drive letter at all
-      {"Q:\\Games", "raises"},          // a drive that does not exist
+      {"", "raises"},                      // no drive letter at all
+      {"Q:\\Games", "raises"},             // a drive that does not exist
       {"\\\\server\\share\\x", "raises"},  // a UNC path: no drive letter
-      {" C:\\Games\\Foo", "raises"},    // a leading blank is taken for the drive
-      {"Games", "raises"},              // relative: 'G' is no volume here
-      {"C", "0"},                       // volume C, the folder "C" of the current directory
-      {"C:\\Games\\Foo   ", nullptr},   // trailing blanks: as the path port resolves them
+      {" C:\\Games\\Foo", "raises"},       // a leading blank is taken for the drive
+      {"Games", "raises"},                 // relative: 'G' is no volume here
+      {"C", "0"},                          // volume C, the folder "C" of the current directory
+      {"C:\\Games\\Foo   ", nullptr},      // trailing blanks: as the path port resolves them
       {"C:\\Games\\Nothing", "0"},
       {"C:\\Games\\" + std::string(300, 'x'), "0"},
       {"C:\\Games\\Foo", "12"},
@@ -341,6 +395,113 @@ TEST(DefragFolder, PathsAUserMightTypeEndSoundly) {
     EXPECT_TRUE(run.volume.Check().Ok()) << c.folder;
     EXPECT_EQ(run.volume.OpenHandles() + run.volume.OpenFinds(), 0) << c.folder;
   }
+}
+
+TEST(DefragFolder, GrowthRoomGoesToFilesByTheirOwnExtensionOnly) {
+  // Runs: 1000:142, room for a 10-cluster log file and its growth room; 3000:14, the last fit
+  // without it.
+  const struct {
+    const char* item;
+    const char* placed;
+  } cases[] = {
+      {"file C:\\G\\game.log extents 10:5 20:5", "New LCN for File:1000"},
+      {"folder C:\\G\\Logs.log\\ extents 10:5 20:5", "New LCN for Folder:3000"},
+      {"file C:\\G\\old.log\\game extents 10:5 20:5", "New LCN for File:3000"},
+  };
+  for (const auto& c : cases) {
+    EngineRun run(std::string("volume C clusters 5000 cluster_size 4096\n") + c.item + "\n",
+                  {{1000, 142}, {3000, 14}});
+    EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
+    ASSERT_FALSE(run.Log().empty()) << c.item;
+    EXPECT_EQ(run.Log()[0], c.placed) << c.item;
+  }
+}
+
+TEST(DefragFolder, AnAbortedEngineStaysAbortedInItsNextRun) {
+  EngineRun run(kGame, {{1000, 2000}});
+  run.abortAt = 1;
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
+  run.events.clear();
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
+  EXPECT_EQ(run.events, (Lines{"progress C:\\Games\\Foo\\A.pak"}));
+}
+
+TEST(DefragFolder, ARunThatProvesStaleIsSetAsideAndAnItemsOwnRefusalLeavesItInPlace) {
+  // a.pak's first move, to the last fit 3000, fails; b.pak comes next.
+  const struct {
+    const char* what;
+    WinError error;
+    bool taken;  // another program took the target since the scan
+    const char* failure;
+    const char* bPlaced;
+  } cases[] = {
+      {"a target the file system refuses", err::kInvalidParameter, false, "error: 87",
+       "New LCN for File:1000"},
+      {"a target taken since the scan", err::kSuccess, true, "error: 5", "New LCN for File:1000"},
+      {"the item refused, the target free", err::kAccessDenied, false, "error: 5",
+       "New LCN for File:3002"},
+      {"a code with the high bit set", 0xFFFFFFFFu, false, "error: -1", "New LCN for File:3002"},
+  };
+  for (const auto& c : cases) {
+    EngineRun run(
+        "volume C clusters 5000 cluster_size 4096\n"
+        "file C:\\G\\a.pak extents 10:2 20:2\nfile C:\\G\\b.pak extents 30:2 40:2\n",
+        {{1000, 100}, {3000, 100}});
+    bool failed = false;
+    run.volume.beforeMove = [&](const MoveRequest& m) {
+      if (failed || m.path != "C:\\G\\a.pak") return err::kSuccess;
+      failed = true;
+      if (c.taken) run.volume.MarkUsed(m.startingLcn, m.clusterCount);  // the volume says 5
+      return c.error;
+    };
+    EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false)) << c.what;
+    const Lines log = run.Log();
+    ASSERT_EQ(log.size(), 8u) << c.what;
+    EXPECT_EQ(log[5], std::string("Defrag File Error:Move file C:\\G\\a.pak ") + c.failure)
+        << c.what;
+    EXPECT_EQ(log[6], c.bPlaced) << c.what;
+    EXPECT_TRUE(run.volume.IsContiguous("C:\\G\\b.pak")) << c.what;
+  }
+}
+
+TEST(DefragFolder, AnItemMovedOnlyInPartIsReportedAndTheRunGoesOn) {
+  EngineRun run(kGame, {{1000, 2000}});
+  run.volume.partialMoves = true;  // each move of several clusters moves the first half
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\Games\\Foo", false));
+  EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:2000",
+                              "Defrag File Error:Moved only partly: C:\\Games\\Foo\\A.pak",
+                              "New LCN for File:1004", "Lcn Count:1996",
+                              "Defrag File Error:Moved only partly: C:\\Games\\Foo\\b.pak",
+                              "New LCN for Folder:1010", "Lcn Count:1990"}));
+  EXPECT_EQ(run.events.size(), 12u);
+  EXPECT_TRUE(run.volume.Check().Ok());
+}
+
+TEST(DefragFolder, HowAnItemIsMovedFollowsTheAttributesTheFinderReported) {
+  // Compressed and sparse files move in whole 16-cluster units from a unit's first cluster;
+  // others by their extents. An encrypted file is opened with the right to read its data.
+  EngineRun run(
+      "volume C clusters 5000 cluster_size 4096\n"
+      "file C:\\G\\c.pak extents 10:20 500:12 attrs compressed\n"
+      "file C:\\G\\e.pak extents 60:2 560:2 attrs encrypted\n"
+      "file C:\\G\\p.pak extents 200:20 700:12\n"
+      "file C:\\G\\s.pak extents 100:16 600:40 attrs sparse\n"
+      "file C:\\G\\t.pak extents 300:9 -1:7 800:9 -1:7 attrs compressed\n"
+      "file C:\\G\\u.pak extents 900:2 950:2 970:4 size 12000\n"
+      "file C:\\G\\v.pak extents 990:1 995:1\n",
+      {{1000, 400}});
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
+  // u.pak's clusters past its 12,000 bytes cannot move: they stay, and the run with them.
+  EXPECT_EQ(run.moves, (Lines{"0->1000:32", "0->1032:2", "2->1034:2", "0->1036:20", "20->1056:12",
+                              "0->1068:56", "0->1124:9", "16->1133:9", "0->1142:2", "2->1144:1",
+                              "0->1145:1", "1->1146:1"}));
+  EXPECT_EQ(run.Log()[run.Log().size() - 3], "Defrag File Error:Moved only partly: C:\\G\\u.pak");
+  EXPECT_EQ(run.recorder.access["C:\\G\\e.pak"], ItemAccess::kAttributesAndData);
+  EXPECT_EQ(run.recorder.access["C:\\G\\p.pak"], ItemAccess::kAttributes);
+  for (const char* item : {"C:\\G\\c.pak", "C:\\G\\s.pak", "C:\\G\\t.pak"}) {
+    EXPECT_TRUE(run.volume.IsContiguous(item)) << item;
+  }
+  EXPECT_TRUE(run.volume.Check().Ok());
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ std::vector<unsigned char> Bitmap(std::int64_t clusters, const TFreeRuns& free) 
 // Answers FSCTL_GET_VOLUME_BITMAP for a bitmap as Windows does: from the requested LCN, as many
 // bytes as fit, ERROR_MORE_DATA while clusters remain, 87 past the end. Bits past the end of the
 // volume in its last byte are left clear (free), as a volume may: the scan must clip them.
-ScriptedVolume::Answer WindowsBitmap(const std::vector<unsigned char>& bits, std::int64_t clusters) {
+ScriptedVolume::Answer WindowsBitmap(const std::vector<unsigned char>& bits,
+                                     std::int64_t clusters) {
   return [&bits, clusters](std::uint32_t code, const unsigned char* in, std::uint32_t,
                            unsigned char* out, std::uint32_t outLength, std::uint32_t* returned) {
     EXPECT_EQ(code, fsctl::kGetVolumeBitmap);
@@ -52,7 +53,8 @@ ScriptedVolume::Answer WindowsBitmap(const std::vector<unsigned char>& bits, std
     fsctl::WriteInt64(out, 8, clusters - start);
     std::memcpy(out + 16, bits.data() + start / 8, bytes);
     if (start + static_cast<std::int64_t>(bytes) * 8 >= clusters) {
-      out[16 + bytes - 1] &= static_cast<unsigned char>((1u << (clusters % 8 ? clusters % 8 : 8)) - 1);
+      out[16 + bytes - 1] &=
+          static_cast<unsigned char>((1u << (clusters % 8 ? clusters % 8 : 8)) - 1);
     }
     *returned = static_cast<std::uint32_t>(16 + bytes);
     return start + static_cast<std::int64_t>(bytes) * 8 < clusters ? err::kMoreData : err::kSuccess;
@@ -92,7 +94,8 @@ TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
     std::int64_t clusters;
     TFreeRuns free;
   } cases[] = {
-      {"a run across the first window boundary is one entry", 100000,
+      {"a run across the first window boundary is one entry",
+       100000,
        {{100, 5}, {32760, 20}, {65530, 6}, {99000, 10}}},
       {"a run that reaches the last cluster is recorded", 70001, {{0, 1}, {69990, 11}}},
       {"a volume with no free cluster gives an empty list", 40000, {}},
@@ -110,6 +113,25 @@ TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
   }
 }
 
+TEST(ScanFreeSpace, AWindowCutShortWithMoreDataGoesOnAfterWhatItHeld) {
+  // A volume that writes at most 1,000 bytes of bitmap an answer, with ERROR_MORE_DATA until
+  // its end: 8,000 clusters a window.
+  const std::int64_t clusters = 70001;
+  const TFreeRuns free{{100, 5}, {7990, 20}, {40000, 3000}, {69990, 11}};
+  const std::vector<unsigned char> bits = Bitmap(clusters, free);
+  const ScriptedVolume::Answer windows = WindowsBitmap(bits, clusters);
+  ScriptedVolume volume;
+  volume.answer = [&](std::uint32_t code, const unsigned char* in, std::uint32_t inLength,
+                      unsigned char* out, std::uint32_t outLength, std::uint32_t* returned) {
+    return windows(code, in, inLength, out, std::min<std::uint32_t>(outLength, 16 + 1000),
+                   returned);
+  };
+  TFreeRuns runs;
+  EXPECT_TRUE(ScanFreeSpace(volume, 'C', runs));
+  EXPECT_EQ(runs, free);
+  EXPECT_EQ(volume.controlCalls, 9);  // the ninth, short and with success, is the last
+}
+
 TEST(ScanFreeSpace, AVolumeThatCannotBeOpenedRaisesAndOneWithNoBitmapGivesNoRuns) {
   ScriptedVolume denied;
   denied.openError = err::kAccessDenied;
@@ -118,7 +140,8 @@ TEST(ScanFreeSpace, AVolumeThatCannotBeOpenedRaisesAndOneWithNoBitmapGivesNoRuns
     ScanFreeSpace(denied, 'C', runs);
     FAIL() << "no exception";
   } catch (const KestravaError& e) {
-    EXPECT_EQ(std::string(e.what()), "CreateFile \\\\.\\C:\r\n" + SystemMessage(err::kAccessDenied));
+    EXPECT_EQ(std::string(e.what()),
+              "CreateFile \\\\.\\C:\r\n" + SystemMessage(err::kAccessDenied));
   }
 
   ScriptedVolume noBitmap;  // as Wine's volumes answer
@@ -134,9 +157,9 @@ TEST(ScanFreeSpace, AnswersThatClaimTooMuchNeverMakeItReadOutsideOrLoopForever) 
   // Each answer writes a head and a bitmap of all-free bits; what it claims varies.
   struct Case {
     const char* what;
-    std::int64_t base;         // StartingLcn answered, relative to the request
-    std::int64_t bitmapSize;   // BitmapSize answered
-    std::uint32_t returned;    // bytes returned
+    std::int64_t base;        // StartingLcn answered, relative to the request
+    std::int64_t bitmapSize;  // BitmapSize answered
+    std::uint32_t returned;   // bytes returned
     WinError error;
     std::int64_t expectMaxLcn;  // no run may reach past this
     int expectMaxCalls;
@@ -159,9 +182,9 @@ TEST(ScanFreeSpace, AnswersThatClaimTooMuchNeverMakeItReadOutsideOrLoopForever) 
       const std::int64_t asked = fsctl::ReadInt64(in, 0);
       // Always claims the full size from where it answers; only the first claim counts for the
       // case that grows, so it says 65,536 clusters first and more later.
-      const std::int64_t size = std::string(c.what).find("growing") != std::string::npos && calls == 1
-                                    ? 65536
-                                    : c.bitmapSize;
+      const std::int64_t size =
+          std::string(c.what).find("growing") != std::string::npos && calls == 1 ? 65536
+                                                                                 : c.bitmapSize;
       fsctl::WriteInt64(out, 0, c.base < 0 ? 0 : asked + c.base);
       fsctl::WriteInt64(out, 8, size);
       std::memset(out + 16, 0, outLength - 16);
@@ -188,11 +211,11 @@ TEST(FindFreeRun, TakesTheHighestRunWithRoomForTheItemAndAMarginOfFour) {
     std::uint32_t needed;
     std::int64_t expectStart;  // -1: none
   } cases[] = {
-      {10, 900},   // last fit, although the run at 100 is larger
-      {16, 900},   // exactly needed + 4
-      {17, 100},   // 20 is less than 17 + 4
-      {496, 100},  // exactly needed + 4 again
-      {497, -1},   // needed + 3 is never enough
+      {10, 900},          // last fit, although the run at 100 is larger
+      {16, 900},          // exactly needed + 4
+      {17, 100},          // 20 is less than 17 + 4
+      {496, 100},         // exactly needed + 4 again
+      {497, -1},          // needed + 3 is never enough
       {0xFFFFFFFFu, -1},  // the margin cannot wrap a huge count round to a small one
   };
   for (const Case& c : cases) {

@@ -24,7 +24,7 @@ struct Extents {
   std::uint32_t extentCount;  // as claimed
   std::int64_t startingVcn;
   std::vector<std::pair<std::int64_t, std::int64_t>> extents;  // NextVcn, Lcn as written
-  std::uint32_t returned;  // 0: the true length
+  std::uint32_t returned;                                      // 0: the true length
   WinError error;
   bool advanceEachCall;  // each answer starts where the last one ended
   // Expected of IsFileContiguous:
@@ -69,16 +69,56 @@ testing::ScriptedVolume::Answer Answering(const Extents& c, int& extentCalls, in
 
 TEST(HostileExtentMaps, AreReadWithinTheBufferAndEndTheirLoops) {
   const Extents cases[] = {
-      {"Wine's placeholder: one extent ending before it starts", 1, 1, {{0, 0}}, 32,
-       err::kSuccess, false, true, 0, 1},
-      {"a count far beyond what was written", 0xFFFFFFFFu, 0, {{2, 500}, {4, 600}}, 0,
-       err::kSuccess, false, false, 4, 1},
-      {"bytes returned far beyond the buffer", 3, 0, {{2, 500}, {4, 502}}, 0xFFFFFFFFu,
-       err::kSuccess, false, true, 4, 1},
-      {"more data, but the same extents again", 2, 0, {{2, 500}, {4, 502}}, 0, err::kMoreData,
-       false, true, 4, 2},
-      {"more data forever, a little further each time", 1, 0, {{1, 700}}, 0, err::kMoreData, true,
-       true, 1025, 1025},
+      {"Wine's placeholder: one extent ending before it starts",
+       1,
+       1,
+       {{0, 0}},
+       32,
+       err::kSuccess,
+       false,
+       true,
+       0,
+       1},
+      {"a count far beyond what was written",
+       0xFFFFFFFFu,
+       0,
+       {{2, 500}, {4, 600}},
+       0,
+       err::kSuccess,
+       false,
+       false,
+       4,
+       1},
+      {"bytes returned far beyond the buffer",
+       3,
+       0,
+       {{2, 500}, {4, 502}},
+       0xFFFFFFFFu,
+       err::kSuccess,
+       false,
+       true,
+       4,
+       1},
+      {"more data, but the same extents again",
+       2,
+       0,
+       {{2, 500}, {4, 502}},
+       0,
+       err::kMoreData,
+       false,
+       true,
+       4,
+       2},
+      {"more data forever, a little further each time",
+       1,
+       0,
+       {{1, 700}},
+       0,
+       err::kMoreData,
+       true,
+       true,
+       1025,
+       1025},
       {"more data with no extent at all", 0, 0, {}, 0, err::kMoreData, false, true, 0, 1},
   };
   for (const Extents& c : cases) {
@@ -109,8 +149,8 @@ TEST(HostileExtentMaps, AreReadWithinTheBufferAndEndTheirLoops) {
 TEST(HostileExtentMaps, AnItemWithMoreClustersThanMeasuredStopsAtTheRunsEnd) {
   // Measured as 2 clusters, the item is given the run of 96; its map then shows 5,500 real
   // clusters. The first piece of 64 fits, the second no longer does.
-  const Extents grown{"grown", 2, 0, {{500, 100}, {1000, 5000}}, 0, err::kSuccess, false, false,
-                      0, 1};
+  const Extents grown{"grown", 2, 0, {{500, 100}, {1000, 5000}}, 0, err::kSuccess, false,
+                      false,   0, 1};
   testing::DebugRecorder debug;
   testing::ScriptedVolume volume;
   int extentCalls = 0, moves = 0;
@@ -125,6 +165,30 @@ TEST(HostileExtentMaps, AnItemWithMoreClustersThanMeasuredStopsAtTheRunsEnd) {
   EXPECT_TRUE(noFreeSpace);
   EXPECT_EQ(debug.Lines().back(), "Tarnwell:Defrag File Error:Fail to get the free space!");
   EXPECT_EQ(engine.FreeRunList().at(0).ClusterCount, 32);
+}
+
+TEST(HostileExtentMaps, AReadDeniedFailsTheItemAndAnyOtherErrorEndsItsMapAsDone) {
+  const struct {
+    WinError error;
+    bool result;
+  } cases[] = {{err::kAccessDenied, false}, {38, true}, {err::kInvalidParameter, true}};
+  for (const auto& c : cases) {
+    const Extents answer{"", 2, 0, {{2, 500}, {4, 600}}, 0, c.error, false, false, 0, 1};
+    testing::DebugRecorder debug;
+    testing::ScriptedVolume volume;
+    int extentCalls = 0, moves = 0;
+    volume.answer = Answering(answer, extentCalls, moves);
+    DefragPorts ports;
+    ports.volume = &volume;
+    TFastDefragEngine engine(ports);
+    ASSERT_TRUE(engine.ScanFreeSpace('C'));
+    bool noFreeSpace = false;
+    EXPECT_EQ(engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace), c.result)
+        << c.error;
+    EXPECT_EQ(moves, 0) << c.error;
+    EXPECT_EQ(debug.Lines().size(), 2u) << c.error << ": the chosen run's lines only";
+    EXPECT_EQ(volume.openHandles, 0) << c.error;
+  }
 }
 
 TEST(ClusterSize, AnUnknownSizeMovesNothingAndAFailedQueryEndsTheFolderRun) {
