@@ -20,14 +20,19 @@
 namespace kestrava {
 namespace {
 
-// Extent reads per item: enough for 4,095 extents a call in the inspection buffer.
+// Extent reads per item: enough for 4,095 extents a call in the 64 KiB buffer.
 constexpr int kInspectCallLimit = 1025;
 constexpr int kCountCallLimit = 1001;
 constexpr int kMoveCallLimit = 1025;
-constexpr std::uint32_t kInspectBufferLength = 65536;
 // The most clusters one FSCTL_MOVE_FILE call moves: a call cannot be interrupted, so an abort
 // waits at most this long.
 constexpr std::uint32_t kPieceClusters = 64;
+// A compressed or sparse file is moved by NTFS in units of 16 clusters: a move must start on a
+// unit's first cluster, and it carries the unit's real clusters back to back.
+constexpr std::int64_t kUnitClusters = 16;
+// The bytes of a bitmap answer that show whether a piece's target was taken: the head and 64
+// bytes, 512 clusters, so that a starting LCN rounded down still leaves the piece in the answer.
+constexpr std::uint32_t kTargetBitmapLength = 16 + 64;
 
 // Clusters of room to grow a file of this name gets in its run, by its extension.
 std::int64_t GrowthRoomClusters(const std::string& path) {
@@ -51,34 +56,163 @@ bool OpenToInspect(VolumeDevicePort& volume, const std::string& path, bool isFil
   return volume.OpenItemToInspect(path, !isFile, item.Put()) == err::kSuccess;
 }
 
-// Moves one piece of an item to the front of run, which gives up the clusters before the move.
-void MovePiece(VolumeDevicePort& volume, VolumeDevicePort::Handle device,
-               VolumeDevicePort::Handle item, const std::string& path, TFreeRun& run,
-               std::int64_t vcn, std::uint32_t piece, bool& noFreeSpace) {
-  // The run was chosen for the size measured before; an item that has more clusters now (it
-  // grew, or the volume answers otherwise) must not be moved beyond the run's end.
-  if (run.ClusterCount < piece) {
-    noFreeSpace = true;
-    RaiseNoFreeSpace();
-  }
-  const std::int64_t target = run.StartLcn;
-  run.StartLcn += piece;
-  run.ClusterCount -= piece;
+std::unique_ptr<unsigned char[]> NewExtentBuffer() {
+  return std::unique_ptr<unsigned char[]>(new unsigned char[kExtentBufferLength]);
+}
 
-  unsigned char data[fsctl::kMoveFileDataLength] = {};
-  // The handle zero-extended to 8 bytes: in a 32-bit process, the handle and its padding.
-  fsctl::WriteInt64(data, fsctl::kMoveHandleOffset, static_cast<std::int64_t>(item));
-  fsctl::WriteInt64(data, fsctl::kMoveStartingVcnOffset, vcn);
-  fsctl::WriteInt64(data, fsctl::kMoveStartingLcnOffset, target);
-  fsctl::WriteUInt32(data, fsctl::kMoveClusterCountOffset, piece);
+// Whether a bitmap read shows any cluster of [lcn, lcn + count) in use now. False when the volume
+// does not say: a target that cannot be shown taken is not held against the run.
+bool TargetTaken(VolumeDevicePort& volume, VolumeDevicePort::Handle device, std::int64_t lcn,
+                 std::uint32_t count) {
+  unsigned char input[fsctl::kStartingNumberLength];
+  fsctl::WriteInt64(input, 0, lcn);
+  unsigned char answer[kTargetBitmapLength] = {};
   std::uint32_t returned = 0;
-  const WinError error =
-      volume.Control(device, fsctl::kMoveFile, data, sizeof data, nullptr, 0, &returned);
-  if (error == err::kSuccess) return;
-  DebugLog("PrevVCN = " + std::to_string(vcn));
-  DebugLog("FreeLcn = " + std::to_string(run.StartLcn));
-  DebugLog("VCNCount = " + std::to_string(piece));
-  throw KestravaError("Move file " + path + " error: " + std::to_string(error));
+  const WinError error = volume.Control(device, fsctl::kGetVolumeBitmap, input, sizeof input,
+                                        answer, sizeof answer, &returned);
+  if (error != err::kSuccess && error != err::kMoreData) return false;
+  const std::int64_t base = fsctl::ReadInt64(answer, fsctl::kBitmapStartingLcnOffset);
+  const std::int64_t size = fsctl::ReadInt64(answer, fsctl::kBitmapSizeOffset);
+  const std::int64_t written =
+      (std::min<std::int64_t>(returned, sizeof answer) - std::int64_t{fsctl::kBitmapOffset}) * 8;
+  if (base < 0 || base > lcn) return false;
+  for (std::int64_t c = lcn - base; c < lcn - base + count && c < written && c < size; ++c) {
+    if ((answer[fsctl::kBitmapOffset + c / 8] >> (c % 8)) & 1) return true;
+  }
+  return false;
+}
+
+// Moves an item's real clusters, in VCN order, to the front of its run: the run gives up the
+// clusters before each move, so the next piece and the next item land right behind. A piece that
+// cannot be moved raises. An item NTFS moves in units gets its pieces gathered into whole units
+// that begin on a unit boundary, at most 64 clusters a call.
+class PieceMover {
+ public:
+  PieceMover(VolumeDevicePort& volume, VolumeDevicePort::Handle device,
+             VolumeDevicePort::Handle item, const std::string& path, TFreeRun& run, bool inUnits,
+             bool& noFreeSpace)
+      : volume_(volume),
+        device_(device),
+        item_(item),
+        path_(path),
+        run_(run),
+        inUnits_(inUnits),
+        noFreeSpace_(noFreeSpace) {}
+
+  // The piece [vcn, vcn + count) of a real extent, count at most 64.
+  void Real(std::int64_t vcn, std::uint32_t count) {
+    if (!inUnits_) {
+      Move(vcn, count, count);
+      return;
+    }
+    const std::int64_t end = vcn + count;
+    while (vcn < end) {
+      const std::int64_t unit = vcn - vcn % kUnitClusters;
+      const std::int64_t partEnd = std::min(end, unit + kUnitClusters);
+      if (pending_ > 0 && units_[pending_ - 1].vcn != unit) {
+        // A piece goes on into the next unit only from a unit wholly real, so that it spans no
+        // range without clusters but at the start of its last unit; four units make 64 clusters.
+        const Unit& last = units_[pending_ - 1];
+        if (last.vcn + kUnitClusters != unit || last.real != kUnitClusters ||
+            pending_ == kUnitsPerPiece) {
+          Flush();
+        }
+      }
+      if (pending_ == 0 || units_[pending_ - 1].vcn != unit) units_[pending_++] = {unit, 0, 0};
+      units_[pending_ - 1].real += static_cast<std::uint32_t>(partEnd - vcn);
+      units_[pending_ - 1].end = partEnd;
+      vcn = partEnd;
+    }
+  }
+
+  // Moves the units gathered so far: from the first one's boundary to the last real cluster (the
+  // file system takes the rest of that unit with it).
+  void Flush() {
+    if (pending_ == 0) return;
+    std::uint32_t real = 0;
+    for (std::size_t i = 0; i < pending_; ++i) real += units_[i].real;
+    const std::int64_t first = units_[0].vcn;
+    const std::int64_t last = units_[pending_ - 1].end;
+    pending_ = 0;
+    Move(first, static_cast<std::uint32_t>(last - first), real);
+  }
+
+  // Clusters moved so far.
+  std::uint64_t Moved() const { return moved_; }
+
+ private:
+  static constexpr std::size_t kUnitsPerPiece = kPieceClusters / kUnitClusters;
+  struct Unit {
+    std::int64_t vcn;    // its first VCN
+    std::uint32_t real;  // its real clusters seen
+    std::int64_t end;    // the end of its last real cluster
+  };
+
+  // One FSCTL_MOVE_FILE of count VCNs from vcn, whose clusters real clusters of the run take.
+  void Move(std::int64_t vcn, std::uint32_t count, std::uint32_t clusters) {
+    // The run was chosen for the size measured before; an item that has more clusters now (it
+    // grew, or the volume answers otherwise) must not be moved beyond the run's end.
+    if (run_.ClusterCount < clusters) {
+      noFreeSpace_ = true;
+      RaiseNoFreeSpace();
+    }
+    const std::int64_t target = run_.StartLcn;
+    run_.StartLcn += clusters;
+    run_.ClusterCount -= clusters;
+
+    unsigned char data[fsctl::kMoveFileDataLength] = {};
+    // The handle zero-extended to 8 bytes: in a 32-bit process, the handle and its padding.
+    fsctl::WriteInt64(data, fsctl::kMoveHandleOffset, static_cast<std::int64_t>(item_));
+    fsctl::WriteInt64(data, fsctl::kMoveStartingVcnOffset, vcn);
+    fsctl::WriteInt64(data, fsctl::kMoveStartingLcnOffset, target);
+    fsctl::WriteUInt32(data, fsctl::kMoveClusterCountOffset, count);
+    std::uint32_t returned = 0;
+    const WinError error =
+        volume_.Control(device_, fsctl::kMoveFile, data, sizeof data, nullptr, 0, &returned);
+    if (error == err::kSuccess) {
+      moved_ += clusters;
+      return;
+    }
+    DebugLog("PrevVCN = " + std::to_string(vcn));
+    DebugLog("FreeLcn = " + std::to_string(run_.StartLcn));
+    DebugLog("VCNCount = " + std::to_string(count));
+    // A target the file system refuses (an area it reserves), or one another program took since
+    // the bitmap was read, is no free space: every later item would fail on it too, so the run is
+    // set aside for the rest of the folder run. Access denied to a target still free is the
+    // item's own refusal, and the run stays.
+    if (error == err::kInvalidParameter ||
+        (error == err::kAccessDenied && TargetTaken(volume_, device_, target, clusters))) {
+      run_.ClusterCount = 0;
+    }
+    throw KestravaError("Move file " + path_ +
+                        " error: " + std::to_string(static_cast<std::int32_t>(error)));
+  }
+
+  VolumeDevicePort& volume_;
+  VolumeDevicePort::Handle device_;
+  VolumeDevicePort::Handle item_;
+  const std::string& path_;
+  TFreeRun& run_;
+  bool inUnits_;
+  bool& noFreeSpace_;
+  Unit units_[kUnitsPerPiece] = {};
+  std::size_t pending_ = 0;
+  std::uint64_t moved_ = 0;
+};
+
+// Whether the real extents of an open item's map, read anew, each begin where the one before
+// ended. A map that cannot be read is taken as it was meant to be: contiguous.
+bool MapContiguous(VolumeDevicePort& volume, VolumeDevicePort::Handle item, unsigned char* buffer) {
+  std::int64_t expected = -1;
+  bool contiguous = true;
+  ForEachExtentOfItem(volume, item, buffer, kExtentBufferLength, kInspectCallLimit,
+                      [&](const TExtent& extent, bool) {
+                        if (!extent.Real()) return true;
+                        if (expected >= 0 && extent.Lcn != expected) contiguous = false;
+                        expected = extent.Lcn + extent.Length;
+                        return contiguous;
+                      });
+  return contiguous;
 }
 
 }  // namespace
@@ -102,8 +236,7 @@ TFreeRun* TFastDefragEngine::FindFreeRun(bool rescan, char drive, std::uint32_t 
   return kestrava::FindFreeRun(FreeRuns, needed);
 }
 
-bool TFastDefragEngine::IsFileContiguous(const std::string& path, bool isFile,
-                                         std::int64_t& size) {
+bool TFastDefragEngine::IsFileContiguous(const std::string& path, bool isFile, std::int64_t& size) {
   size = 0;
   if (!LearnClusterSize(path)) return true;
   bool contiguous = true;
@@ -111,27 +244,25 @@ bool TFastDefragEngine::IsFileContiguous(const std::string& path, bool isFile,
     VolumeDevicePort& volume = *ports_.volume;
     DeviceHandle item(volume);
     if (!OpenToInspect(volume, path, isFile, item)) return true;
-    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInspectBufferLength]);
-    RetrievalPointers extents(volume, item.Get(), buffer.get(), kInspectBufferLength);
+    const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
     std::int64_t allocated = 0;
-    for (int calls = 1;; ++calls) {
-      const WinError outcome = extents.Read();
-      if (outcome != err::kSuccess && outcome != err::kMoreData) break;
-      // Adjacency is judged between the extents of one answer; a call that returns a single
-      // extent has nothing to compare, and never clears a break found before.
-      std::int64_t previousLcn = 0;
-      std::int64_t previousLength = 0;
-      extents.ForEachExtent([&](const TExtent& extent) {
-        if (!extent.Real()) return;
-        if (previousLcn != 0 && previousLength != 0 && previousLcn + previousLength != extent.Lcn) {
-          contiguous = false;
-        }
-        previousLcn = extent.Lcn;
-        previousLength = extent.Length;
-        allocated += static_cast<std::int64_t>(extent.Length * ClusterSize);
-      });
-      if (outcome != err::kMoreData || calls >= kInspectCallLimit || !extents.Advanced()) break;
-    }
+    // Adjacency is judged between the extents of one answer; a call that returns a single
+    // extent has nothing to compare, and never clears a break found before.
+    std::int64_t previousLcn = 0;
+    std::int64_t previousLength = 0;
+    ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kInspectCallLimit,
+                        [&](const TExtent& extent, bool firstOfAnswer) {
+                          if (firstOfAnswer) previousLcn = previousLength = 0;
+                          if (!extent.Real()) return true;
+                          if (previousLcn != 0 && previousLength != 0 &&
+                              previousLcn + previousLength != extent.Lcn) {
+                            contiguous = false;
+                          }
+                          previousLcn = extent.Lcn;
+                          previousLength = extent.Length;
+                          allocated += static_cast<std::int64_t>(extent.Length * ClusterSize);
+                          return true;
+                        });
     size = allocated;
   } catch (const std::exception&) {
     size = 0;
@@ -146,17 +277,13 @@ std::uint32_t TFastDefragEngine::GetClusterCount(const std::string& path, bool i
     VolumeDevicePort& volume = *ports_.volume;
     DeviceHandle item(volume);
     if (!OpenToInspect(volume, path, isFile, item)) return 0;
-    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kInspectBufferLength]);
-    RetrievalPointers extents(volume, item.Get(), buffer.get(), kInspectBufferLength);
+    const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
     std::uint32_t clusters = 0;
-    for (int calls = 1;; ++calls) {
-      const WinError outcome = extents.Read();
-      if (outcome != err::kSuccess && outcome != err::kMoreData) break;
-      extents.ForEachExtent([&](const TExtent& extent) {
-        if (extent.Real()) clusters += extent.Length;
-      });
-      if (outcome != err::kMoreData || calls >= kCountCallLimit || !extents.Advanced()) break;
-    }
+    ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kCountCallLimit,
+                        [&](const TExtent& extent, bool) {
+                          if (extent.Real()) clusters += extent.Length;
+                          return true;
+                        });
     return clusters;
   } catch (const std::exception&) {
     return 0;
@@ -165,21 +292,27 @@ std::uint32_t TFastDefragEngine::GetClusterCount(const std::string& path, bool i
 
 bool TFastDefragEngine::DefragFile(const std::wstring& fileName, bool rescan, std::int64_t size,
                                    bool isFile, bool addGrowthRoom, bool& noFreeSpace) {
+  return DefragItem({WideToAnsi(fileName), fileName}, rescan, size, isFile, 0, addGrowthRoom,
+                    noFreeSpace);
+}
+
+bool TFastDefragEngine::DefragItem(const ItemPath& path, bool rescan, std::int64_t size,
+                                   bool isFile, std::uint32_t attributes, bool addGrowthRoom,
+                                   bool& noFreeSpace) {
   noFreeSpace = false;
-  const std::string path = WideToAnsi(fileName);
-  if (!LearnClusterSize(path)) return false;
+  if (!LearnClusterSize(path.ansi)) return false;
   if (size == 0 && !isFile) {
-    size = static_cast<std::int64_t>(GetClusterCount(path, false) * ClusterSize);
+    size = static_cast<std::int64_t>(GetClusterCount(path.ansi, false) * ClusterSize);
   }
   if (size == 0) {
-    DebugLog("Fail to get file size:" + path);
+    DebugLog("Fail to get file size:" + path.ansi);
     return false;
   }
   if (addGrowthRoom && isFile) {
-    size += GrowthRoomClusters(path) * static_cast<std::int64_t>(ClusterSize);
+    size += GrowthRoomClusters(path.ansi) * static_cast<std::int64_t>(ClusterSize);
   }
   try {
-    return MoveItem(fileName, path, rescan, size, isFile, noFreeSpace);
+    return MoveItem(path, rescan, size, isFile, attributes, noFreeSpace);
   } catch (const std::bad_alloc&) {
     DebugLog("Defrag File Error:Out of memory");
     return false;
@@ -189,11 +322,11 @@ bool TFastDefragEngine::DefragFile(const std::wstring& fileName, bool rescan, st
   }
 }
 
-bool TFastDefragEngine::MoveItem(const std::wstring& fileName, const std::string& path,
-                                 bool rescan, std::int64_t size, bool isFile, bool& noFreeSpace) {
+bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
+                                 std::uint32_t attributes, bool& noFreeSpace) {
   const std::uint32_t needed = static_cast<std::uint32_t>(
       std::max<std::int64_t>(size / static_cast<std::int64_t>(ClusterSize), 1));
-  TFreeRun* run = FindFreeRun(rescan, DriveLetter(path), needed);
+  TFreeRun* run = FindFreeRun(rescan, DriveLetter(path.ansi), needed);
   if (run == nullptr) {
     noFreeSpace = true;
     RaiseNoFreeSpace();
@@ -203,43 +336,40 @@ bool TFastDefragEngine::MoveItem(const std::wstring& fileName, const std::string
 
   VolumeDevicePort& volume = *ports_.volume;
   DeviceHandle device(volume);
-  OpenVolumeOrRaise(volume, DriveOfPath(path.c_str()), device);
+  OpenVolumeOrRaise(volume, DriveOfPath(path.ansi.c_str()), device);
   DeviceHandle item(volume);
-  OpenItemToMoveOrRaise(volume, fileName, path, !isFile, item);
+  // An encrypted file's clusters move only through a handle that may read its data.
+  const ItemAccess access = (attributes & attr::kEncrypted) != 0 ? ItemAccess::kAttributesAndData
+                                                                 : ItemAccess::kAttributes;
+  OpenItemToMoveOrRaise(volume, path.wide, path.ansi, !isFile, access, item);
 
-  // One extent per cluster fits, so one call normally returns the whole map.
-  const std::uint64_t bufferLength = std::uint64_t{needed} * fsctl::kExtentLength + 32;
-  if (bufferLength > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[bufferLength]);
-  RetrievalPointers extents(volume, item.Get(), buffer.get(),
-                            static_cast<std::uint32_t>(bufferLength));
-
-  for (int calls = 1;; ++calls) {
-    if (Aborted) return false;
-    const WinError outcome = extents.Read();
-    if (outcome == err::kAccessDenied) return false;
-    if (outcome != err::kSuccess && outcome != err::kMoreData) break;
-    bool stopped = false;
-    extents.ForEachExtent([&](const TExtent& extent) {
-      if (stopped) return;
-      std::int64_t vcn = extent.Vcn;
-      std::uint32_t remaining = extent.Length;
-      while (remaining > 0) {
-        const std::uint32_t piece = std::min(remaining, kPieceClusters);
-        remaining -= piece;
-        DoProgress(fileName);
-        if (Aborted) {
-          stopped = true;
-          return;
-        }
-        if (extent.Real()) {
-          MovePiece(volume, device.Get(), item.Get(), path, *run, vcn, piece, noFreeSpace);
-        }
-        vcn += piece;
-      }
-    });
-    if (stopped) return false;
-    if (outcome != err::kMoreData || calls >= kMoveCallLimit || !extents.Advanced()) break;
+  // The map is read a bounded page at a time and moved as it is read, so a file of any size
+  // needs no more memory than a small one.
+  const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
+  if (Aborted) return false;
+  PieceMover mover(volume, device.Get(), item.Get(), path.ansi, *run,
+                   isFile && (attributes & (attr::kCompressed | attr::kSparseFile)) != 0,
+                   noFreeSpace);
+  const ExtentWalkEnd end =
+      ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kMoveCallLimit,
+                          [&](const TExtent& extent, bool) {
+                            std::int64_t vcn = extent.Vcn;
+                            std::uint32_t remaining = extent.Length;
+                            while (remaining > 0) {
+                              const std::uint32_t piece = std::min(remaining, kPieceClusters);
+                              remaining -= piece;
+                              DoProgress(path.wide);
+                              if (Aborted) return false;
+                              if (extent.Real()) mover.Real(vcn, piece);
+                              vcn += piece;
+                            }
+                            return true;
+                          });
+  if (end == ExtentWalkEnd::kDenied || end == ExtentWalkEnd::kStopped) return false;
+  mover.Flush();
+  // NTFS may report a move done that it did only in part: what was moved is checked in the map.
+  if (mover.Moved() > 0 && !MapContiguous(volume, item.Get(), buffer.get())) {
+    throw KestravaError("Moved only partly: " + path.ansi);
   }
   return true;
 }
@@ -269,16 +399,18 @@ bool TFastDefragEngine::DefragFolder(const std::string& folder, bool filesOnly) 
 }
 
 void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileInfo) {
-  const std::string path = AddBackslash(fileInfo.Folder) + fileInfo.Name;
+  ItemPath path;
+  path.ansi = AddBackslash(fileInfo.Folder) + fileInfo.Name;
+  path.wide = AnsiToWide(path.ansi);
   const bool isFile = (fileInfo.Attributes & attr::kDirectory) == 0;
   std::int64_t size = 0;
-  if (IsFileContiguous(path, isFile, size)) {
-    DoSkipFile(AnsiToWide(path), isFile, 0);
+  if (IsFileContiguous(path.ansi, isFile, size)) {
+    DoSkipFile(path.wide, isFile, 0);
   } else {
-    const std::wstring fileName = AnsiToWide(path);
     bool noFreeSpace = false;
-    DefragFile(fileName, false, size, isFile, true, noFreeSpace);  // a failure is only logged
-    DoProgress(fileName);
+    // A failure is only logged.
+    DefragItem(path, false, size, isFile, fileInfo.Attributes, true, noFreeSpace);
+    DoProgress(path.wide);
   }
   if (Aborted) sender.Abort();
 }

@@ -1,9 +1,9 @@
 #pragma once
 // TFastDefragEngine makes every file and folder under one folder contiguous on its volume. It reads
-// the volume's free runs once, lists the folder with the file finder (in the calling thread), leaves
-// contiguous items alone, and moves each fragmented item, in pieces of at most 64 clusters, into
-// the highest free run that is large enough. Every volume access goes through VolumeDevicePort at
-// the level of DeviceIoControl; diagnostics go to DebugLog.
+// the volume's free runs once, lists the folder with the file finder (in the calling thread),
+// leaves contiguous items alone, and moves each fragmented item, in pieces of at most 64 clusters,
+// into the highest free run that is large enough. Every volume access goes through VolumeDevicePort
+// at the level of DeviceIoControl; diagnostics go to DebugLog.
 //
 // One engine serves one folder run: the cluster size is learnt from the first item and kept, and
 // the free-run list is consumed item by item, never rescanned. Not thread-safe; everything runs on
@@ -66,9 +66,19 @@ class TFastDefragEngine final : public DefragEngine {
   bool DoProgress(const std::wstring& fileName);
   // Learns the cluster size from the drive of path when it is not known yet; false while it is 0.
   bool LearnClusterSize(const std::string& path);
-  // The body of DefragFile from the choice of the run on; failures raise.
-  bool MoveItem(const std::wstring& fileName, const std::string& path, bool rescan,
-                std::int64_t size, bool isFile, bool& noFreeSpace);
+  // An item's path in both forms, made once: the ANSI one to inspect it, for its drive and the
+  // log lines, the wide one to open it for moving and for the events.
+  struct ItemPath {
+    std::string ansi;
+    std::wstring wide;
+  };
+  // DefragFile with the item's attributes as the finder reported them (0: not known), which say
+  // how the file system moves it.
+  bool DefragItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
+                  std::uint32_t attributes, bool addGrowthRoom, bool& noFreeSpace);
+  // The body of DefragItem from the choice of the run on; failures raise.
+  bool MoveItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
+                std::uint32_t attributes, bool& noFreeSpace);
 
   DefragPorts ports_;
   TFreeRuns FreeRuns;

@@ -90,54 +90,62 @@ void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int6
   scan.Close(count);
 }
 
+bool BitmapWindowReader::Next() {
+  if (ended_ || callsLeft_-- <= 0) return false;
+  ended_ = true;  // until this answer shows otherwise
+  // Only the head needs clearing, so that one the volume did not write reads as zero rather
+  // than as the last answer's: no bit past what the volume wrote is ever read (see count), and
+  // clearing the whole window each time would cost as much as the volume's answer itself.
+  std::memset(window_, 0, fsctl::kBitmapOffset);
+  unsigned char input[fsctl::kStartingNumberLength];
+  fsctl::WriteInt64(input, 0, lcn_);
+  std::uint32_t returned = 0;
+  const WinError error = volume_.Control(device_, fsctl::kGetVolumeBitmap, input, sizeof input,
+                                         window_, sizeof window_, &returned);
+  if (error != err::kSuccess && error != err::kMoreData) return false;
+
+  // The answer is the volume's: use its StartingLcn (a volume may round the request down) and
+  // scan no more bits than the window holds, the volume has, or it wrote.
+  const std::int64_t base = fsctl::ReadInt64(window_, fsctl::kBitmapStartingLcnOffset);
+  const std::int64_t bitmapSize = fsctl::ReadInt64(window_, fsctl::kBitmapSizeOffset);
+  if (base < 0 || bitmapSize <= 0 || base > std::numeric_limits<std::int64_t>::max() - bitmapSize) {
+    return false;
+  }
+  if (volumeEnd_ < 0) {
+    volumeEnd_ = base + bitmapSize;
+    // Every answer but the last holds at least a byte of bits: more calls than that cannot be a
+    // volume reading forward.
+    callsLeft_ = bitmapSize / 8 + 1;
+  }
+  const std::int64_t written =
+      returned > fsctl::kBitmapOffset
+          ? (static_cast<std::int64_t>(std::min<std::uint32_t>(returned, sizeof window_)) -
+             static_cast<std::int64_t>(fsctl::kBitmapOffset)) *
+                8
+          : 0;
+  const std::int64_t count = std::min({bitmapSize, kClustersPerWindow, written, volumeEnd_ - base});
+  // An answer that would not move the reading forward, or would take it back over clusters
+  // already seen, or past the end the volume first gave, ends it: the list stays ordered and the
+  // loop finite whatever the volume says.
+  if (count <= 0 || base > lcn_ || base + count <= lcn_) return false;
+  base_ = base;
+  from_ = static_cast<std::uint32_t>(lcn_ - base);  // bits below the request were read before
+  count_ = static_cast<std::uint32_t>(count);
+  lcn_ = base + count;
+  // A volume fills the window while clusters remain; a short one that came with success is the
+  // last it has to give, one that came with ERROR_MORE_DATA held what its buffer let it write.
+  ended_ = count < kClustersPerWindow && error == err::kSuccess;
+  return true;
+}
+
 bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
   runs.clear();
   DeviceHandle device(volume);
   // A path with no first character names no drive: "\\.\:" fails to open like any other.
   OpenVolumeOrRaise(volume, (drive ? std::string(1, drive) : std::string()) + ':', device);
-
-  // On a cache line of its own, so that how the stack falls does not change what copying an
-  // answer into it costs.
-  // Cleared once: bytes a volume claims but did not write read as zeros or its last answer.
-  alignas(64) unsigned char window[kBitmapWindowLength] = {};
-  std::int64_t lcn = 0;
-  std::int64_t volumeEnd = -1;  // the first answer's StartingLcn + BitmapSize
-  for (;;) {
-    // Only the head needs clearing, so that one the volume did not write reads as zero rather
-    // than as the last answer's: no bit past what the volume wrote is ever read (see count), and
-    // clearing the whole window each time would cost as much as the volume's answer itself.
-    std::memset(window, 0, fsctl::kBitmapOffset);
-    unsigned char input[fsctl::kStartingNumberLength];
-    fsctl::WriteInt64(input, 0, lcn);
-    std::uint32_t returned = 0;
-    const WinError error = volume.Control(device.Get(), fsctl::kGetVolumeBitmap, input,
-                                          sizeof input, window, sizeof window, &returned);
-    if (error != err::kSuccess && error != err::kMoreData) break;
-
-    // The answer is the volume's: use its StartingLcn (a volume may round the request down) and
-    // scan no more bits than the window holds, the volume has, or it wrote.
-    const std::int64_t base = fsctl::ReadInt64(window, fsctl::kBitmapStartingLcnOffset);
-    const std::int64_t bitmapSize = fsctl::ReadInt64(window, fsctl::kBitmapSizeOffset);
-    if (base < 0 || bitmapSize <= 0 || base > std::numeric_limits<std::int64_t>::max() - bitmapSize) {
-      break;
-    }
-    if (volumeEnd < 0) volumeEnd = base + bitmapSize;
-    const std::int64_t written =
-        returned > fsctl::kBitmapOffset
-            ? (static_cast<std::int64_t>(std::min<std::uint32_t>(returned, sizeof window)) -
-               static_cast<std::int64_t>(fsctl::kBitmapOffset)) * 8
-            : 0;
-    const std::int64_t count = std::min({bitmapSize, kClustersPerWindow, written, volumeEnd - base});
-    // An answer that would not move the scan forward, or would take it back over clusters
-    // already seen, or past the end the volume first gave, ends it: the list stays ordered and
-    // the loop finite whatever the volume says.
-    if (count <= 0 || base > lcn || base + count <= lcn) break;
-    // Bits below the request were scanned in the window before.
-    AddFreeRunsOfWindow(runs, window + fsctl::kBitmapOffset, base,
-                        static_cast<std::uint32_t>(lcn - base), static_cast<std::uint32_t>(count));
-    lcn = base + count;
-    // A volume fills the window while clusters remain; a short one is the last it has to give.
-    if (count < kClustersPerWindow) break;
+  BitmapWindowReader reader(volume, device.Get());
+  while (reader.Next()) {
+    AddFreeRunsOfWindow(runs, reader.Bits(), reader.Base(), reader.From(), reader.Count());
   }
   return true;
 }

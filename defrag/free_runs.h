@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "defrag/fsctl_layout.h"
 #include "defrag/volume_port.h"
 
 namespace kestrava {
@@ -34,9 +35,48 @@ void AddFreeRun(TFreeRuns& runs, std::int64_t startLcn, std::int64_t clusterCoun
 void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int64_t baseLcn,
                          std::uint32_t from, std::uint32_t count);
 
+// Reads a volume's bitmap from LCN 0 one window at a time through FSCTL_GET_VOLUME_BITMAP, for
+// a scanner of one window (AddFreeRunsOfWindow). The answers are the volume's: a window covers no
+// more bits than the window holds, the volume has or it wrote; an answer that would not move the
+// reading forward, or would go back over clusters already read, ends it; a short window ends it
+// only when it came with success (one that came with ERROR_MORE_DATA goes on after the clusters
+// it held), and the calls are bounded by the volume's first-given size.
+class BitmapWindowReader {
+ public:
+  BitmapWindowReader(VolumeDevicePort& volume, VolumeDevicePort::Handle device)
+      : volume_(volume), device_(device) {}
+  BitmapWindowReader(const BitmapWindowReader&) = delete;
+  BitmapWindowReader& operator=(const BitmapWindowReader&) = delete;
+
+  // Reads the next window; false when the bitmap has ended (the request past the last cluster
+  // fails, which is the normal end).
+  bool Next();
+  // The window read: bit i of Bits() is cluster Base() + i, for i in [From(), Count()); the bits
+  // below From() were in the window before.
+  const unsigned char* Bits() const { return window_ + fsctl::kBitmapOffset; }
+  std::int64_t Base() const { return base_; }
+  std::uint32_t From() const { return from_; }
+  std::uint32_t Count() const { return count_; }
+
+ private:
+  VolumeDevicePort& volume_;
+  VolumeDevicePort::Handle device_;
+  // On a cache line of its own, so that how the stack falls does not change what copying an
+  // answer into it costs. Cleared once: bytes a volume claims but did not write read as zeros or
+  // its last answer.
+  alignas(64) unsigned char window_[kBitmapWindowLength] = {};
+  std::int64_t lcn_ = 0;         // the next request
+  std::int64_t volumeEnd_ = -1;  // the first answer's StartingLcn + BitmapSize
+  std::int64_t callsLeft_ = 1;   // set by the first answer
+  bool ended_ = false;
+  std::int64_t base_ = 0;
+  std::uint32_t from_ = 0;
+  std::uint32_t count_ = 0;
+};
+
 // Rebuilds runs from the bitmap of the volume of drive ('C'), read in windows of 32,768 clusters
-// from LCN 0 until the volume answers with an error other than ERROR_MORE_DATA (the request past
-// the last cluster ends the scan that way). Raises KestravaError "CreateFile \\.\C:" + line break
+// from LCN 0 by a BitmapWindowReader until the volume has no more to give. Raises KestravaError
+// "CreateFile \\.\C:" + line break
 // + the system message when the volume cannot be opened; otherwise true.
 bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs);
 

@@ -2,7 +2,8 @@
 // Reading an item's extents with FSCTL_GET_RETRIEVAL_POINTERS, one call at a time, from VCN 0.
 // The answer's bytes are the volume's: an ExtentCount or a returned length that claims more than
 // the buffer holds is cut to what it really holds, and the map ends at an extent that does not
-// move forward.
+// move forward. ForEachExtentOfItem is the one walk over a whole map that the engine's contiguity
+// test, its cluster count and its moves all use.
 #include <cstdint>
 
 #include "defrag/volume_port.h"
@@ -47,6 +48,26 @@ class RetrievalPointers {
   std::int64_t nextVcn_ = 0;
   bool advanced_ = false;
 };
+
+// The length of every extent buffer: 4,095 extents a call. A map with more is read page by page
+// with ERROR_MORE_DATA, so no buffer grows with the item's size.
+inline constexpr std::uint32_t kExtentBufferLength = 65536;
+
+// What ended a walk over an item's map.
+enum class ExtentWalkEnd {
+  kMapEnd,   // the last answer came, the answers stopped moving forward, or the call limit
+  kFailed,   // a read failed with an error other than access denied (an item with no clusters)
+  kDenied,   // a read was answered with ERROR_ACCESS_DENIED
+  kStopped,  // the visitor asked to stop
+};
+
+// Walks the map of an open item from VCN 0 through buffer (length bytes, reused by every call),
+// making at most callLimit calls. visit(const TExtent&, bool firstOfAnswer) sees every extent in
+// VCN order, firstOfAnswer for the first one each answer brings; it returns false to stop.
+template <typename Visit>
+ExtentWalkEnd ForEachExtentOfItem(VolumeDevicePort& volume, VolumeDevicePort::Handle item,
+                                  unsigned char* buffer, std::uint32_t length, int callLimit,
+                                  Visit visit);
 
 }  // namespace kestrava
 

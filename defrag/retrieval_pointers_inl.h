@@ -1,5 +1,5 @@
 #pragma once
-// The extent walk of RetrievalPointers, inline for the per-extent loops of the engine.
+// The extent walks, inline for the per-extent loops of the engine.
 #include "defrag/fsctl_layout.h"
 
 namespace kestrava {
@@ -17,6 +17,29 @@ void RetrievalPointers::ForEachExtent(Visit visit) const {
     extent.Lcn = fsctl::ReadInt64(buffer_, at + fsctl::kLcnInExtent);
     if (i >= firstExtent_) visit(static_cast<const TExtent&>(extent));
     vcn = next;
+  }
+}
+
+template <typename Visit>
+ExtentWalkEnd ForEachExtentOfItem(VolumeDevicePort& volume, VolumeDevicePort::Handle item,
+                                  unsigned char* buffer, std::uint32_t length, int callLimit,
+                                  Visit visit) {
+  RetrievalPointers extents(volume, item, buffer, length);
+  for (int calls = 1;; ++calls) {
+    const WinError outcome = extents.Read();
+    if (outcome == err::kAccessDenied) return ExtentWalkEnd::kDenied;
+    if (outcome != err::kSuccess && outcome != err::kMoreData) return ExtentWalkEnd::kFailed;
+    bool first = true;
+    bool stopped = false;
+    extents.ForEachExtent([&](const TExtent& extent) {
+      if (stopped) return;
+      stopped = !visit(extent, first);
+      first = false;
+    });
+    if (stopped) return ExtentWalkEnd::kStopped;
+    if (outcome != err::kMoreData || calls >= callLimit || !extents.Advanced()) {
+      return ExtentWalkEnd::kMapEnd;
+    }
   }
 }
 

@@ -18,8 +18,9 @@ void OpenVolumeOrRaise(VolumeDevicePort& volume, const std::string& drive, Devic
 }
 
 void OpenItemToMoveOrRaise(VolumeDevicePort& volume, const std::wstring& path,
-                           const std::string& ansiPath, bool isFolder, DeviceHandle& item) {
-  if (const WinError error = volume.OpenItemToMove(path, isFolder, ItemAccess::kAttributes, item.Put())) {
+                           const std::string& ansiPath, bool isFolder, ItemAccess access,
+                           DeviceHandle& item) {
+  if (const WinError error = volume.OpenItemToMove(path, isFolder, access, item.Put())) {
     RaiseCreateFile(ansiPath, error);
   }
 }

@@ -10,8 +10,9 @@ namespace kestrava {
 // Opens "\\.\" + drive (drive is "C:") into device, or raises KestravaError.
 void OpenVolumeOrRaise(VolumeDevicePort& volume, const std::string& drive, DeviceHandle& device);
 
-// Opens an item to move it into item, or raises KestravaError naming ansiPath.
+// Opens an item to move it into item, with access, or raises KestravaError naming ansiPath.
 void OpenItemToMoveOrRaise(VolumeDevicePort& volume, const std::wstring& path,
-                           const std::string& ansiPath, bool isFolder, DeviceHandle& item);
+                           const std::string& ansiPath, bool isFolder, ItemAccess access,
+                           DeviceHandle& item);
 
 }  // namespace kestrava
