@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The filter matcher takes counted strings: zero bytes are ordinary characters there.
   if (MatchFilterPattern(text, mask) != testing::ReferenceFilterMatch(text, mask)) {
-    std::fprintf(stderr, "MatchFilterPattern(\"%s\", \"%s\") differs\n", text.c_str(), mask.c_str());
+    std::fprintf(stderr, "MatchFilterPattern(\"%s\", \"%s\") differs\n", text.c_str(),
+                 mask.c_str());
     std::abort();
   }
   return 0;
