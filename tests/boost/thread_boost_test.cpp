@@ -279,6 +279,23 @@ TEST(ThreadBoost, ARestoreStartsTheRecordInItsOrderAndDeletesTheRecord) {
   EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
   EXPECT_EQ(world.registry.Find(BoostRecordPath()), nullptr);  // gone, the failed one too
   EXPECT_TRUE(world.finished.load());
+  EXPECT_EQ(world.services.OpenHandleCount(), 0u);
+  EXPECT_EQ(world.services.badCloses, 0);
+}
+
+TEST(ThreadBoost, ARestoreStartsWhatItCanReadOfARecordWithAnUnreadableValue) {
+  World world;
+  for (const char* name : {"Spooler", "BITS", "StiSvc"}) {
+    SetBoostedService(world.registry, name, false);
+    world.services.services[name].state = svc::kStopped;
+  }
+  world.registry.failEnumWith = err::kMoreData;
+  world.registry.failEnumFrom = 1;
+  world.registry.failEnumTo = 2;
+  world.Worker(false)->Execute();
+  EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
+  EXPECT_EQ(world.services.services["StiSvc"].state, svc::kRunning);
+  EXPECT_EQ(world.services.services["BITS"].state, svc::kStopped);
 }
 
 TEST(ThreadBoost, ATerminateRequestStopsAfterTheCurrentOptionOrService) {

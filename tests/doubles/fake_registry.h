@@ -4,6 +4,7 @@
 // errors Windows gives for missing keys, non-volatile children of volatile keys and keys that
 // still have subkeys.
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -25,8 +26,11 @@ class FakeRegistry final : public RegistryPort {
   // memory would.
   WinError failCreateWith = err::kSuccess;  // every CreateKey
   WinError failOpenWith = err::kSuccess;    // every OpenKey
-  WinError failEnumWith = err::kSuccess;    // EnumValueName and EnumSubKeyName from failEnumFrom on
+  // EnumValueName and EnumSubKeyName at the indices from failEnumFrom up to, not including,
+  // failEnumTo: a value or key whose name cannot be read.
+  WinError failEnumWith = err::kSuccess;
   std::uint32_t failEnumFrom = 0;
+  std::uint32_t failEnumTo = UINT32_MAX;
   WinError failWriteWith = err::kSuccess;   // SetDwordValue, DeleteValue and DeleteSubKey
 
   WinError CreateKey(const std::string& path, bool isVolatile, Key* key) override {
@@ -57,14 +61,14 @@ class FakeRegistry final : public RegistryPort {
   WinError EnumValueName(Key key, std::uint32_t index, std::string* name) override {
     Node* node = NodeOf(key);
     if (!node) return err::kKeyDeleted;
-    if (failEnumWith != err::kSuccess && index >= failEnumFrom) return failEnumWith;
+    if (EnumFails(index)) return failEnumWith;
     if (index >= node->values.size()) return err::kNoMoreItems;
     *name = node->values[index].first;
     return err::kSuccess;
   }
   WinError EnumSubKeyName(Key key, std::uint32_t index, std::string* name) override {
     if (!NodeOf(key)) return err::kKeyDeleted;
-    if (failEnumWith != err::kSuccess && index >= failEnumFrom) return failEnumWith;
+    if (EnumFails(index)) return failEnumWith;
     const std::vector<std::string> children = ChildrenOf(open_[key]);
     if (index >= children.size()) return err::kNoMoreItems;
     *name = children[index];
@@ -119,6 +123,9 @@ class FakeRegistry final : public RegistryPort {
   std::size_t OpenKeyCount() const { return open_.size(); }
 
  private:
+  bool EnumFails(std::uint32_t index) const {
+    return failEnumWith != err::kSuccess && index >= failEnumFrom && index < failEnumTo;
+  }
   static std::string Lower(const std::string& s) { return FoldAsciiLower(s); }
   static std::vector<std::string> Split(const std::string& path) {
     std::vector<std::string> parts;
