@@ -31,7 +31,7 @@ class FakeRegistry final : public RegistryPort {
   WinError failEnumWith = err::kSuccess;
   std::uint32_t failEnumFrom = 0;
   std::uint32_t failEnumTo = UINT32_MAX;
-  WinError failWriteWith = err::kSuccess;   // SetDwordValue, DeleteValue and DeleteSubKey
+  WinError failWriteWith = err::kSuccess;  // SetDwordValue, DeleteValue and DeleteSubKey
 
   WinError CreateKey(const std::string& path, bool isVolatile, Key* key) override {
     if (failCreateWith != err::kSuccess) return failCreateWith;
@@ -51,13 +51,12 @@ class FakeRegistry final : public RegistryPort {
   WinError OpenKey(const std::string& path, bool, Key* key) override {
     if (failOpenWith != err::kSuccess) return failOpenWith;
     std::string normal;
-    for (const std::string& part : Split(path)) normal += (normal.empty() ? "" : "\\") + Lower(part);
+    for (const std::string& part : Split(path))
+      normal += (normal.empty() ? "" : "\\") + Lower(part);
     if (!nodes_.count(normal)) return err::kFileNotFound;
     return Open(normal, key);
   }
-  void CloseKey(Key key) override {
-    open_.erase(key);
-  }
+  void CloseKey(Key key) override { open_.erase(key); }
   WinError EnumValueName(Key key, std::uint32_t index, std::string* name) override {
     Node* node = NodeOf(key);
     if (!node) return err::kKeyDeleted;
@@ -116,7 +115,8 @@ class FakeRegistry final : public RegistryPort {
   }
   const Node* Find(const std::string& path) const {
     std::string normal;
-    for (const std::string& part : Split(path)) normal += (normal.empty() ? "" : "\\") + Lower(part);
+    for (const std::string& part : Split(path))
+      normal += (normal.empty() ? "" : "\\") + Lower(part);
     auto it = nodes_.find(normal);
     return it == nodes_.end() ? nullptr : &it->second;
   }
@@ -144,8 +144,8 @@ class FakeRegistry final : public RegistryPort {
     std::vector<std::string> children;
     for (const auto& entry : nodes_) {
       const std::string& p = entry.first;
-      if (p.size() > path.size() + 1 && p.compare(0, path.size(), path) == 0 && p[path.size()] == '\\' &&
-          p.find('\\', path.size() + 1) == std::string::npos) {
+      if (p.size() > path.size() + 1 && p.compare(0, path.size(), path) == 0 &&
+          p[path.size()] == '\\' && p.find('\\', path.size() + 1) == std::string::npos) {
         children.push_back(p.substr(path.size() + 1));
       }
     }

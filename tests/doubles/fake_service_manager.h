@@ -49,8 +49,8 @@ class FakeServiceManager final : public ServiceManagerPort {
   std::map<std::string, FakeService> services;
   WinError managerError = err::kSuccess;
   std::vector<std::string> closed;  // "manager" or the service's name, in closing order
-  int opened = 0;                    // handles handed out, connections and services
-  int badCloses = 0;                 // closes of a handle that is not open (twice, or never opened)
+  int opened = 0;                   // handles handed out, connections and services
+  int badCloses = 0;                // closes of a handle that is not open (twice, or never opened)
 
   // Handles handed out and not closed yet.
   std::size_t OpenHandleCount() const { return open_.size(); }
@@ -61,7 +61,8 @@ class FakeServiceManager final : public ServiceManagerPort {
     Opened(kManager);
     return err::kSuccess;
   }
-  WinError OpenNamedService(Handle, const std::string& name, std::uint32_t, Handle* service) override {
+  WinError OpenNamedService(Handle, const std::string& name, std::uint32_t,
+                            Handle* service) override {
     auto it = services.find(name);
     if (it == services.end()) return 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
     if (it->second.openError != err::kSuccess) return it->second.openError;
@@ -80,7 +81,8 @@ class FakeServiceManager final : public ServiceManagerPort {
     ++clock_.now;
     FakeService& s = Of(service);
     if (s.queryError != err::kSuccess) return s.queryError;
-    if (s.requests > 0 && s.queryErrorAfterRequest != err::kSuccess) return s.queryErrorAfterRequest;
+    if (s.requests > 0 && s.queryErrorAfterRequest != err::kSuccess)
+      return s.queryErrorAfterRequest;
     if (s.requests > 0 && !s.afterRequest.empty()) {
       const std::size_t i = std::min(reported_[service]++, s.afterRequest.size() - 1);
       *status = s.afterRequest[i];
