@@ -69,13 +69,6 @@ t_eq "the window opens with the mode off" "Kestrava Mode is OFF" "$(panel1)"
 
 wine "$kdrive" click-watch "Enter Kestrava Mode" 60 </dev/null >"$T_WORK/watch.txt" 2>>"$T_WORK/stderr.log" &
 watch=$!
-# The boost waits on the slow services for seconds; the window must go on answering meanwhile.
-sleep 0.5
-t_run "$kdrive" ping 4
-worst=$(sed -n 's/^worst //p' <<<"$t_out")
-echo "window round trip during the boost: worst ${worst:-?} ms ($(sed -n 's/^sent //p' <<<"$t_out") messages)"
-[ -n "$worst" ] && [ "$worst" -le 100 ] && t_pass "the window answers within 100 ms during the boost" ||
-  t_fail "the window answers within 100 ms during the boost" "worst ${worst:-none} ms"
 wait "$watch"
 watched=$(tr -d '\r' <"$T_WORK/watch.txt")
 grep -q '^ended ' <<<"$watched" && t_pass "panel 0 watched until the run ended" ||
@@ -240,12 +233,19 @@ wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 app=$!
 t_run "$kdrive" wait 15
 t_run "$kdrive" click "Enter Kestrava Mode"
+# The boost waits on the slow services for seconds; the window must go on answering meanwhile.
+t_run "$kdrive" ping 2
+worst=$(sed -n 's/^worst //p' <<<"$t_out")
+echo "window round trip during the boost: worst ${worst:-?} ms ($(sed -n 's/^sent //p' <<<"$t_out") messages)"
+[ -n "$worst" ] && [ "$worst" -le 100 ] && t_pass "the window answers within 100 ms during the boost" ||
+  t_fail "the window answers within 100 ms during the boost" "worst ${worst:-none} ms"
 for _ in $(seq 100); do
   t_run "$probe" record-read
   [ -n "$t_out" ] && break
   sleep 0.05
 done
 t_run "$kdrive" log-off
+echo "log-off during the boost: $(tr '\n' ' ' <<<"$t_out")"
 query=$(sed -n 's/^query //p' <<<"$t_out")
 [ "${query%% *}" == 1 ] && [ "${query#* }" -le 1000 ] &&
   t_pass "log-off during a boost: the session may end, answered at once" ||
