@@ -32,24 +32,14 @@ struct Direction {
   const char* failureLine;  // nullptr: a failed start logs nothing more
 };
 
-constexpr Direction kStop{"Stop:",
-                          svc::kAccessStop,
-                          STryToStop,
-                          svc::kStopped,
-                          "Already Stopped",
-                          false,
-                          "ControlService",
-                          "Stop service Successfully",
-                          "Failed to stop service!"};
-constexpr Direction kStart{"Start:",
-                           svc::kAccessStart,
-                           STryToStart,
-                           svc::kRunning,
-                           "Already Started",
-                           true,
-                           "StartService",
-                           "Start Service Successfully",
-                           nullptr};
+// clang-format off
+constexpr Direction kStop{"Stop:",          svc::kAccessStop,         STryToStop,
+                          svc::kStopped,    "Already Stopped",        false,
+                          "ControlService", "Stop service Successfully", "Failed to stop service!"};
+constexpr Direction kStart{"Start:",        svc::kAccessStart,         STryToStart,
+                           svc::kRunning,   "Already Started",         true,
+                           "StartService",  "Start Service Successfully", nullptr};
+// clang-format on
 
 void LogError(const char* label, WinError code) {
   DebugLog(std::string(label) + " Error:" + SystemMessage(code));
