@@ -267,18 +267,18 @@ t_run "$kdrive" click Close
 t_run "$kdrive" wait-gone 10
 
 if [ "$KESTRAVA_WINE_ARCH" != win64 ]; then
-# Windows XP: the five options without a service there write a bare "Stop:" each, and the fixed
-# list stops Windows Update.
-kw_winver winxp || exit 1
-wine net start wuauserv </dev/null >/dev/null 2>&1
-for _ in $(seq 50); do [ "$(state wuauserv)" == RUNNING ] && break; sleep 0.1; done
-boost_once
-t_eq "XP: five bare Stop lines" 5 "$(grep -c -x "Tarnwell:Stop:" <<<"$log")"
-t_eq "XP: the fixed list stopped Windows Update" STOPPED "$(state wuauserv)"
-t_run "$probe" record-read
-grep -q -x wuauserv <<<"$t_out" && t_pass "XP: Windows Update is recorded" ||
-  t_fail "XP: Windows Update is recorded" "record [$t_out]"
-t_run "$probe" record-clear
+  # Windows XP: the five options without a service there write a bare "Stop:" each, and the fixed
+  # list stops Windows Update.
+  kw_winver winxp || exit 1
+  wine net start wuauserv </dev/null >/dev/null 2>&1
+  for _ in $(seq 50); do [ "$(state wuauserv)" == RUNNING ] && break; sleep 0.1; done
+  boost_once
+  t_eq "XP: five bare Stop lines" 5 "$(grep -c -x "Tarnwell:Stop:" <<<"$log")"
+  t_eq "XP: the fixed list stopped Windows Update" STOPPED "$(state wuauserv)"
+  t_run "$probe" record-read
+  grep -q -x wuauserv <<<"$t_out" && t_pass "XP: Windows Update is recorded" ||
+    t_fail "XP: Windows Update is recorded" "record [$t_out]"
+  t_run "$probe" record-clear
 fi
 
 # Windows 2000 and Server 2003: nothing stopped, nothing recorded, the mode stays off.
