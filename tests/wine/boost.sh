@@ -6,7 +6,8 @@
 # refuses the stop, one whose check point goes back, one that starts slowly, and one that stops
 # 1,045 ms after its control (inside the one second of sleeping, though Sleep overshoots). The
 # boost must stop and record exactly what it stopped, and also what it left going down; the restore
-# must start them all again and delete the record. Then: killed in the middle of a boost, the next
+# must start them all again and delete the record. A stop of the one that asks for no wait pauses
+# between its queries and ends at the 3 s backstop. Then: killed in the middle of a boost, the next
 # start restores what was stopped so far; closed during a boost, the window waits for the worker;
 # logged off during a boost, the session may end at once and the run is finished before the window
 # lets it go; as Windows XP the options without a service write a bare "Stop:" line; as Windows
@@ -101,6 +102,21 @@ running=$(for s in "${services[@]}"; do echo "$s $(state "$s")"; done)
 t_eq "the restore started them again" "$(printf '%s RUNNING\n' "${services[@]}")" "$running"
 t_run "$probe" record-read
 t_eq "and deleted the record" "" "$t_out"
+
+# A service that asks for no wait at all: the wait pauses between its queries and ends at the 3 s
+# backstop (without the pause Wine answers thousands of queries a second).
+t_run "$probe" stop-timed hidserv
+timed=$(tr '\n' ' ' <<<"$t_out")
+echo "stopping a service with a wait hint of 0: $timed"
+ms=$(sed -n 's/^ms //p' <<<"$t_out")
+queries=$(sed -n 's/^queries //p' <<<"$t_out")
+[ -n "$ms" ] && [ "$ms" -ge 3000 ] && [ "$ms" -lt 4000 ] && t_pass "a wait hint of 0: the wait ends at 3 s" ||
+  t_fail "a wait hint of 0: the wait ends at 3 s" "[$timed]"
+[ -n "$queries" ] && [ $((queries * 1000)) -le $((ms * 150)) ] &&
+  t_pass "a wait hint of 0: at most 150 queries a second" ||
+  t_fail "a wait hint of 0: at most 150 queries a second" "[$timed]"
+for _ in $(seq 80); do [ "$(state hidserv)" == STOPPED ] && break; sleep 0.1; done
+t_run "$probe" record-clear
 
 t_run "$kdrive" click Close
 for _ in $(seq 100); do jobs -r | grep -q . || break; sleep 0.1; done
