@@ -12,7 +12,9 @@ namespace kestrava {
 bool ReadBoostMode(RegistryPort& registry) {
   try {
     std::vector<std::string> names;
-    return ReadBoostedServices(registry, names) == err::kSuccess && !names.empty();
+    // Any name read means services are stopped, even when another value could not be read.
+    ReadBoostedServices(registry, names);
+    return !names.empty();
   } catch (const std::exception&) {
     return false;
   }

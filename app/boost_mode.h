@@ -5,8 +5,8 @@
 
 namespace kestrava {
 
-// True when the boosted-service record holds at least one name. A record that cannot be read
-// counts as off.
+// True when at least one name of the boosted-service record can be read. A record that cannot be
+// read at all counts as off.
 bool ReadBoostMode(RegistryPort& registry);
 
 // The captions that show a mode: the boost button's and the two status panels'.

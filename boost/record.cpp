@@ -7,7 +7,8 @@ namespace {
 
 constexpr char kRecordSubKey[] = "BoostedService";
 
-// Opening a key that is not there is how a missing record shows; a missing parent key says the same.
+// Opening a key that is not there is how a missing record shows; a missing parent key says the
+// same.
 bool IsMissing(WinError code) { return code == err::kFileNotFound || code == err::kPathNotFound; }
 
 // RegDeleteKeyA removes only keys without subkeys, so the tree goes bottom-up; the first failure
@@ -51,16 +52,25 @@ WinError ReadBoostedServices(RegistryPort& registry, std::vector<std::string>& n
   const WinError opened = key.Open(BoostRecordPath(), false);
   if (IsMissing(opened)) return err::kSuccess;
   if (opened != err::kSuccess) return opened;
-  std::vector<std::string> read;
+  // A value that cannot be read is passed over: every name read is a service that a boost stopped
+  // and that only the restore gives back. A key that fails value after value is broken as a
+  // whole, so a run of failures ends the walk.
+  constexpr std::uint32_t kFailuresInARow = 16;
+  WinError first = err::kSuccess;
+  std::uint32_t failures = 0;
   std::string name;
-  WinError listed = err::kSuccess;
-  for (std::uint32_t index = 0;
-       (listed = registry.EnumValueName(key.Get(), index, &name)) == err::kSuccess; ++index) {
-    read.push_back(name);
+  for (std::uint32_t index = 0; failures < kFailuresInARow; ++index) {
+    const WinError listed = registry.EnumValueName(key.Get(), index, &name);
+    if (listed == err::kNoMoreItems) break;
+    if (listed == err::kSuccess) {
+      names.push_back(name);
+      failures = 0;
+      continue;
+    }
+    if (first == err::kSuccess) first = listed;
+    ++failures;
   }
-  if (listed != err::kNoMoreItems) return listed;
-  names.swap(read);
-  return err::kSuccess;
+  return first;
 }
 
 WinError SetBoostedService(RegistryPort& registry, const std::string& serviceName, bool remove) {

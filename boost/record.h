@@ -16,7 +16,8 @@ std::string BoostRecordParentPath();
 std::string BoostRecordPath();
 
 // Replaces names with the recorded service names in registry enumeration order; a missing record
-// gives an empty list, and so does a record that cannot be read.
+// gives an empty list, and so does a record that cannot be opened. A value that cannot be read is
+// passed over and its code returned: the names read are kept, since each is a stopped service.
 WinError ReadBoostedServices(RegistryPort& registry, std::vector<std::string>& names);
 
 // Records (remove false) or forgets (remove true) one service. Creates the record key, and any

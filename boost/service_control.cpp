@@ -8,8 +8,16 @@
 namespace kestrava {
 namespace {
 
-// How long the operations wait for a service to get where it was told to go.
+// How long the operations wait for a service to get where it was told to go: about a second of
+// sleeping, counted as slept (a turn's pause is what the service asked for, or 50 ms).
 constexpr std::uint32_t kWaitBudgetMs = 1000;
+// A service that keeps asking for no wait at all adds nothing to the slept total; only the time
+// that has passed ends its wait. Far enough beyond the budget that Sleep's overshoot over the
+// twenty-odd turns of a normal wait never reaches it.
+constexpr std::uint32_t kWaitBackstopMs = 3000;
+// The pause of a turn whose service asked for no wait: without it the loop would put some two
+// thousand queries a second to the Service Control Manager.
+constexpr std::uint32_t kLeastPauseMs = 10;
 
 // The two directions, with the texts and states in which they differ.
 struct Direction {
@@ -24,33 +32,33 @@ struct Direction {
   const char* failureLine;  // nullptr: a failed start logs nothing more
 };
 
+// clang-format off
 constexpr Direction kStop{"Stop:",          svc::kAccessStop,         STryToStop,
                           svc::kStopped,    "Already Stopped",        false,
                           "ControlService", "Stop service Successfully", "Failed to stop service!"};
 constexpr Direction kStart{"Start:",        svc::kAccessStart,         STryToStart,
                            svc::kRunning,   "Already Started",         true,
                            "StartService",  "Start Service Successfully", nullptr};
+// clang-format on
 
 void LogError(const char* label, WinError code) {
   DebugLog(std::string(label) + " Error:" + SystemMessage(code));
 }
 
-// Waits, about a second at most, while the service moves on towards the target state. The slept
-// total counts only what is slept; a service that keeps asking for no wait at all would never
-// spend it, so the time that has passed bounds the wait as well.
-void WaitForState(ServiceControl& control, ServiceManagerPort::Handle service,
-                  std::uint32_t target, ServiceStatus& status) {
+// Waits, about a second of sleeping at most, while the service moves on towards the target state.
+void WaitForState(ServiceControl& control, ServiceManagerPort::Handle service, std::uint32_t target,
+                  ServiceStatus& status) {
   std::uint32_t slept = 0;
   const std::uint32_t start = control.clock.Milliseconds();
   while (status.currentState != target) {
     const std::uint32_t checkPoint = status.checkPoint;
-    const std::uint32_t pause = status.waitHint < 100 ? status.waitHint : 50;
-    control.clock.Sleep(pause);
-    slept += pause;
+    const std::uint32_t counted = status.waitHint < 100 ? status.waitHint : 50;
+    control.clock.Sleep(counted == 0 ? kLeastPauseMs : counted);
+    slept += counted;
     if (control.services.QueryStatus(service, &status) != err::kSuccess) return;
     if (status.checkPoint < checkPoint) return;
     if (slept > kWaitBudgetMs) return;
-    if (control.clock.Milliseconds() - start > kWaitBudgetMs) return;
+    if (control.clock.Milliseconds() - start > kWaitBackstopMs) return;
   }
 }
 
@@ -69,7 +77,9 @@ bool Run(ServiceControl& control, const Direction& d, const std::string& machine
   }
 
   bool result = false;
-  bool goingDown = false;  // stop: accepted, and still on its way when the wait ended
+  // A stop: the service accepted the control and is going down because of this call, whether or
+  // not it got there while we watched. A restore must give it back, so it is recorded either way.
+  bool goingDown = false;
   {
     ServiceHandle service(services);
     error = services.OpenNamedService(manager.Get(), name, d.access, service.Put());
@@ -90,12 +100,16 @@ bool Run(ServiceControl& control, const Direction& d, const std::string& machine
                              : services.Start(service.Get());
         if (error != err::kSuccess) {
           LogError(d.requestLabel, error);
-        } else if ((error = services.QueryStatus(service.Get(), &status)) != err::kSuccess) {
-          LogError("QueryServiceStatus", error);
         } else {
-          WaitForState(control, service.Get(), d.target, status);
-          result = status.currentState == d.target;
-          goingDown = &d == &kStop && status.currentState == svc::kStopPending;
+          // status holds what the control returned until a query reads a newer one.
+          if ((error = services.QueryStatus(service.Get(), &status)) != err::kSuccess) {
+            LogError("QueryServiceStatus", error);
+          } else {
+            WaitForState(control, service.Get(), d.target, status);
+            result = status.currentState == d.target;
+          }
+          goingDown = &d == &kStop && (status.currentState == svc::kStopPending ||
+                                       status.currentState == svc::kStopped);
         }
       }
     }

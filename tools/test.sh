@@ -7,8 +7,9 @@
 #      tests and the Wine tests of dbgcapture, the version code and the record, all under Wine, in
 #      a 32-bit prefix and again in a 64-bit one (WOW64, where most users run a 32-bit program)
 #   4. the product build (build/win32): the XP import check of Kestrava.exe, and the end-to-end
-#      tests of Kestrava.exe under Wine on a virtual display: as XP and 7 in a 32-bit prefix, as 7
-#      under WOW64; the game-path defragmentation as 7 in the 32-bit prefix
+#      tests of Kestrava.exe under Wine on a virtual display: as XP, 7 and 8 in a 32-bit prefix, as
+#      7 under WOW64; the boost against Wine's services in both prefixes; the game-path
+#      defragmentation as 7 in the 32-bit prefix
 #   5. the release (tools/release.sh) built twice, in two folders and 400 days apart as the tools
 #      see it, compared byte for byte
 #
@@ -173,8 +174,9 @@ if must win32-configure configure win32 &&
   note "end-to-end tests of Kestrava.exe under Wine"
   probe=$builds/win32-tests/tests/win32/kestrava_probe.exe
   if [ -f "$probe" ]; then
-    # As Windows XP, the oldest system it is made for, and as Windows 7, 32-bit and 64-bit.
-    for run in "win32 winxp" "win32 win7" "win64 win7"; do
+    # As Windows XP, the oldest system it is made for, as Windows 7, 32-bit and 64-bit, and as
+    # Windows 8 (NT 6.2, what every later Windows reports to it), which boosts with 7's lists.
+    for run in "win32 winxp" "win32 win7" "win64 win7" "win32 win8"; do
       read -r arch winver <<<"$run"
       name=e2e-$winver
       [ "$arch" = win64 ] && name=$name-wow64
@@ -188,8 +190,13 @@ if must win32-configure configure win32 &&
   fi
   run_script small-screen bash tests/wine/small_screen.sh "$exe" "$builds/win32/tools/kdrive.exe"
   if [ -f "$probe" ]; then
-    run_script boost bash tests/wine/boost.sh "$exe" "$builds/win32/tools/kdrive.exe" "$probe" \
-      "$builds/win32/tools/dbgcapture.exe" "$(dirname "$probe")/test_service.exe"
+    for arch in win32 win64; do
+      name=boost
+      [ "$arch" = win64 ] && name=boost-wow64
+      KESTRAVA_WINE_ARCH=$arch run_script "$name" bash tests/wine/boost.sh "$exe" \
+        "$builds/win32/tools/kdrive.exe" "$probe" "$builds/win32/tools/dbgcapture.exe" \
+        "$(dirname "$probe")/test_service.exe"
+    done
   fi
   # The defragmentation of the game path, as Windows 7 in the 32-bit prefix.
   run_script defrag bash tests/wine/defrag.sh "$exe" "$builds/win32/tools/kdrive.exe" \

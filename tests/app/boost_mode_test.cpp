@@ -30,6 +30,12 @@ TEST(BoostMode, OnExactlyWhileTheRecordHoldsAName) {
   EXPECT_FALSE(ReadBoostMode(registry));
 
   SetBoostedService(registry, "wuauserv", false);
+  SetBoostedService(registry, "BITS", false);
+  registry.failEnumWith = err::kMoreData;  // one value that cannot be read: the other still shows
+  registry.failEnumTo = 1;
+  EXPECT_TRUE(ReadBoostMode(registry));
+  registry.failEnumWith = err::kSuccess;
+
   registry.LogOff();  // the record is volatile
   EXPECT_FALSE(ReadBoostMode(registry));
 }

@@ -89,8 +89,9 @@ TEST(BoostRecord, AnUnwritableRegistryLeavesTheRecordAsItWas) {
   EXPECT_EQ(Read(registry), (Names{"Spooler"}));
 }
 
-// Every failing registry call is reported with its own code, a read gives no names (not half a
-// list), and the record stays as it was.
+// Every failing registry call is reported with its own code and the record stays as it was. A read
+// keeps every name it could read (each one a service only the restore gives back) and passes over
+// only the values it could not.
 TEST(BoostRecord, AFailingRegistryCallIsReportedAndChangesNothing) {
   enum class Call { kRead, kRecord, kForget, kClear };
   struct Case {
@@ -98,6 +99,7 @@ TEST(BoostRecord, AFailingRegistryCallIsReportedAndChangesNothing) {
     void (*breakRegistry)(FakeRegistry&);
     Call call;
     WinError code;
+    Names read = {};
   } cases[] = {
       {"the record cannot be opened", [](FakeRegistry& r) { r.failOpenWith = err::kAccessDenied; },
        Call::kRead, err::kAccessDenied},
@@ -106,7 +108,13 @@ TEST(BoostRecord, AFailingRegistryCallIsReportedAndChangesNothing) {
          r.failEnumWith = err::kNotEnoughMemory;
          r.failEnumFrom = 1;
        },
-       Call::kRead, err::kNotEnoughMemory},
+       Call::kRead, err::kNotEnoughMemory, {"Spooler"}},
+      {"the first value cannot be read",
+       [](FakeRegistry& r) {
+         r.failEnumWith = err::kMoreData;
+         r.failEnumTo = 1;
+       },
+       Call::kRead, err::kMoreData, {"wuauserv"}},
       {"the record cannot be created", [](FakeRegistry& r) { r.failCreateWith = err::kAccessDenied; },
        Call::kRecord, err::kAccessDenied},
       {"the value cannot be written", [](FakeRegistry& r) { r.failWriteWith = err::kAccessDenied; },
@@ -135,7 +143,7 @@ TEST(BoostRecord, AFailingRegistryCallIsReportedAndChangesNothing) {
       case Call::kClear: EXPECT_EQ(ClearBoostedServices(registry), c.code); break;
     }
     if (c.call == Call::kRead) {
-      EXPECT_TRUE(names.empty());
+      EXPECT_EQ(names, c.read);
     }
     EXPECT_EQ(registry.OpenKeyCount(), 0u);
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -33,10 +34,14 @@ class FakeWindow final : public BoostWindowPort {
   std::string gamePath;
   bool sysAbort = false;
   Lines status;
+  std::function<void(const std::string&)> onStatus;  // called with every text shown
   bool IsChecked(OptionBox box) override { return boxes.count(box) == 0 || boxes[box]; }
   std::string GamePath() override { return gamePath; }
   bool SysAbort() const override { return sysAbort; }
-  void SetStatusText(const std::string& text) override { status.push_back(text); }
+  void SetStatusText(const std::string& text) override {
+    status.push_back(text);
+    if (onStatus) onStatus(text);
+  }
   bool Synchronize(const std::function<void()>& routine) override {
     routine();
     return true;
@@ -84,7 +89,8 @@ class ScriptedEngine final : public DefragEngine {
     OnProgress(*this, abort, L"C:\\Games\\Foo\\a.dat");
     calls_.push_back(abort ? "abort" : "go on");
     OnSkipFile(*this, L"C:\\Games\\Foo\\b.dat", abort, true, 10);
-    if (fail_) throw KestravaError("CreateFile \\\\.\\Q:\r\nThe system cannot find the file specified");
+    if (fail_)
+      throw KestravaError("CreateFile \\\\.\\Q:\r\nThe system cannot find the file specified");
     return true;
   }
 
@@ -156,11 +162,12 @@ TEST(ThreadBoost, ABoostStopsTheTickedOptionsThenTheVersionsListAndRecordsWhatIt
     std::uint32_t platform, major, minor;
     int code;
   };
-  for (const Case& c : {Case{"XP", 2, 5, 1, kOsXP}, Case{"Vista", 2, 6, 0, kOsVista},
-                        Case{"Seven", 2, 6, 1, kOsSeven}, Case{"8 counts as Seven", 2, 6, 2, kOsSeven},
-                        Case{"9x", 1, 4, 10, kOsWin9x}, Case{"NT 4", 2, 4, 0, kOsNt4},
-                        Case{"2000", 2, 5, 0, kOsWin2000}, Case{"2003", 2, 5, 2, kOsNt52},
-                        Case{"10", 2, 10, 0, kOsOther}}) {
+  for (const Case& c :
+       {Case{"XP", 2, 5, 1, kOsXP}, Case{"Vista", 2, 6, 0, kOsVista},
+        Case{"Seven", 2, 6, 1, kOsSeven}, Case{"8 counts as Seven", 2, 6, 2, kOsSeven},
+        Case{"9x", 1, 4, 10, kOsWin9x}, Case{"NT 4", 2, 4, 0, kOsNt4},
+        Case{"2000", 2, 5, 0, kOsWin2000}, Case{"2003", 2, 5, 2, kOsNt52},
+        Case{"10", 2, 10, 0, kOsOther}}) {
     SCOPED_TRACE(c.what);
     World world;
     world.Version(c.platform, c.major, c.minor);
@@ -187,6 +194,8 @@ TEST(ThreadBoost, ABoostStopsTheTickedOptionsThenTheVersionsListAndRecordsWhatIt
     EXPECT_TRUE(world.finished.load());
     EXPECT_EQ(world.privileges.enabled, (Lines{"SeDebugPrivilege"}));
     EXPECT_EQ(world.processes.queries, 1);
+    EXPECT_EQ(world.services.OpenHandleCount(), 0u);  // every service and connection closed
+    EXPECT_EQ(world.services.badCloses, 0);
     if (!stops) {
       EXPECT_TRUE(world.window.status.empty());
     }
@@ -216,8 +225,9 @@ TEST(ThreadBoost, OnXpTheEmptyOptionsWriteABareStopLineAndVistasCacheIsRecordedO
     const Lines record = world.Record();
     EXPECT_EQ(std::count(record.begin(), record.end(), "AeLookupSvc"), 1);
     const Lines lines = recorder.Lines();
-    const auto second = std::find(std::find(lines.begin(), lines.end(), "Tarnwell:Stop:AeLookupSvc") + 1,
-                                  lines.end(), "Tarnwell:Stop:AeLookupSvc");
+    const auto second =
+        std::find(std::find(lines.begin(), lines.end(), "Tarnwell:Stop:AeLookupSvc") + 1,
+                  lines.end(), "Tarnwell:Stop:AeLookupSvc");
     ASSERT_NE(second, lines.end());
     EXPECT_EQ(*(second + 1), "Tarnwell:Already Stopped");
     EXPECT_EQ(*(second + 2), "Tarnwell:Failed to stop service!");
@@ -279,6 +289,23 @@ TEST(ThreadBoost, ARestoreStartsTheRecordInItsOrderAndDeletesTheRecord) {
   EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
   EXPECT_EQ(world.registry.Find(BoostRecordPath()), nullptr);  // gone, the failed one too
   EXPECT_TRUE(world.finished.load());
+  EXPECT_EQ(world.services.OpenHandleCount(), 0u);
+  EXPECT_EQ(world.services.badCloses, 0);
+}
+
+TEST(ThreadBoost, ARestoreStartsWhatItCanReadOfARecordWithAnUnreadableValue) {
+  World world;
+  for (const char* name : {"Spooler", "BITS", "StiSvc"}) {
+    SetBoostedService(world.registry, name, false);
+    world.services.services[name].state = svc::kStopped;
+  }
+  world.registry.failEnumWith = err::kMoreData;
+  world.registry.failEnumFrom = 1;
+  world.registry.failEnumTo = 2;
+  world.Worker(false)->Execute();
+  EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
+  EXPECT_EQ(world.services.services["StiSvc"].state, svc::kRunning);
+  EXPECT_EQ(world.services.services["BITS"].state, svc::kStopped);
 }
 
 TEST(ThreadBoost, ATerminateRequestStopsAfterTheCurrentOptionOrService) {
@@ -293,6 +320,31 @@ TEST(ThreadBoost, ATerminateRequestStopsAfterTheCurrentOptionOrService) {
   // The first start returns at once; the loop ends after it; the record is cleared anyway.
   EXPECT_EQ(recorder.Lines(), (Lines{"Tarnwell:Start:Spooler"}));
   EXPECT_EQ(world.registry.Find(BoostRecordPath()), nullptr);
+}
+
+// Asked to terminate while an option's service is being stopped, the boost ends right after that
+// option: no later option, no fixed list. Every option position is tried, one unticked among them.
+TEST(ThreadBoost, ABoostEndsAfterTheOptionDuringWhichTerminateWasAsked) {
+  for (std::size_t k = 0; k < kCatalogueOptions.size(); ++k) {
+    SCOPED_TRACE(k);
+    World world;
+    const std::size_t unticked = (k + 5) % kCatalogueOptions.size();
+    world.window.boxes[kCatalogueOptions[unticked].box] = false;
+    if (unticked == k) continue;
+    const std::string name = OptionService(kCatalogueOptions[k], kOsSeven);
+    auto worker = world.Worker(true);
+    world.window.onStatus = [&](const std::string& text) {
+      if (text == "Try to stop: " + name + " service") worker->Terminate();
+    };
+    testing::DebugRecorder recorder;
+    worker->Execute();
+    Lines expected;
+    for (std::size_t i = 0; i <= k; ++i) {
+      if (i != unticked) expected.push_back(OptionService(kCatalogueOptions[i], kOsSeven));
+    }
+    EXPECT_EQ(Stops(recorder.Lines()), expected);
+    EXPECT_TRUE(world.finished.load());
+  }
 }
 
 TEST(ThreadBoost, AResumedWorkerRunsOnItsOwnThreadAndSetsTheFlag) {

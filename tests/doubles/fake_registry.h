@@ -4,6 +4,7 @@
 // errors Windows gives for missing keys, non-volatile children of volatile keys and keys that
 // still have subkeys.
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -25,9 +26,12 @@ class FakeRegistry final : public RegistryPort {
   // memory would.
   WinError failCreateWith = err::kSuccess;  // every CreateKey
   WinError failOpenWith = err::kSuccess;    // every OpenKey
-  WinError failEnumWith = err::kSuccess;    // EnumValueName and EnumSubKeyName from failEnumFrom on
+  // EnumValueName and EnumSubKeyName at the indices from failEnumFrom up to, not including,
+  // failEnumTo: a value or key whose name cannot be read.
+  WinError failEnumWith = err::kSuccess;
   std::uint32_t failEnumFrom = 0;
-  WinError failWriteWith = err::kSuccess;   // SetDwordValue, DeleteValue and DeleteSubKey
+  std::uint32_t failEnumTo = UINT32_MAX;
+  WinError failWriteWith = err::kSuccess;  // SetDwordValue, DeleteValue and DeleteSubKey
 
   WinError CreateKey(const std::string& path, bool isVolatile, Key* key) override {
     if (failCreateWith != err::kSuccess) return failCreateWith;
@@ -47,24 +51,23 @@ class FakeRegistry final : public RegistryPort {
   WinError OpenKey(const std::string& path, bool, Key* key) override {
     if (failOpenWith != err::kSuccess) return failOpenWith;
     std::string normal;
-    for (const std::string& part : Split(path)) normal += (normal.empty() ? "" : "\\") + Lower(part);
+    for (const std::string& part : Split(path))
+      normal += (normal.empty() ? "" : "\\") + Lower(part);
     if (!nodes_.count(normal)) return err::kFileNotFound;
     return Open(normal, key);
   }
-  void CloseKey(Key key) override {
-    open_.erase(key);
-  }
+  void CloseKey(Key key) override { open_.erase(key); }
   WinError EnumValueName(Key key, std::uint32_t index, std::string* name) override {
     Node* node = NodeOf(key);
     if (!node) return err::kKeyDeleted;
-    if (failEnumWith != err::kSuccess && index >= failEnumFrom) return failEnumWith;
+    if (EnumFails(index)) return failEnumWith;
     if (index >= node->values.size()) return err::kNoMoreItems;
     *name = node->values[index].first;
     return err::kSuccess;
   }
   WinError EnumSubKeyName(Key key, std::uint32_t index, std::string* name) override {
     if (!NodeOf(key)) return err::kKeyDeleted;
-    if (failEnumWith != err::kSuccess && index >= failEnumFrom) return failEnumWith;
+    if (EnumFails(index)) return failEnumWith;
     const std::vector<std::string> children = ChildrenOf(open_[key]);
     if (index >= children.size()) return err::kNoMoreItems;
     *name = children[index];
@@ -112,13 +115,17 @@ class FakeRegistry final : public RegistryPort {
   }
   const Node* Find(const std::string& path) const {
     std::string normal;
-    for (const std::string& part : Split(path)) normal += (normal.empty() ? "" : "\\") + Lower(part);
+    for (const std::string& part : Split(path))
+      normal += (normal.empty() ? "" : "\\") + Lower(part);
     auto it = nodes_.find(normal);
     return it == nodes_.end() ? nullptr : &it->second;
   }
   std::size_t OpenKeyCount() const { return open_.size(); }
 
  private:
+  bool EnumFails(std::uint32_t index) const {
+    return failEnumWith != err::kSuccess && index >= failEnumFrom && index < failEnumTo;
+  }
   static std::string Lower(const std::string& s) { return FoldAsciiLower(s); }
   static std::vector<std::string> Split(const std::string& path) {
     std::vector<std::string> parts;
@@ -137,8 +144,8 @@ class FakeRegistry final : public RegistryPort {
     std::vector<std::string> children;
     for (const auto& entry : nodes_) {
       const std::string& p = entry.first;
-      if (p.size() > path.size() + 1 && p.compare(0, path.size(), path) == 0 && p[path.size()] == '\\' &&
-          p.find('\\', path.size() + 1) == std::string::npos) {
+      if (p.size() > path.size() + 1 && p.compare(0, path.size(), path) == 0 &&
+          p[path.size()] == '\\' && p.find('\\', path.size() + 1) == std::string::npos) {
         children.push_back(p.substr(path.size() + 1));
       }
     }

@@ -4,6 +4,7 @@
 // start (the last one repeats). A fake clock goes with it: sleeping moves it on, and so does every
 // status query (a round trip takes time), so that waits end as they would on Windows.
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,16 @@ namespace kestrava::testing {
 class FakeClock final : public ClockPort {
  public:
   void Sleep(std::uint32_t milliseconds) override {
-    now += milliseconds;
+    now += milliseconds + overshoot;
     slept += milliseconds;
+    sleeps.push_back(milliseconds);
   }
   std::uint32_t Milliseconds() override { return now; }
   std::uint32_t now = 0xFFFFFF00u;  // waits cross the wrap, as GetTickCount does after 49 days
   std::uint32_t slept = 0;
+  std::vector<std::uint32_t> sleeps;  // every pause asked for, in order
+  // Added to every sleep, as Windows' timer granularity does (Sleep(50) often lasts 62 ms).
+  std::uint32_t overshoot = 0;
 };
 
 struct FakeService {
@@ -30,6 +35,8 @@ struct FakeService {
   WinError requestError = err::kSuccess;  // ControlService or StartService
   WinError queryError = err::kSuccess;    // every query fails
   WinError queryErrorAfterRequest = err::kSuccess;
+  // The state ControlService returns; 0: stop pending, or stopped when afterRequest is empty.
+  std::uint32_t controlReports = 0;
   // Reported by the queries after an accepted request; empty: the target state at once.
   std::vector<ServiceStatus> afterRequest;
   int requests = 0;
@@ -42,18 +49,26 @@ class FakeServiceManager final : public ServiceManagerPort {
   std::map<std::string, FakeService> services;
   WinError managerError = err::kSuccess;
   std::vector<std::string> closed;  // "manager" or the service's name, in closing order
+  int opened = 0;                   // handles handed out, connections and services
+  int badCloses = 0;                // closes of a handle that is not open (twice, or never opened)
+
+  // Handles handed out and not closed yet.
+  std::size_t OpenHandleCount() const { return open_.size(); }
 
   WinError OpenManager(const std::string&, Handle* manager) override {
     if (managerError != err::kSuccess) return managerError;
     *manager = kManager;
+    Opened(kManager);
     return err::kSuccess;
   }
-  WinError OpenNamedService(Handle, const std::string& name, std::uint32_t, Handle* service) override {
+  WinError OpenNamedService(Handle, const std::string& name, std::uint32_t,
+                            Handle* service) override {
     auto it = services.find(name);
     if (it == services.end()) return 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
     if (it->second.openError != err::kSuccess) return it->second.openError;
     names_.push_back(name);
     *service = names_.size() + kManager;
+    Opened(*service);
     return err::kSuccess;
   }
   WinError DisplayName(Handle, const std::string& name, std::string* display) override {
@@ -66,7 +81,8 @@ class FakeServiceManager final : public ServiceManagerPort {
     ++clock_.now;
     FakeService& s = Of(service);
     if (s.queryError != err::kSuccess) return s.queryError;
-    if (s.requests > 0 && s.queryErrorAfterRequest != err::kSuccess) return s.queryErrorAfterRequest;
+    if (s.requests > 0 && s.queryErrorAfterRequest != err::kSuccess)
+      return s.queryErrorAfterRequest;
     if (s.requests > 0 && !s.afterRequest.empty()) {
       const std::size_t i = std::min(reported_[service]++, s.afterRequest.size() - 1);
       *status = s.afterRequest[i];
@@ -82,25 +98,37 @@ class FakeServiceManager final : public ServiceManagerPort {
   }
   WinError Start(Handle service) override { return Request(service, svc::kRunning, nullptr); }
   void Close(Handle handle) override {
+    if (open_.erase(handle) == 0) {
+      ++badCloses;
+      return;
+    }
     closed.push_back(handle == kManager ? "manager" : names_[handle - kManager - 1]);
   }
 
  private:
   static constexpr Handle kManager = 1;
 
+  void Opened(Handle handle) {
+    ++opened;
+    if (!open_.insert(handle).second) ++badCloses;  // handed out again while still open
+  }
   FakeService& Of(Handle service) { return services[names_[service - kManager - 1]]; }
   WinError Request(Handle service, std::uint32_t target, ServiceStatus* status) {
     FakeService& s = Of(service);
     if (s.requestError != err::kSuccess) return s.requestError;
     ++s.requests;
     if (s.afterRequest.empty()) s.state = target;
-    if (status != nullptr) status->currentState = s.afterRequest.empty() ? target : svc::kStopPending;
+    if (status != nullptr) {
+      status->currentState = s.afterRequest.empty() ? target : svc::kStopPending;
+      if (s.controlReports != 0) status->currentState = s.controlReports;
+    }
     return err::kSuccess;
   }
 
   FakeClock& clock_;
   std::vector<std::string> names_;  // handle - 2 indexes the service opened
   std::map<Handle, std::size_t> reported_;
+  std::set<Handle> open_;
 };
 
 }  // namespace kestrava::testing

@@ -9,11 +9,17 @@
 //   redir                prints "IsWow64=0|1" and "RedirAvailable=0|1"
 //   cluster PATH         prints the cluster size of the volume of PATH, or the error message
 //                        (exit code 1) when it cannot be read
+//   stop-timed NAME      stops the service as a boost does and prints "result 0|1", "queries N"
+//                        (status queries put to the Service Control Manager) and "ms N" (from the
+//                        stop control to the call's end)
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "boost/record.h"
+#include "boost/service_control.h"
+#include "boost/service_manager_port.h"
+#include "common/clock.h"
 #include "common/error.h"
 #include "boost/os_version.h"
 #include "common/registry_port.h"
@@ -29,10 +35,42 @@ void Print(const std::string& line) {
   std::fflush(stdout);
 }
 
+// The real Service Control Manager, counting status queries and noting when the stop was sent.
+class CountingServices final : public kestrava::ServiceManagerPort {
+ public:
+  explicit CountingServices(kestrava::ServiceManagerPort& real) : real_(real) {}
+  int queries = 0;
+  std::uint32_t controlled = 0;
+  kestrava::WinError OpenManager(const std::string& machine, Handle* manager) override {
+    return real_.OpenManager(machine, manager);
+  }
+  kestrava::WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
+                            Handle* service) override {
+    return real_.OpenNamedService(manager, name, access, service);
+  }
+  kestrava::WinError DisplayName(Handle manager, const std::string& name, std::string* display) override {
+    return real_.DisplayName(manager, name, display);
+  }
+  kestrava::WinError QueryStatus(Handle service, kestrava::ServiceStatus* status) override {
+    ++queries;
+    return real_.QueryStatus(service, status);
+  }
+  kestrava::WinError Control(Handle service, std::uint32_t control,
+                   kestrava::ServiceStatus* status) override {
+    controlled = kestrava::PlatformClock().Milliseconds();
+    return real_.Control(service, control, status);
+  }
+  kestrava::WinError Start(Handle service) override { return real_.Start(service); }
+  void Close(Handle handle) override { real_.Close(handle); }
+
+ private:
+  kestrava::ServiceManagerPort& real_;
+};
+
 int Usage() {
   std::fputs(
       "usage: kestrava_probe osversion | record-set NAME | record-remove NAME | record-read |"
-      " record-clear | redir | cluster PATH\n",
+      " record-clear | redir | cluster PATH | stop-timed NAME\n",
       stderr);
   return 2;
 }
@@ -79,6 +117,17 @@ int main(int argc, char** argv) {
       Print(e.what());
       return 1;
     }
+  }
+  if (command == "stop-timed" && argc == 3) {
+    CountingServices services(kestrava::PlatformServiceManager());
+    kestrava::ServiceControl control{services, registry, kestrava::PlatformClock(), nullptr,
+                                     nullptr};
+    const bool stopped = kestrava::StopNamedService(control, "", argv[2]);
+    const std::uint32_t ms = kestrava::PlatformClock().Milliseconds() - services.controlled;
+    Print("result " + std::to_string(stopped ? 1 : 0));
+    Print("queries " + std::to_string(services.queries));
+    Print("ms " + std::to_string(ms));
+    return 0;
   }
   return Usage();
 }

@@ -1,18 +1,23 @@
 // A Windows service of our own for the Wine tests, installed under a catalogue name, that behaves
 // as its command line says:
-//   test_service.exe slow-stop     stop: STOP_PENDING with rising check points for 3 s, then stopped
-//   test_service.exe pending-zero  stop: STOP_PENDING with a wait hint of 0 for 3 s, then stopped
+//   test_service.exe slow-stop     stop: STOP_PENDING with rising check points for 3 s, then
+//   stopped test_service.exe pending-zero  stop: STOP_PENDING with a wait hint of 0 for 5 s, then
+//   stopped test_service.exe stop-after MS stop: STOP_PENDING (wait hint 500, rising check points)
+//   until MS
+//                                  milliseconds after the stop control, then stopped
 //   test_service.exe refuse-stop   accepts no stop control (ControlService fails with 1052)
 //   test_service.exe checkpoint-back  stop: STOP_PENDING whose check point goes back, then stopped
 //   test_service.exe slow-start    start: START_PENDING with rising check points for 3 s
 //   test_service.exe plain         starts and stops at once
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 const char* g_mode = "plain";
+DWORD g_stopAfter = 0;  // stop-after: milliseconds from the stop control to the stopped state
 SERVICE_STATUS_HANDLE g_status = nullptr;
 HANDLE g_stopped = nullptr;
 SERVICE_STATUS g_state{};
@@ -39,8 +44,20 @@ DWORD WINAPI SlowStop(void*) {
     SetEvent(g_stopped);
     return 0;
   }
+  if (Is("stop-after")) {
+    // Counted from the control: the handler reported STOP_PENDING just before starting this.
+    const DWORD start = GetTickCount();
+    for (DWORD step = 1;; ++step) {
+      const DWORD passed = GetTickCount() - start;
+      if (passed >= g_stopAfter) break;
+      Sleep(g_stopAfter - passed < 100 ? g_stopAfter - passed : 100);
+      Report(SERVICE_STOP_PENDING, step, 500);
+    }
+    SetEvent(g_stopped);
+    return 0;
+  }
   const bool zero = Is("pending-zero");
-  for (DWORD step = 1; step <= 10; ++step) {
+  for (DWORD step = 1; step <= (zero ? 17u : 10u); ++step) {
     Report(SERVICE_STOP_PENDING, zero ? 0 : step, zero ? 0 : 500);
     Sleep(300);
   }
@@ -50,7 +67,7 @@ DWORD WINAPI SlowStop(void*) {
 
 DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
   if (control == SERVICE_CONTROL_STOP) {
-    if (Is("slow-stop") || Is("pending-zero") || Is("checkpoint-back")) {
+    if (Is("slow-stop") || Is("pending-zero") || Is("checkpoint-back") || Is("stop-after")) {
       Report(SERVICE_STOP_PENDING, 0, 500);
       CloseHandle(CreateThread(nullptr, 0, SlowStop, nullptr, 0, nullptr));
     } else {
@@ -81,6 +98,7 @@ void WINAPI ServiceMain(DWORD, char** arguments) {
 
 int main(int argc, char** argv) {
   if (argc > 1) g_mode = argv[1];
+  if (argc > 2) g_stopAfter = static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10));
   char name[] = "";
   SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherA(table) ? 0 : 1;

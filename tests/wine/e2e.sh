@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end tests of Kestrava.exe under Wine, on a virtual display when there is none: the single
 # instance rule and the autorun switch seen from outside, what the window shows at start, the mode
-# shown from the record, Close and the folder browser.
+# shown from the record, Close, a boost and a restore with the version's lists of services, and the
+# folder browser.
 #   [KESTRAVA_E2E_WINVER=winxp|vista|win7|...] [KESTRAVA_WINE_ARCH=win32|win64]
 #     e2e.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE
 # The Windows version that Wine reports to the program defaults to win7, the prefix to 32-bit.
@@ -247,6 +248,45 @@ fi
 t_run "$probe" record-read
 t_eq "closing the program leaves the record" "Spooler" "$t_out"
 t_run "$probe" record-clear
+
+# --- A boost and its restore with the version's lists. -------------------------------------------
+# Wine has four services of Seven's lists and the options (BITS, Spooler, StiSvc, TermService) and
+# four of XP's (BITS, Spooler, StiSvc, wuauserv). Windows 8 and later report NT 6.2 to a program
+# whose manifest names no supported systems: they get Seven's lists.
+state() { wine sc query "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -nE 's/ *STATE *: *[0-9]+ +([A-Z_]+).*/\1/p'; }
+t_run "$probe" osversion
+code=$t_out
+case $code in
+  9) lists="BITS Spooler StiSvc TermService" ;;
+  6) lists="BITS Spooler StiSvc wuauserv" ;;
+  *) lists="" ;;
+esac
+wine_services=(BITS Spooler StiSvc TermService wuauserv)
+if [ -n "$lists" ] && app_open "boost: window opens"; then
+  for s in "${wine_services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
+  for s in "${wine_services[@]}"; do
+    for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
+  done
+  kd click-watch "Enter Kestrava Mode" 120
+  t_eq "boost (version code $code): the run ends" 0 "$t_rc"
+  t_run "$probe" record-read
+  t_eq "boost (version code $code): the record holds the services of its lists" \
+    "$(tr ' ' '\n' <<<"$lists")" "$(LC_ALL=C sort -f <<<"$t_out")"
+  stopped=$(for s in $lists; do echo "$s $(state "$s")"; done)
+  t_eq "boost: they are stopped" "$(for s in $lists; do echo "$s STOPPED"; done)" "$stopped"
+  kd panels
+  t_eq "boost: the mode is on" "1|Kestrava Mode is ON" "$(grep '^1|' <<<"$t_out")"
+  kd click-watch "Quit Kestrava Mode" 120
+  t_eq "restore: the run ends" 0 "$t_rc"
+  for s in $lists; do
+    for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
+  done
+  running=$(for s in $lists; do echo "$s $(state "$s")"; done)
+  t_eq "restore: they run again" "$(for s in $lists; do echo "$s RUNNING"; done)" "$running"
+  t_run "$probe" record-read
+  t_eq "restore: the record is gone" "" "$t_out"
+  app_close "after the restore, Close ends with code 0"
+fi
 
 # --- The folder browser: cancelling it leaves the path alone. -----------------------------------
 if app_open "browse: window opens"; then

@@ -35,6 +35,10 @@
 //                           "message WPARAM LPARAM" for each message 1579 it receives until
 //                           WM_CLOSE or SECONDS, then "posted=N" (wParam and lParam 0) and
 //                           "other=N" (the rest)
+//   log-off                 does to the main window what a log-off does: sends WM_QUERYENDSESSION
+//                           and prints "query ANSWER MS" (1: it may end), then, when it may,
+//                           WM_ENDSESSION (TRUE, ENDSESSION_LOGOFF) and prints "end MS", the time
+//                           the window took to return from it (60 s at most)
 //   hold-mutex NAME SECONDS creates the named mutex, prints "held ERROR" (GetLastError of the
 //                           creation), keeps it until "release NAME" or SECONDS
 //   release NAME            lets a hold-mutex of that name end
@@ -729,6 +733,30 @@ int Ping(double seconds) {
   return 0;
 }
 
+int LogOff() {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  DWORD start = GetTickCount();
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 60000,
+                           &answer)) {
+    Print("query timeout");
+    return 1;
+  }
+  Print("query " + std::to_string(answer != 0 ? 1 : 0) + " " +
+        std::to_string(GetTickCount() - start));
+  if (answer == 0) return 0;
+  start = GetTickCount();
+  DWORD_PTR ignored = 0;
+  if (!SendMessageTimeoutA(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 60000,
+                           &ignored)) {
+    Print("end timeout");
+    return 1;
+  }
+  Print("end " + std::to_string(GetTickCount() - start));
+  return 0;
+}
+
 int Usage() {
   fprintf(stderr, "usage: kdrive [-w TITLE] COMMAND [ARGS]   (see the comment in kdrive.cpp)\n");
   return 2;
@@ -780,6 +808,7 @@ int main(int argc, char** argv) {
   if (command == "dialog-cancel") return DialogCancel();
   if (command == "browse-choose" && args == 1) return BrowseChoose(arg[0]);
   if (command == "listen") return Listen(SecondsArg(args, arg, 0, 30));
+  if (command == "log-off") return LogOff();
   if (command == "hold-mutex" && args >= 1) return HoldMutex(arg[0], SecondsArg(args, arg, 1, 30));
   if (command == "release" && args == 1) return Release(arg[0]);
   return Usage();
