@@ -25,9 +25,8 @@ class Win32ProcessList final : public ProcessListPort {
   }
   WinError EmptyWorkingSet(Handle process) override {
     const SIZE_T all = static_cast<SIZE_T>(-1);
-    return SetProcessWorkingSetSize(reinterpret_cast<HANDLE>(process), all, all)
-               ? err::kSuccess
-               : FailureCode();
+    return SetProcessWorkingSetSize(reinterpret_cast<HANDLE>(process), all, all) ? err::kSuccess
+                                                                                 : FailureCode();
   }
   void Close(Handle process) override { CloseKernelHandle(reinterpret_cast<HANDLE>(process)); }
 };

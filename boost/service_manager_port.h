@@ -41,7 +41,7 @@ class ServiceManagerPort {
   virtual WinError OpenManager(const std::string& machine, Handle* manager) = 0;
   // OpenServiceA with the given access (svc::kAccessStop or svc::kAccessStart).
   virtual WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
-                               Handle* service) = 0;
+                                    Handle* service) = 0;
   // GetServiceDisplayNameA with a buffer of 1024 characters.
   virtual WinError DisplayName(Handle manager, const std::string& name, std::string* display) = 0;
   virtual WinError QueryStatus(Handle service, ServiceStatus* status) = 0;

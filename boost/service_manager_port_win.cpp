@@ -24,14 +24,14 @@ void CopyStatus(const SERVICE_STATUS& from, ServiceStatus* to) {
 class Win32ServiceManager final : public ServiceManagerPort {
  public:
   WinError OpenManager(const std::string& machine, Handle* manager) override {
-    SC_HANDLE h = OpenSCManagerA(machine.empty() ? nullptr : machine.c_str(), nullptr,
-                                 SC_MANAGER_CONNECT);
+    SC_HANDLE h =
+        OpenSCManagerA(machine.empty() ? nullptr : machine.c_str(), nullptr, SC_MANAGER_CONNECT);
     if (h == nullptr) return FailureCode();
     *manager = reinterpret_cast<Handle>(h);
     return err::kSuccess;
   }
   WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
-                       Handle* service) override {
+                            Handle* service) override {
     SC_HANDLE h = ::OpenServiceA(AsSc(manager), name.c_str(), access);
     if (h == nullptr) return FailureCode();
     *service = reinterpret_cast<Handle>(h);
