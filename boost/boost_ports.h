@@ -3,6 +3,7 @@
 // (PlatformBoostPorts, Windows build); tests hand in doubles. The window is not among them: the
 // worker gets it as a BoostWindowPort of its own (boost/boost_window.h), and the game folder's
 // volume is the defragmentation engine's (defrag/volume_port.h).
+#include "boost/memory_status_port.h"
 #include "boost/process_list_port.h"
 #include "boost/service_manager_port.h"
 #include "boost/clock_port.h"
@@ -16,6 +17,7 @@ struct BoostPorts {
   RegistryPort* registry = nullptr;        // the boosted-service record
   ServiceManagerPort* services = nullptr;  // stopping and starting services
   ProcessListPort* processes = nullptr;    // trimming working sets
+  MemoryStatusPort* memory = nullptr;      // available physical memory, for the preview and receipt
   PrivilegePort* privileges = nullptr;
   OsVersionPort* version = nullptr;
   ClockPort* clock = nullptr;  // the short waits for a service to stop or start

@@ -1,0 +1,23 @@
+#pragma once
+// A read-only table for the user: what the next boost would do (the preview) or what the last
+// boost or restore did (the receipt). The window shows it in a list view in report style and
+// copies it to the clipboard as text; neither reads back the debug log.
+#include <string>
+#include <vector>
+
+namespace kestrava {
+
+struct ReportTable {
+  std::vector<std::string> columns;            // the header, one text per column
+  std::vector<std::vector<std::string>> rows;  // in order; a short row leaves its last cells empty
+
+  // Appends a row of cells.
+  void Add(std::vector<std::string> cells) { rows.push_back(std::move(cells)); }
+};
+
+// The table as clipboard text: the header line first, then one line per row, the cells separated
+// by tabs and every line ended by CR LF. A tab, CR or LF inside a cell becomes one space, so that
+// a line is always one row and a field one cell.
+std::string ClipboardText(const ReportTable& table);
+
+}  // namespace kestrava
