@@ -286,7 +286,7 @@ TEST(PreviewBoost, TheGameFolderIsSurveyedWithoutAMoveAndAMissingDriveIsARow) {
   const std::vector<Row> rows = Section(world.Preview(), "Game folder");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1][0], "Volume");
-  EXPECT_EQ(rows[1][1].rfind("could not be surveyed: CreateFile \\\\.\\Q:: The system cannot", 0),
+  EXPECT_EQ(rows[1][1].rfind("could not be surveyed: CreateFile \\\\.\\Q: The system cannot", 0),
             0u)
       << rows[1][1];
 }
