@@ -11,6 +11,7 @@
 #include "boost/catalogue.h"
 #include "boost/record.h"
 #include "boost/thread_boost.h"
+#include "common/system_message.h"
 #include "defrag/fast_defrag_engine.h"
 #include "tests/doubles/debug_recorder.h"
 #include "tests/doubles/fake_process_list.h"
@@ -149,11 +150,12 @@ Lines Column(const std::vector<Row>& rows, std::size_t column) {
 }
 
 TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWouldStop) {
+  const std::string kDenied = "could not be queried: " + SystemMessage(err::kAccessDenied);
   struct Case {
     const char* name;  // of Seven's fixed list
     void (*set)(testing::FakeService&);
     const char* state;
-    const char* verdict;
+    std::string verdict;
   } cases[] = {
       {"AxInstSV", [](testing::FakeService&) {}, "running", "would stop"},
       {"SensrSvc", [](testing::FakeService& s) { s.state = svc::kStopped; }, "stopped",
@@ -166,9 +168,9 @@ TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWou
        "does not accept a stop now"},
       {"bthserv", [](testing::FakeService& s) { s.state = svc::kPaused; }, "paused", "would stop"},
       {"PeerDistSvc", [](testing::FakeService& s) { s.queryError = err::kAccessDenied; }, "",
-       "could not be queried: Access is denied"},
+       kDenied},
       {"CertPropSvc", [](testing::FakeService& s) { s.openError = err::kAccessDenied; }, "",
-       "could not be queried: Access is denied"},
+       kDenied},
   };
   World world;
   world.request.checked.fill(false);
@@ -254,11 +256,12 @@ TEST(PreviewBoost, MemoryRowsCountWhatTheTrimWouldReachAndTrimNothing) {
 
   world.request.checked[static_cast<int>(OptionBox::chkDefragMem)] = false;
   world.memory.failWith = err::kAccessDenied;
-  EXPECT_EQ(Section(world.Preview(), "Memory"),
-            (std::vector<Row>{
-                {"Working sets", "not trimmed: the box is not ticked"},
-                {"Available physical memory", "could not be read: Access is denied"},
-            }));
+  EXPECT_EQ(
+      Section(world.Preview(), "Memory"),
+      (std::vector<Row>{
+          {"Working sets", "not trimmed: the box is not ticked"},
+          {"Available physical memory", "could not be read: " + SystemMessage(err::kAccessDenied)},
+      }));
 }
 
 TEST(PreviewBoost, TheGameFolderIsSurveyedWithoutAMoveAndAMissingDriveIsARow) {
@@ -286,9 +289,8 @@ TEST(PreviewBoost, TheGameFolderIsSurveyedWithoutAMoveAndAMissingDriveIsARow) {
   const std::vector<Row> rows = Section(world.Preview(), "Game folder");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1][0], "Volume");
-  EXPECT_EQ(rows[1][1].rfind("could not be surveyed: CreateFile \\\\.\\Q: The system cannot", 0),
-            0u)
-      << rows[1][1];
+  EXPECT_EQ(rows[1][1],
+            "could not be surveyed: CreateFile \\\\.\\Q: " + SystemMessage(err::kFileNotFound));
 }
 
 TEST(PreviewBoost, ACancelledPreviewEndsWithWhatItHasAndSaysSo) {
