@@ -191,11 +191,7 @@ TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWou
   EXPECT_EQ(rows[1], (Row{"SensrSvc", "SensrSvc service", "stopped", "manual", "already stopped"}));
   EXPECT_EQ(rows[std::size(cases)], (Row{"VaultSvc", "", "", "", "not installed"}));
 
-  // Looked at with the query rights alone, and nothing asked of any service.
-  EXPECT_EQ(world.services.controls + world.services.starts, 0);
-  EXPECT_TRUE(std::all_of(world.services.accesses.begin(), world.services.accesses.end(),
-                          [](std::uint32_t a) { return a == svc::kAccessQuery; }));
-  EXPECT_EQ(world.services.OpenHandleCount(), 0u);
+  EXPECT_EQ(world.services.controls + world.services.starts, 0);  // until the boost below
 
   Lines wouldStop;
   for (const Row& row : rows) {
@@ -264,10 +260,35 @@ TEST(PreviewBoost, MemoryRowsCountWhatTheTrimWouldReachAndTrimNothing) {
       }));
 }
 
-TEST(PreviewBoost, TheGameFolderIsSurveyedWithoutAMoveAndAMissingDriveIsARow) {
+// With every box ticked: every part of the preview runs, and none of them acts.
+TEST(PreviewBoost, NeverStopsStartsTrimsMovesOrLogs) {
+  World world;
+  const sim::SimulatedVolume before = sim::ReadVolumeText(kVolume);
+  testing::DebugRecorder recorder;
+  const ReportTable table = world.Preview();
+  EXPECT_FALSE(Section(table, "Services").empty());
+  EXPECT_EQ(Section(table, "Game folder").size(), 7u);
+
+  EXPECT_EQ(world.services.controls, 0);
+  EXPECT_EQ(world.services.starts, 0);
+  EXPECT_TRUE(std::all_of(world.services.accesses.begin(), world.services.accesses.end(),
+                          [](std::uint32_t a) { return a == svc::kAccessQuery; }));
+  EXPECT_EQ(world.services.OpenHandleCount(), 0u);
+  EXPECT_EQ(world.processes.opened.size(), 3u);
+  EXPECT_TRUE(world.processes.trimmed.empty());
+  EXPECT_EQ(world.processes.open, 0);
+  EXPECT_EQ(world.volume.Counters().moveCalls, 0u);
+  EXPECT_TRUE(world.volume == before);
+  EXPECT_EQ(world.volume.OpenHandles(), 0);
+  Lines record;
+  ReadBoostedServices(world.registry, record);
+  EXPECT_TRUE(record.empty());
+  EXPECT_TRUE(recorder.Lines().empty());  // a preview writes none of a boost's debug lines
+}
+
+TEST(PreviewBoost, TheGameFolderIsSurveyedAndAMissingDriveIsARow) {
   World world;
   world.volume.SetSeekPenalty(false);
-  const sim::SimulatedVolume before = sim::ReadVolumeText(kVolume);
   EXPECT_EQ(Section(world.Preview(), "Game folder"),
             (std::vector<Row>{
                 {"Folder", "C:\\Games\\Quarry"},
@@ -278,9 +299,6 @@ TEST(PreviewBoost, TheGameFolderIsSurveyedWithoutAMoveAndAMissingDriveIsARow) {
                 {"Largest free run", "4176 clusters"},
                 {"Seek penalty", "none: a solid-state disk, where defragmenting brings no speed"},
             }));
-  EXPECT_EQ(world.volume.Counters().moveCalls, 0u);
-  EXPECT_TRUE(world.volume == before);
-  EXPECT_EQ(world.volume.OpenHandles(), 0);
   EXPECT_NE(std::find(world.progress.begin(), world.progress.end(),
                       "Game folder: C:\\Games\\Quarry\\data\\level1.pak"),
             world.progress.end());
