@@ -85,13 +85,11 @@ RandomVolumeShape ShapeFor(Random& rng) {
   return shape;
 }
 
-// The reserved and the taken ranges, sorted.
+// The reserved ranges, then the taken ones.
 std::vector<Extent> Blocked(const SimulatedVolume& volume) {
   std::vector<Extent> blocked = volume.Reserved();
   const std::vector<Extent> taken = volume.Taken();
   blocked.insert(blocked.end(), taken.begin(), taken.end());
-  std::sort(blocked.begin(), blocked.end(),
-            [](const Extent& a, const Extent& b) { return a.lcn < b.lcn; });
   return blocked;
 }
 
@@ -113,7 +111,10 @@ void FillAllBut(SimulatedVolume& volume, std::uint64_t keep) {
   while (at > 0 && !volume.Bitmap().Test(at - 1)) --at;
   if (volume.Clusters() - at <= keep) return;
   const std::uint64_t stop = volume.Clusters() - keep;
-  for (const Extent& b : Blocked(volume)) {
+  std::vector<Extent> blocked = Blocked(volume);
+  std::sort(blocked.begin(), blocked.end(),
+            [](const Extent& a, const Extent& b) { return a.lcn < b.lcn; });
+  for (const Extent& b : blocked) {
     const std::uint64_t lcn = static_cast<std::uint64_t>(b.lcn);
     if (lcn >= stop) break;
     if (lcn > at) volume.MarkUsed(at, lcn - at);
@@ -148,8 +149,9 @@ struct RunRecord {
   std::map<std::string, std::string> failed;  // items a failure line was logged for, and the line
   std::string abortedAt;                      // the item whose event set abort, if any
   std::uint64_t events = 0;
-  std::vector<std::string> afterAbort;     // the items of the events that came after it
-  std::vector<Extent> blocked;             // the reserved and taken ranges
+  std::vector<std::string> afterAbort;  // the items of the events that came after it
+  std::vector<Extent> blocked;          // the reserved ranges, then the taken ones
+  std::size_t reservedRanges = 0;
   std::vector<int> blockedMoves;           // per blocked range, the moves whose target met it
   std::set<std::string> metBlocked;        // items with a move whose target met a blocked range
   std::set<std::string> noRoomAfterStale;  // items that found no run after a run was set aside
@@ -282,6 +284,7 @@ std::vector<ItemInfo> ItemsUnder(const SimulatedVolume& volume, const std::strin
 RunRecord RunEngine(SimulatedVolume& volume, const std::string& root, const Faults& faults) {
   RunRecord record;
   record.blocked = Blocked(volume);
+  record.reservedRanges = volume.Reserved().size();
   record.blockedMoves.assign(record.blocked.size(), 0);
   std::map<std::string, ItemInfo> items;  // by folded path
   for (const ItemInfo& item : ItemsUnder(volume, root)) items[FoldAsciiLower(item.path)] = item;
@@ -290,22 +293,25 @@ RunRecord RunEngine(SimulatedVolume& volume, const std::string& root, const Faul
   volume.beforeMove = [&](const MoveRequest& request) -> WinError {
     std::string path = request.path;
     if (!path.empty() && path.back() == '\\') path.pop_back();
-    if (faults.refused.count(FoldAsciiLower(path)) != 0) return err::kAccessDenied;
-    // Moves the volume refuses before it looks at their target tell nothing about the target.
+    const bool refused = faults.refused.count(FoldAsciiLower(path)) != 0;
     const auto it = items.find(FoldAsciiLower(path));
-    if (it == items.end() || it->second.layout.unmovable) return err::kSuccess;
+    if (it == items.end()) return refused ? err::kAccessDenied : err::kSuccess;
+    // A move refused before the volume looks at its target shows a reserved target nothing; a
+    // taken one is in use for all to see, whatever refused the move.
+    const bool reachesTarget = !refused && !it->second.layout.unmovable;
     const bool units = !it->second.isFolder && (it->second.layout.attributes &
                                                 (attr::kCompressed | attr::kSparseFile)) != 0;
     const std::uint64_t target = static_cast<std::uint64_t>(request.startingLcn);
     const std::uint64_t end = target + ClustersFilled(volume.ExtentsOf(path), request, units);
     for (std::size_t i = 0; i < record.blocked.size(); ++i) {
       const std::uint64_t lcn = static_cast<std::uint64_t>(record.blocked[i].lcn);
-      if (lcn < end && target < lcn + record.blocked[i].count) {
+      if (lcn < end && target < lcn + record.blocked[i].count &&
+          (reachesTarget || i >= record.reservedRanges)) {
         ++record.blockedMoves[i];
         record.metBlocked.insert(path);
       }
     }
-    return err::kSuccess;
+    return refused ? err::kAccessDenied : err::kSuccess;
   };
   BufferWatch watchedVolume(volume);
   DefragPorts ports;
