@@ -123,8 +123,9 @@ void FillAllBut(SimulatedVolume& volume, std::uint64_t keep) {
   if (at < stop) volume.MarkUsed(at, stop - at);
 }
 
-// Adds root\Huge.pak: more clusters than a 64 KiB extent buffer has entries for, in a few
-// extents laid backwards in the free clusters past everything else. Left out when it does not fit.
+// Adds root\Huge.pak: so many clusters that an extent buffer sized by them (an entry each) would
+// pass 64 KiB, in a few extents laid backwards in the free clusters past everything else. Left out
+// when it does not fit.
 void AddHugeFile(SimulatedVolume& volume, const std::string& root, Random& rng) {
   const std::uint64_t clusters = 4096 + rng.Below(2048);
   const std::uint64_t pieces = 2 + rng.Below(4);
@@ -149,9 +150,9 @@ struct RunRecord {
   std::map<std::string, std::string> failed;  // items a failure line was logged for, and the line
   std::string abortedAt;                      // the item whose event set abort, if any
   std::uint64_t events = 0;
-  std::vector<std::string> afterAbort;  // the items of the events that came after it
-  std::vector<Extent> blocked;          // the reserved ranges, then the taken ones
-  std::size_t reservedRanges = 0;
+  std::vector<std::string> afterAbort;     // the items of the events that came after it
+  std::vector<Extent> blocked;             // the reserved ranges, then the taken ones
+  std::size_t reservedRanges = 0;          // how many of them are reserved
   std::vector<int> blockedMoves;           // per blocked range, the moves whose target met it
   std::set<std::string> metBlocked;        // items with a move whose target met a blocked range
   std::set<std::string> noRoomAfterStale;  // items that found no run after a run was set aside
@@ -296,8 +297,9 @@ RunRecord RunEngine(SimulatedVolume& volume, const std::string& root, const Faul
     const bool refused = faults.refused.count(FoldAsciiLower(path)) != 0;
     const auto it = items.find(FoldAsciiLower(path));
     if (it == items.end()) return refused ? err::kAccessDenied : err::kSuccess;
-    // A move refused before the volume looks at its target shows a reserved target nothing; a
-    // taken one is in use for all to see, whatever refused the move.
+    // A move refused before the volume looks at its target tells the engine nothing of a reserved
+    // one, and the run stays; a taken one shows in use in the bitmap whatever refused the move,
+    // and the run is set aside.
     const bool reachesTarget = !refused && !it->second.layout.unmovable;
     const bool units = !it->second.isFolder && (it->second.layout.attributes &
                                                 (attr::kCompressed | attr::kSparseFile)) != 0;
