@@ -1,9 +1,8 @@
 #pragma once
-// The folder defragmentation as the boost worker calls it (step 3 of a boost): an engine with two
+// The folder defragmentation as the boost worker calls it (step 3 of a boost): an engine with its
 // events and one operation, and a survey of the folder that moves nothing, for the preview of a
-// boost. TFastDefragEngine (defrag/fast_defrag_engine.h) implements it for the
-// program; NoDefragEngine, which leaves the folder as it is, serves the worker's tests and
-// benchmark.
+// boost. TFastDefragEngine (defrag/fast_defrag_engine.h) implements it for the program;
+// NoDefragEngine, which leaves the folder as it is, serves the worker's tests and benchmark.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +22,24 @@ struct FolderSurvey {
   std::uint64_t freeClusters = 0;        // on the folder's volume
   std::uint64_t largestFreeRun = 0;      // clusters
   SeekPenalty seekPenalty = SeekPenalty::kUnknown;
+};
+
+// What became of one item of the folder.
+enum class DefragItemOutcome {
+  kMoved,        // made contiguous
+  kContiguous,   // passed over: contiguous already
+  kNotOpened,    // passed over: it could not be opened to be examined
+  kNoFreeRun,    // passed over: no free run was large enough
+  kMovedPartly,  // passed over: the file system moved only a part of it
+  kAborted,      // passed over: the run was aborted while it was being moved
+  kFailed,       // its move failed (text: why)
+};
+
+struct DefragItemReport {
+  std::wstring fileName;
+  DefragItemOutcome outcome = DefragItemOutcome::kContiguous;
+  std::uint64_t clustersMoved = 0;
+  std::string text;  // the failure's text; empty for the others
 };
 
 class DefragEngine {
@@ -51,6 +68,11 @@ class DefragEngine {
 
   TProgressEvent OnProgress;
   TSkipFileEvent OnSkipFile;
+
+  // Called once for each item of the folder when the engine is done with it, after its other
+  // events, with what became of it.
+  using TItemDoneEvent = std::function<void(DefragEngine& sender, const DefragItemReport& report)>;
+  TItemDoneEvent OnItemDone;
 };
 
 // Makes the engine of one boost.
