@@ -141,12 +141,14 @@ bool ReportWindow::Create(HINSTANCE instance, const char* title, bool withProgre
   for (std::size_t i = 0; i < kReportControlCount; ++i) {
     const auto id = static_cast<ReportControl>(i);
     const ControlStyle style = StyleOf(id);
-    const bool shown =
-        withProgress || (id != ReportControl::lblProgress && id != ReportControl::btnCancel);
+    // A finished report has nothing to follow or cancel.
+    if (!withProgress && (id == ReportControl::lblProgress || id == ReportControl::btnCancel)) {
+      continue;
+    }
     controls_[i] = CreateWindowExA(
         style.exStyle, style.windowClass, style.caption,
-        WS_CHILD | WS_CLIPSIBLINGS | (shown ? WS_VISIBLE : 0) | style.style, 0, 0, 0, 0,
-        window_.Get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(id))), instance, nullptr);
+        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style.style, 0, 0, 0, 0, window_.Get(),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(id))), instance, nullptr);
     SendTo(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_), nullptr);
   }
   SendMessageA(Control(ReportControl::lvReport), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT,
@@ -163,6 +165,7 @@ void ReportWindow::Arrange() {
   GetClientRect(window_.Get(), &client);
   const ReportRects arranged = ArrangeReport({client.right, client.bottom}, dpi_);
   for (std::size_t i = 0; i < kReportControlCount; ++i) {
+    if (controls_[i] == nullptr) continue;
     const Rect& r = arranged[i];
     SetWindowPos(controls_[i], nullptr, r.left, r.top, r.width, r.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
