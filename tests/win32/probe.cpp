@@ -19,7 +19,7 @@
 #include "boost/record.h"
 #include "boost/service_control.h"
 #include "boost/service_manager_port.h"
-#include "common/clock.h"
+#include "boost/clock_port.h"
 #include "common/error.h"
 #include "boost/os_version.h"
 #include "common/registry_port.h"
