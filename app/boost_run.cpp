@@ -9,17 +9,22 @@ void BoostRun::Execute() {
   host_.EnableBoostAction(false);
   finished_.store(false);
   const bool boost = !host_.ReadBoostMode();
+  bool ran = false;
   if (host_.StartWorker(boost)) {
     started_ = true;
     running_ = true;
     WaitForWorker();
     running_ = false;
+    ran = finished_.load();  // else the application ends with the worker still at work
   } else {
     // No worker will ever set the flag: nothing is left to wait for, at exit either.
     finished_.store(true);
   }
   host_.EnableBoostAction(true);
   host_.ShowBoostMode();
+  // The worker put its receipt before it set the flag, so the slot holds this run's.
+  const std::shared_ptr<const BoostReceipt> receipt = ran ? receipts_.Get() : nullptr;
+  if (receipt != nullptr && receipt->endedEarly) host_.ShowEndedEarly(EndedEarlyLine(*receipt));
   if (closePending_) {
     closePending_ = false;
     host_.DestroyForm();

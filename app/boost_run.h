@@ -5,6 +5,10 @@
 // defragmentation to stop and lets the worker finish: the worker reads the window's controls, and
 // they must outlive it.
 #include <atomic>
+#include <memory>
+#include <string>
+
+#include "boost/receipt.h"
 
 namespace kestrava {
 
@@ -16,9 +20,12 @@ class BoostRunHost {
   virtual void EnableBoostAction(bool enabled) = 0;
   // Reads the mode from the record and puts it on the button and the status bar.
   virtual void ShowBoostMode() = 0;
+  // Puts the line of a run that ended early into status panel 0, over the mode's text.
+  virtual void ShowEndedEarly(const std::string& line) = 0;
   virtual bool ReadBoostMode() = 0;
   // Creates a worker, suspended, for this window and the flag (true: a boost, false: a restore),
-  // and resumes it. False when no worker could be started.
+  // that leaves its receipt in the run's slot (BoostRun::Receipts), and resumes it. False when no
+  // worker could be started.
   virtual bool StartWorker(bool boost) = 0;
   // One turn of the waiting loop: sleeps about a millisecond (less when a message arrives), then
   // handles every pending message. Handlers may run anything, this object's operations included.
@@ -53,10 +60,16 @@ class BoostRun {
   void SetSysAbort(bool value) { sysAbort_.store(value); }
   const std::atomic<bool>& SysAbortFlag() const { return sysAbort_; }
 
+  // Where each worker leaves the receipt of its run.
+  ReceiptSlot& Receipts() { return receipts_; }
+  // The receipt of the last run that finished; nullptr before the first.
+  std::shared_ptr<const BoostReceipt> LastReceipt() { return receipts_.Get(); }
+
  private:
   BoostRunHost& host_;
   std::atomic<bool>& finished_;
   std::atomic<bool> sysAbort_{false};
+  ReceiptSlot receipts_;
   bool running_ = false;
   bool started_ = false;  // a worker was started at least once (finished_ tells whether it ended)
   bool closePending_ = false;  // the window was asked to close during a run

@@ -233,6 +233,8 @@ void TfrmKestrava::ShowBoostMode() {
   SetStatusPanel(1, texts.panel1);
 }
 
+void TfrmKestrava::ShowEndedEarly(const std::string& line) { SetStatusPanel(0, line.c_str()); }
+
 void TfrmKestrava::ActBoostExecute() { run_.Execute(); }
 
 void TfrmKestrava::btnOpenClick() {
@@ -306,7 +308,7 @@ void TfrmKestrava::EnableBoostAction(bool enabled) {
 }
 
 bool TfrmKestrava::StartWorker(bool boost) {
-  return startWorker_ != nullptr && startWorker_(*boostWindow_, boost);
+  return startWorker_ != nullptr && startWorker_(*boostWindow_, boost, run_.Receipts());
 }
 
 void TfrmKestrava::DestroyForm() {

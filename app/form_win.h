@@ -25,7 +25,8 @@ class TfrmKestrava final : private BoostRunHost {
   // Creates one worker, suspended, for the window and the mode flag (true: a boost, false: a
   // restore) and resumes it; the worker sets BoostFinished when it is done. False when no worker
   // could be started, in which case the button press only refreshes the mode.
-  using WorkerStarter = bool (*)(BoostWindowPort& window, bool boost);
+  // The worker leaves its receipt in receipts.
+  using WorkerStarter = bool (*)(BoostWindowPort& window, bool boost, ReceiptSlot& receipts);
 
   // engines makes the engine of a preview, as it makes a boost's.
   TfrmKestrava(Application& application, WorkerStarter startWorker, DefragEngineFactory engines);
@@ -46,10 +47,14 @@ class TfrmKestrava final : private BoostRunHost {
   void SetSysAbort(bool value) { run_.SetSysAbort(value); }
   // Computed on every read from the boosted-service record; there is no stored copy.
   bool BoostMode();
+  // What the last boost or restore of this process did; nullptr before the first has finished.
+  // Safe to call at any time, during a run too (it then gives the run before).
+  std::shared_ptr<const BoostReceipt> LastReceipt() { return run_.LastReceipt(); }
 
   void FormCreate();
   void ApplyTexts();
   void ShowBoostMode() override;
+  void ShowEndedEarly(const std::string& line) override;
   void ActBoostExecute();
   void btnOpenClick();
   void btnCloseClick();

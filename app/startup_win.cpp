@@ -24,10 +24,12 @@ std::unique_ptr<DefragEngine> PlatformDefragEngine() {
 }
 
 // One worker per press, on the real system.
-bool StartBoostWorker(BoostWindowPort& window, bool boost) {
+bool StartBoostWorker(BoostWindowPort& window, bool boost, ReceiptSlot& receipts) {
   try {
-    TThreadBoost::Resume(
-        std::make_unique<TThreadBoost>(window, boost, PlatformBoostPorts(), &PlatformDefragEngine));
+    auto worker =
+        std::make_unique<TThreadBoost>(window, boost, PlatformBoostPorts(), &PlatformDefragEngine);
+    worker->KeepReceiptIn(receipts);
+    TThreadBoost::Resume(std::move(worker));
     return true;
   } catch (const std::exception&) {
     return false;

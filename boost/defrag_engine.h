@@ -10,6 +10,24 @@
 
 namespace kestrava {
 
+// What became of one item of the folder.
+enum class DefragItemOutcome {
+  kMoved,        // made contiguous
+  kContiguous,   // passed over: contiguous already
+  kNotOpened,    // passed over: it could not be opened to be examined
+  kNoFreeRun,    // passed over: no free run was large enough
+  kMovedPartly,  // passed over: the file system moved only a part of it
+  kAborted,      // passed over: the run was aborted while it was being moved
+  kFailed,       // its move failed (text: why)
+};
+
+struct DefragItemReport {
+  std::wstring fileName;
+  DefragItemOutcome outcome = DefragItemOutcome::kContiguous;
+  std::uint64_t clustersMoved = 0;
+  std::string text;  // the failure's text; empty for the others
+};
+
 class DefragEngine {
  public:
   // Called for each item the engine is working on; setting abort stops the run.
@@ -27,6 +45,11 @@ class DefragEngine {
 
   TProgressEvent OnProgress;
   TSkipFileEvent OnSkipFile;
+
+  // Called once for each item of the folder when the engine is done with it, after its other
+  // events, with what became of it.
+  using TItemDoneEvent = std::function<void(DefragEngine& sender, const DefragItemReport& report)>;
+  TItemDoneEvent OnItemDone;
 };
 
 // Makes the engine of one boost.

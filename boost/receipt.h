@@ -3,15 +3,88 @@
 // and what became of it, memory before and after the trim, the defragmentation's tally, and how
 // the run ended. The worker fills it from the outcomes it decides as it goes; the window keeps the
 // last one and shows it as a table.
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "boost/defrag_engine.h"
 #include "boost/report_table.h"
+#include "boost/service_control.h"
+#include "common/recursive_lock.h"
 
 namespace kestrava {
 
-struct BoostReceipt;  // defined here by the receipt's implementation
+// One service the run tried, in the order it tried them.
+struct ServiceReceipt {
+  std::string name;  // the service's key name
+  ServiceResult result;
+};
+
+// Physical memory and the working sets at one moment.
+struct MemoryReading {
+  bool availableKnown = false;
+  std::uint64_t availableBytes = 0;  // available physical memory
+  bool workingSetsKnown = false;
+  std::uint32_t processes = 0;        // the processes whose working sets were summed
+  std::uint64_t workingSetBytes = 0;  // their sum
+};
+
+// One item the defragmentation could not make contiguous, and why.
+struct DefragFailure {
+  std::string path;
+  std::string text;
+};
+
+// The defragmentation of the game folder, item by item as the engine reported them.
+struct DefragTally {
+  std::uint64_t examined = 0;
+  std::uint64_t moved = 0;          // items made contiguous by a move
+  std::uint64_t clustersMoved = 0;  // by every item, those moved only partly included
+  // Items passed over, by reason.
+  std::uint64_t contiguous = 0;
+  std::uint64_t notOpened = 0;
+  std::uint64_t noFreeRun = 0;
+  std::uint64_t movedPartly = 0;
+  std::uint64_t aborted = 0;
+  std::vector<DefragFailure> failures;  // each failure with its text, in the order they came
+  bool freeSpaceRead = true;            // false: the engine could not read the volume's free space
+
+  // Counts one item the engine is done with.
+  void Add(const DefragItemReport& report);
+};
+
+struct BoostReceipt {
+  bool boost = true;  // false: a restore
+  std::vector<ServiceReceipt> services;
+  bool trimmed = false;  // "Defrag the memory" was ticked: before and after say what it did
+  MemoryReading beforeTrim;
+  MemoryReading afterTrim;
+  bool defragmented = false;  // the game folder was handed to the engine
+  std::string gameFolder;
+  DefragTally defrag;
+  bool endedEarly = false;
+  std::string reason;  // why it ended early: the text of the error that ended it
+};
 
 // The receipt as the user reads it.
 ReportTable ReceiptTable(const BoostReceipt& receipt);
+
+// The one line status panel 0 shows after a run that ended early ("Boost ended early: " and the
+// reason, its line breaks made single spaces); empty after a run that completed.
+std::string EndedEarlyLine(const BoostReceipt& receipt);
+
+// Where the worker leaves its receipt and the window takes the last one. The worker puts it from
+// its own thread when the run is over; the window may look at any time, during a run too.
+class ReceiptSlot {
+ public:
+  void Put(std::shared_ptr<const BoostReceipt> receipt);
+  // The last receipt put; nullptr before the first run.
+  std::shared_ptr<const BoostReceipt> Get();
+
+ private:
+  RecursiveLock lock_;
+  std::shared_ptr<const BoostReceipt> receipt_;
+};
 
 }  // namespace kestrava

@@ -62,17 +62,39 @@ void WaitForState(ServiceControl& control, ServiceManagerPort::Handle service, s
   }
 }
 
+// The state a service was left in, for a receipt.
+std::string StateText(std::uint32_t state) {
+  switch (state) {
+    case svc::kStopped: return "stopped";
+    case svc::kStartPending: return "still starting when the wait ended";
+    case svc::kStopPending: return "still stopping when the wait ended";
+    case svc::kRunning: return "running";
+    default: return "left in state " + std::to_string(state);
+  }
+}
+
 bool Run(ServiceControl& control, const Direction& d, const std::string& machine,
-         const std::string& name) {
+         const std::string& name, ServiceResult& outcome) {
+  const bool stop = &d == &kStop;
+  outcome = {};
   DebugLog(d.logPrefix + name);
   if (control.terminated && control.terminated()) return false;
-  if (&d == &kStop && name.empty()) return false;
+  if (stop && name.empty()) return false;
+
+  // A refusal before the service did anything: the system's text, under the direction's word.
+  const auto refused = [&](WinError code) {
+    outcome.outcome = stop ? (code == err::kServiceDoesNotExist ? ServiceOutcome::kNotInstalled
+                                                                : ServiceOutcome::kRefused)
+                           : ServiceOutcome::kFailedToStart;
+    outcome.text = SystemMessage(code);
+  };
 
   ServiceManagerPort& services = control.services;
   ServiceHandle manager(services);
   WinError error = services.OpenManager(machine, manager.Put());
   if (error != err::kSuccess) {
     LogError("OpenSCManager", error);
+    refused(error);
     return false;
   }
 
@@ -85,6 +107,7 @@ bool Run(ServiceControl& control, const Direction& d, const std::string& machine
     error = services.OpenNamedService(manager.Get(), name, d.access, service.Put());
     if (error != err::kSuccess) {
       LogError("OpenService", error);
+      refused(error);
     } else {
       std::string display;
       if (services.DisplayName(manager.Get(), name, &display) != err::kSuccess) display = name;
@@ -95,48 +118,72 @@ bool Run(ServiceControl& control, const Direction& d, const std::string& machine
       if (known && status.currentState == d.target) {
         DebugLog(d.alreadyThere);
         result = d.alreadyThereCounts;
+        outcome.outcome = stop ? ServiceOutcome::kAlreadyStopped : ServiceOutcome::kAlreadyRunning;
       } else {
-        error = &d == &kStop ? services.Control(service.Get(), svc::kControlStop, &status)
-                             : services.Start(service.Get());
+        error = stop ? services.Control(service.Get(), svc::kControlStop, &status)
+                     : services.Start(service.Get());
         if (error != err::kSuccess) {
           LogError(d.requestLabel, error);
+          refused(error);
         } else {
           // status holds what the control returned until a query reads a newer one.
           if ((error = services.QueryStatus(service.Get(), &status)) != err::kSuccess) {
             LogError("QueryServiceStatus", error);
+            outcome.text = SystemMessage(error);
           } else {
             WaitForState(control, service.Get(), d.target, status);
             result = status.currentState == d.target;
+            outcome.text = StateText(status.currentState);
           }
-          goingDown = &d == &kStop && (status.currentState == svc::kStopPending ||
-                                       status.currentState == svc::kStopped);
+          goingDown = stop && (status.currentState == svc::kStopPending ||
+                               status.currentState == svc::kStopped);
+          if (result) {
+            outcome = {stop ? ServiceOutcome::kStopped : ServiceOutcome::kStarted, ""};
+          } else if (stop) {
+            outcome.outcome =
+                goingDown ? ServiceOutcome::kStoppedLate : ServiceOutcome::kNotStopped;
+          } else {
+            outcome.outcome = ServiceOutcome::kFailedToStart;
+          }
         }
       }
     }
   }  // the service's handle is closed before the connection's
 
   manager.Reset();
+  WinError recorded = err::kSuccess;
   if (result) {
     DebugLog(d.successLine);
-    SetBoostedService(control.registry, name, &d == &kStart);
+    recorded = SetBoostedService(control.registry, name, !stop);
   } else {
     if (d.failureLine != nullptr) DebugLog(d.failureLine);
     // It accepted the stop and is going down because of this boost: a restore must give it back.
-    if (goingDown) SetBoostedService(control.registry, name, false);
+    if (goingDown) recorded = SetBoostedService(control.registry, name, false);
+  }
+  // A stopped service the record does not hold is one no restore will give back.
+  if (stop && recorded != err::kSuccess) {
+    if (!outcome.text.empty()) outcome.text += "; ";
+    outcome.text += "the record could not be written: " + SystemMessage(recorded);
   }
   return result;
 }
 
 }  // namespace
 
-bool StopNamedService(ServiceControl& control, const std::string& machine,
-                      const std::string& name) {
-  return Run(control, kStop, machine, name);
+bool StopNamedService(ServiceControl& control, const std::string& machine, const std::string& name,
+                      ServiceResult* result) {
+  ServiceResult outcome;
+  const bool stopped = Run(control, kStop, machine, name, outcome);
+  if (result != nullptr) *result = std::move(outcome);
+  return stopped;
 }
 
-bool StartNamedService(ServiceControl& control, const std::string& machine,
-                       const std::string& name) {
-  return Run(control, kStart, machine, name);
+bool StartNamedService(ServiceControl& control, const std::string& machine, const std::string& name,
+                       ServiceResult* result) {
+  ServiceResult outcome;
+  const bool running = Run(control, kStart, machine, name, outcome);
+  if (result != nullptr) *result = std::move(outcome);
+  return running;
 }
 
 }  // namespace kestrava

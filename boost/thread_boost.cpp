@@ -15,6 +15,17 @@ bool HasCatalogue(int versionCode) {
   return versionCode == kOsXP || versionCode == kOsVista || versionCode == kOsSeven;
 }
 
+// The text of the error that ended a run.
+std::string FailureText(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an unexpected error";
+  }
+}
+
 class NothingToDefrag final : public DefragEngine {
  public:
   bool DefragFolder(const std::string&, bool) override { return true; }
@@ -47,6 +58,7 @@ void TThreadBoost::Resume(std::unique_ptr<TThreadBoost> worker) {
 }
 
 void TThreadBoost::Execute() {
+  receipt_->boost = FBoostMode;
   try {
     if (FBoostMode) {
       DoBoost();
@@ -56,7 +68,26 @@ void TThreadBoost::Execute() {
   } catch (...) {
     fatal_ = std::current_exception();
   }
+  if (fatal_) {
+    try {
+      receipt_->reason = FailureText(fatal_);
+    } catch (...) {
+      // Out of memory for the text: the receipt still says that the run ended early.
+    }
+    receipt_->endedEarly = true;
+  }
+  // Handed over whole, before the flag: the window reads it once it sees the run over.
+  if (receipts_ != nullptr) receipts_->Put(receipt_);
   finished_.store(true);  // the last thing: the window may go away at once
+}
+
+MemoryReading TThreadBoost::ReadMemory() {
+  MemoryReading reading;
+  if (ports_.memory != nullptr) {
+    reading.availableKnown =
+        ports_.memory->AvailablePhysical(&reading.availableBytes) == err::kSuccess;
+  }
+  return reading;
 }
 
 bool TThreadBoost::DoBoost() {
@@ -64,7 +95,10 @@ bool TThreadBoost::DoBoost() {
 
   if (FForm.IsChecked(OptionBox::chkDefragMem)) {
     EnablePrivilege(*ports_.privileges, "SeDebugPrivilege");
+    receipt_->trimmed = true;
+    receipt_->beforeTrim = ReadMemory();
     TrimProcessWorkingSets(*ports_.processes);
+    receipt_->afterTrim = ReadMemory();
   }
 
   if (FForm.IsChecked(OptionBox::chkDefragGamePath) && !FForm.GamePath().empty()) {
@@ -78,8 +112,13 @@ bool TThreadBoost::DoBoost() {
                                 bool isFile, std::int64_t size) {
       EngineSkipFile(sender, fileName, abort, isFile, size);
     };
+    engine->OnItemDone = [this](DefragEngine&, const DefragItemReport& report) {
+      receipt_->defrag.Add(report);
+    };
     // Read again, exactly as typed. An exception ends the run here: no service is stopped.
-    engine->DefragFolder(FForm.GamePath(), false);
+    receipt_->defragmented = true;
+    receipt_->gameFolder = FForm.GamePath();
+    receipt_->defrag.freeSpaceRead = engine->DefragFolder(receipt_->gameFolder, false);
   }
 
   for (const CatalogueOption& option : kCatalogueOptions) {
@@ -103,11 +142,25 @@ bool TThreadBoost::DoRestore() {
 }
 
 bool TThreadBoost::StopNamedService(const std::string& machine, const std::string& name) {
-  return kestrava::StopNamedService(control_, machine, name);
+  ServiceResult result;
+  const bool stopped = kestrava::StopNamedService(control_, machine, name, &result);
+  Keep(name, std::move(result));
+  return stopped;
 }
 
 bool TThreadBoost::StartNamedService(const std::string& machine, const std::string& name) {
-  return kestrava::StartNamedService(control_, machine, name);
+  ServiceResult result;
+  const bool running = kestrava::StartNamedService(control_, machine, name, &result);
+  Keep(name, std::move(result));
+  return running;
+}
+
+// A name the operation did not try (an option without a service here, or a run asked to end) is
+// no part of what the run did.
+void TThreadBoost::Keep(const std::string& name, ServiceResult result) {
+  if (result.outcome != ServiceOutcome::kNotTried) {
+    receipt_->services.push_back({name, std::move(result)});
+  }
 }
 
 void TThreadBoost::UpdateStatus() { FForm.SetStatusText(FStatusText); }

@@ -12,6 +12,7 @@
 #include "boost/boost_ports.h"
 #include "boost/boost_window.h"
 #include "boost/defrag_engine.h"
+#include "boost/receipt.h"
 #include "boost/service_control.h"
 
 namespace kestrava {
@@ -29,7 +30,8 @@ class TThreadBoost {
   static void Resume(std::unique_ptr<TThreadBoost> worker);
 
   // The run: DoBoost or DoRestore, then BoostFinished, also when the run ends by an exception
-  // (which the worker keeps, FatalException, and never shows).
+  // (which the worker keeps, FatalException, and writes into its receipt as the reason the run
+  // ended early). The receipt goes into the slot, if one was given, just before BoostFinished.
   void Execute();
   bool DoBoost();
   bool DoRestore();
@@ -46,7 +48,17 @@ class TThreadBoost {
   bool Terminated() const { return terminated_.load(); }
   std::exception_ptr FatalException() const { return fatal_; }
 
+  // Where Execute leaves the receipt of the run for the window; set before Resume.
+  void KeepReceiptIn(ReceiptSlot& slot) { receipts_ = &slot; }
+  // What the run did so far; complete once Execute has returned.
+  const BoostReceipt& Receipt() const { return *receipt_; }
+
  private:
+  // Available physical memory and the sum of the working sets now, as far as the ports say.
+  MemoryReading ReadMemory();
+  // Adds a service's outcome to the receipt.
+  void Keep(const std::string& name, ServiceResult result);
+
   BoostWindowPort& FForm;
   bool FBoostMode;
   std::string FStatusText;
@@ -57,6 +69,8 @@ class TThreadBoost {
   std::atomic<bool> terminated_{false};
   std::exception_ptr fatal_;
   ServiceControl control_;
+  std::shared_ptr<BoostReceipt> receipt_ = std::make_shared<BoostReceipt>();
+  ReceiptSlot* receipts_ = nullptr;
 };
 
 }  // namespace kestrava

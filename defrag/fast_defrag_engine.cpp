@@ -10,6 +10,7 @@
 #include "common/debug_log.h"
 #include "common/error.h"
 #include "common/paths.h"
+#include "common/scope_guard.h"
 #include "common/wide.h"
 #include "defrag/cluster_size.h"
 #include "defrag/fsctl_layout.h"
@@ -238,6 +239,7 @@ TFreeRun* TFastDefragEngine::FindFreeRun(bool rescan, char drive, std::uint32_t 
 
 bool TFastDefragEngine::IsFileContiguous(const std::string& path, bool isFile, std::int64_t& size) {
   size = 0;
+  examined_ = false;
   if (!LearnClusterSize(path)) return true;
   bool contiguous = true;
   try {
@@ -264,6 +266,7 @@ bool TFastDefragEngine::IsFileContiguous(const std::string& path, bool isFile, s
                           return true;
                         });
     size = allocated;
+    examined_ = true;
   } catch (const std::exception&) {
     size = 0;
     return true;
@@ -300,24 +303,33 @@ bool TFastDefragEngine::DefragItem(const ItemPath& path, bool rescan, std::int64
                                    bool isFile, const ItemFacts& facts, bool addGrowthRoom,
                                    bool& noFreeSpace) {
   noFreeSpace = false;
+  item_ = {path.wide, DefragItemOutcome::kFailed, 0, ""};
   if (!LearnClusterSize(path.ansi)) return false;
   if (size == 0 && !isFile) {
     size = static_cast<std::int64_t>(GetClusterCount(path.ansi, false) * ClusterSize);
   }
   if (size == 0) {
     DebugLog("Fail to get file size:" + path.ansi);
+    item_.text = "Fail to get file size";
     return false;
   }
   if (addGrowthRoom && isFile) {
     size += GrowthRoomClusters(path.ansi) * static_cast<std::int64_t>(ClusterSize);
   }
   try {
-    return MoveItem(path, rescan, size, isFile, facts, noFreeSpace);
+    const bool done = MoveItem(path, rescan, size, isFile, facts, noFreeSpace);
+    if (done) item_.outcome = DefragItemOutcome::kMoved;
+    if (!done && Aborted) item_.outcome = DefragItemOutcome::kAborted;
+    if (!done && !Aborted) item_.text = "its clusters could not be listed";
+    return done;
   } catch (const std::bad_alloc&) {
     DebugLog("Defrag File Error:Out of memory");
+    item_.text = "Out of memory";
     return false;
   } catch (const std::exception& e) {
     DebugLog(std::string("Defrag File Error:") + e.what());
+    if (noFreeSpace) item_.outcome = DefragItemOutcome::kNoFreeRun;
+    item_.text = e.what();
     return false;
   }
 }
@@ -354,6 +366,7 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
   PieceMover mover(volume, device.Get(), item.Get(), path.ansi, *run,
                    isFile && (attributes & (attr::kCompressed | attr::kSparseFile)) != 0,
                    noFreeSpace);
+  const auto countMoved = MakeScopeExit([&] { item_.clustersMoved = mover.Moved(); });
   const ExtentWalkEnd end = ForEachExtentOfItem(
       volume, item.Get(), buffer.get(), kExtentBufferLength, kMoveCallLimit,
       [&](const TExtent& extent, bool) {
@@ -378,6 +391,7 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
   mover.Flush();
   // NTFS may report a move done that it did only in part: what was moved is checked in the map.
   if (mover.Moved() > 0 && !MapContiguous(volume, item.Get(), buffer.get())) {
+    item_.outcome = DefragItemOutcome::kMovedPartly;
     throw KestravaError("Moved only partly: " + path.ansi);
   }
   return true;
@@ -415,6 +429,8 @@ void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileI
   std::int64_t size = 0;
   if (IsFileContiguous(path.ansi, isFile, size)) {
     DoSkipFile(path.wide, isFile, 0);
+    item_ = {path.wide, examined_ ? DefragItemOutcome::kContiguous : DefragItemOutcome::kNotOpened,
+             0, ""};
   } else {
     bool noFreeSpace = false;
     // A failure is only logged.
@@ -422,6 +438,7 @@ void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileI
                noFreeSpace);
     DoProgress(path.wide);
   }
+  if (OnItemDone) OnItemDone(*this, item_);
   if (Aborted) sender.Abort();
 }
 

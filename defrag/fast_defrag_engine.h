@@ -88,6 +88,10 @@ class TFastDefragEngine final : public DefragEngine {
   TFreeRuns FreeRuns;
   bool Aborted = false;
   std::uint64_t ClusterSize = 0;
+  // What became of the item in hand, for OnItemDone: whether IsFileContiguous could examine it,
+  // and what DefragItem made of it.
+  bool examined_ = false;
+  DefragItemReport item_;
 };
 
 }  // namespace kestrava

@@ -27,9 +27,12 @@ class ScriptedHost final : public BoostRunHost {
   Calls calls;
   int turns = 0;
   bool destroyed = false;
+  ReceiptSlot* receipts = nullptr;  // where the worker leaves receipt as it finishes
+  std::shared_ptr<const BoostReceipt> receipt;
 
   void EnableBoostAction(bool enabled) override { calls.push_back(enabled ? "enable" : "disable"); }
   void ShowBoostMode() override { calls.push_back(mode ? "show on" : "show off"); }
+  void ShowEndedEarly(const std::string& line) override { calls.push_back(line); }
   bool ReadBoostMode() override { return mode; }
   bool StartWorker(bool boost) override {
     calls.push_back(std::string(boost ? "start boost" : "start restore") +
@@ -39,6 +42,7 @@ class ScriptedHost final : public BoostRunHost {
   void PauseAndProcessMessages() override {
     const int turn = ++turns;
     if (turn == finishAfterTurns) {
+      if (receipts != nullptr && receipt != nullptr) receipts->Put(receipt);
       finished_.store(true);
       mode = !mode;
     }
@@ -63,6 +67,7 @@ class BoostRunTest : public ::testing::Test {
   std::atomic<bool> finished{true};  // left set by an earlier run
   ScriptedHost host{finished};
   BoostRun run{host, finished};
+  BoostRunTest() { host.receipts = &run.Receipts(); }
 };
 
 TEST_F(BoostRunTest, PressBoostsWhenOffRestoresWhenOnAndShowsTheNewMode) {
@@ -75,6 +80,33 @@ TEST_F(BoostRunTest, PressBoostsWhenOffRestoresWhenOnAndShowsTheNewMode) {
   host.turns = 0;
   run.Execute();
   EXPECT_EQ(host.calls, (Calls{"disable", "start restore", "enable", "show off"}));
+}
+
+// Panel 0 says why a run ended early, over the mode's text; after a run that completed, or one
+// still at work when the application ends, the mode's text stays.
+TEST_F(BoostRunTest, ARunThatEndedEarlySaysWhyInPanelZero) {
+  auto early = std::make_shared<BoostReceipt>();
+  early->endedEarly = true;
+  early->reason = "CreateFile \\\\.\\Q:\r\nThe system cannot find the file specified";
+  host.receipt = early;
+  run.Execute();
+  EXPECT_EQ(host.calls, (Calls{"disable", "start boost", "enable", "show on",
+                               "Boost ended early: CreateFile \\\\.\\Q: The system cannot find the "
+                               "file specified"}));
+  EXPECT_EQ(run.LastReceipt(), early);
+
+  host.calls.clear();
+  host.turns = 0;
+  host.receipt = std::make_shared<BoostReceipt>();
+  run.Execute();
+  EXPECT_EQ(host.calls, (Calls{"disable", "start restore", "enable", "show off"}));
+
+  host.calls.clear();
+  host.turns = 0;
+  host.finishAfterTurns = -1;
+  host.terminateAtTurn = 1;
+  run.Execute();  // the slot still holds the completed run's receipt: nothing to say
+  EXPECT_EQ(host.calls.back(), "show off");
 }
 
 TEST_F(BoostRunTest, WorkerIsRunningExactlyWhileTheLoopWaits) {

@@ -1,0 +1,128 @@
+#include "boost/receipt.h"
+
+#include <cstdio>
+
+#include "common/wide.h"
+
+namespace kestrava {
+namespace {
+
+const char* OutcomeText(ServiceOutcome outcome) {
+  switch (outcome) {
+    case ServiceOutcome::kNotTried: return "not tried";
+    case ServiceOutcome::kStopped: return "stopped";
+    case ServiceOutcome::kAlreadyStopped: return "already stopped";
+    case ServiceOutcome::kRefused: return "refused";
+    case ServiceOutcome::kNotInstalled: return "not installed";
+    case ServiceOutcome::kStoppedLate: return "stopped late, recorded all the same";
+    case ServiceOutcome::kNotStopped: return "did not stop";
+    case ServiceOutcome::kStarted: return "started";
+    case ServiceOutcome::kAlreadyRunning: return "already running";
+    case ServiceOutcome::kFailedToStart: return "failed to start, no longer in the record";
+  }
+  return "";
+}
+
+// Bytes as Task Manager's megabytes, to a tenth.
+std::string Megabytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+void AddMemoryRows(ReportTable& table, const MemoryReading& reading, const char* when) {
+  table.Add({"Memory", std::string("Available physical memory ") + when,
+             reading.availableKnown ? Megabytes(reading.availableBytes) : "not known"});
+  if (reading.workingSetsKnown) {
+    table.Add({"Memory", std::string("Sum of working sets ") + when,
+               Megabytes(reading.workingSetBytes),
+               std::to_string(reading.processes) + " processes"});
+  } else {
+    table.Add({"Memory", std::string("Sum of working sets ") + when, "not known"});
+  }
+}
+
+void AddDefragRows(ReportTable& table, const BoostReceipt& receipt) {
+  const DefragTally& tally = receipt.defrag;
+  if (!tally.freeSpaceRead) {
+    table.Add({"Game folder", receipt.gameFolder, "not defragmented",
+               "the volume's free space could not be read"});
+  }
+  const auto count = [&](const char* what, std::uint64_t value) {
+    table.Add({"Game folder", what, std::to_string(value)});
+  };
+  count("Items examined", tally.examined);
+  count("Items moved", tally.moved);
+  count("Clusters moved", tally.clustersMoved);
+  count("Passed over: contiguous", tally.contiguous);
+  count("Passed over: could not be opened", tally.notOpened);
+  count("Passed over: no free run", tally.noFreeRun);
+  count("Passed over: moved only partly", tally.movedPartly);
+  count("Passed over: aborted", tally.aborted);
+  for (const DefragFailure& failure : tally.failures) {
+    table.Add({"Game folder", failure.path, "failed", failure.text});
+  }
+}
+
+}  // namespace
+
+void DefragTally::Add(const DefragItemReport& report) {
+  ++examined;
+  clustersMoved += report.clustersMoved;
+  switch (report.outcome) {
+    case DefragItemOutcome::kMoved: ++moved; break;
+    case DefragItemOutcome::kContiguous: ++contiguous; break;
+    case DefragItemOutcome::kNotOpened: ++notOpened; break;
+    case DefragItemOutcome::kNoFreeRun: ++noFreeRun; break;
+    case DefragItemOutcome::kMovedPartly: ++movedPartly; break;
+    case DefragItemOutcome::kAborted: ++aborted; break;
+    case DefragItemOutcome::kFailed: break;
+  }
+  if (!report.text.empty()) failures.push_back({WideToAnsi(report.fileName), report.text});
+}
+
+ReportTable ReceiptTable(const BoostReceipt& receipt) {
+  ReportTable table;
+  table.columns = {"Section", "Item", "Outcome", "Details"};
+  table.Add({"Run", receipt.boost ? "Boost" : "Restore",
+             receipt.endedEarly ? "ended early" : "completed", receipt.reason});
+  if (receipt.trimmed) {
+    AddMemoryRows(table, receipt.beforeTrim, "before the trim");
+    AddMemoryRows(table, receipt.afterTrim, "after the trim");
+  }
+  if (receipt.defragmented) AddDefragRows(table, receipt);
+  for (const ServiceReceipt& service : receipt.services) {
+    table.Add({"Services", service.name, OutcomeText(service.result.outcome), service.result.text});
+  }
+  if (receipt.services.empty() && !receipt.endedEarly) {
+    table.Add({"Services", "", receipt.boost ? "none tried" : "none recorded"});
+  }
+  return table;
+}
+
+std::string EndedEarlyLine(const BoostReceipt& receipt) {
+  if (!receipt.endedEarly) return "";
+  std::string line = "Boost ended early: ";
+  for (std::size_t i = 0; i < receipt.reason.size(); ++i) {
+    const char c = receipt.reason[i];
+    if (c == '\r' && i + 1 < receipt.reason.size() && receipt.reason[i + 1] == '\n') continue;
+    line += (c == '\r' || c == '\n') ? ' ' : c;
+  }
+  return line;
+}
+
+void ReceiptSlot::Put(std::shared_ptr<const BoostReceipt> receipt) {
+  lock_.Acquire();
+  receipt_.swap(receipt);
+  lock_.Release();
+  // The previous receipt, if nobody else holds it, goes here, outside the lock.
+}
+
+std::shared_ptr<const BoostReceipt> ReceiptSlot::Get() {
+  lock_.Acquire();
+  std::shared_ptr<const BoostReceipt> receipt = receipt_;
+  lock_.Release();
+  return receipt;
+}
+
+}  // namespace kestrava
