@@ -9,6 +9,7 @@
 #include "app/logo_win.h"
 #include "app/panel_win.h"
 #include "app/startup.h"
+#include "boost/receipt.h"
 #include "common/paths.h"
 #include "common/registry_port.h"
 #include "common/texts.h"
@@ -287,7 +288,10 @@ void TfrmKestrava::LastRunDetailsClick() {
   lastRun_->Open(instance_, SLastRunDetailsTitle, LastRunTable());
 }
 
-ReportTable TfrmKestrava::LastRunTable() const { return NoRunTable(); }
+ReportTable TfrmKestrava::LastRunTable() {
+  const std::shared_ptr<const BoostReceipt> receipt = LastReceipt();
+  return receipt ? ReceiptTable(*receipt) : NoRunTable();
+}
 
 // BoostRunHost
 

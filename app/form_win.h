@@ -78,7 +78,7 @@ class TfrmKestrava final : private BoostRunHost {
   void SetStatusPanel(int panel, const char* text);
   void AddReportMenuItems();
   PreviewRequest CurrentPreviewRequest() const;
-  ReportTable LastRunTable() const;
+  ReportTable LastRunTable();
 
   // BoostRunHost
   void EnableBoostAction(bool enabled) override;
