@@ -44,6 +44,13 @@ Size ReportOpeningClientSize(int dpi, Size frame, Size workArea) {
           std::max(minimum.height, std::min(design.height, workArea.height - frame.height))};
 }
 
+std::string ListCellText(const std::string& cell) {
+  std::string text = cell;
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+  return text;
+}
+
 ReportTable NoRunTable() {
   ReportTable table;
   table.columns = {"Run"};

@@ -5,6 +5,7 @@
 // app/report_window_win.h.
 #include <array>
 #include <cstddef>
+#include <string>
 
 #include "app/layout.h"
 #include "boost/report_table.h"
@@ -45,6 +46,10 @@ ReportRects ArrangeReport(Size client, int dpi);
 // The client area to open with at dpi: the design's, cut to what fits in workArea once the frame
 // is added.
 Size ReportOpeningClientSize(int dpi, Size frame, Size workArea);
+
+// A cell as the list shows it: a tab, CR or LF becomes one space, as in the clipboard text, so
+// that a system message's line break does not show as a box.
+std::string ListCellText(const std::string& cell);
 
 // The table shown by "Last run details..." before any run has finished.
 ReportTable NoRunTable();

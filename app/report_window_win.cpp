@@ -188,16 +188,18 @@ void ReportWindow::ShowTable(const ReportTable& table) {
   }
   for (std::size_t r = 0; r < table.rows.size(); ++r) {
     const std::vector<std::string>& cells = table.rows[r];
+    std::string text = cells.empty() ? std::string() : ListCellText(cells[0]);
     LVITEMA item{};
     item.mask = LVIF_TEXT;
     item.iItem = static_cast<int>(r);
-    item.pszText = const_cast<char*>(cells.empty() ? "" : cells[0].c_str());
+    item.pszText = &text[0];
     const auto row = SendTo(list, LVM_INSERTITEMA, 0, &item);
     // A row longer than the header has nowhere to show its extra cells, as in the clipboard text.
     for (std::size_t c = 1; c < cells.size() && c < table.columns.size(); ++c) {
+      text = ListCellText(cells[c]);
       LVITEMA cell{};
       cell.iSubItem = static_cast<int>(c);
-      cell.pszText = const_cast<char*>(cells[c].c_str());
+      cell.pszText = &text[0];
       SendTo(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), &cell);
     }
   }
