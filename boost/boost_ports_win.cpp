@@ -7,6 +7,7 @@ BoostPorts PlatformBoostPorts() {
   ports.registry = &PlatformRegistry();
   ports.services = &PlatformServiceManager();
   ports.processes = &PlatformProcessList();
+  ports.memory = &PlatformMemoryStatus();
   ports.privileges = &PlatformPrivileges();
   ports.version = &PlatformOsVersion();
   ports.clock = &PlatformClock();

@@ -4,55 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 #include <vector>
 
 #include "boost/process_records.h"
+#include "tests/doubles/fake_process_list.h"
 
 namespace kestrava {
 namespace {
 
-// A process list the test lays out byte by byte, answered as the native query answers: "too
-// small" until the caller's buffer holds it all.
-class FakeProcessList final : public ProcessListPort {
- public:
-  std::vector<std::uint8_t> list;
-  NtStatus failWith = nt::kSuccess;
-  std::set<std::uint32_t> refusing;  // ids whose open fails
-  std::vector<std::uint32_t> queriedLengths, opened, trimmed;
-  int open = 0;
-
-  // Appends a record of size bytes (the last one's NextEntryOffset stays as given).
-  void Add(std::uint32_t id, std::uint32_t next, std::size_t size = 256) {
-    const std::size_t at = list.size();
-    list.resize(at + size, 0);
-    std::memcpy(&list[at], &next, sizeof next);
-    void* handleSized = reinterpret_cast<void*>(static_cast<std::uintptr_t>(id));
-    std::memcpy(&list[at + kProcessIdOffset], &handleSized, sizeof handleSized);
-  }
-
-  NtStatus QueryProcessList(void* buffer, std::uint32_t length) override {
-    queriedLengths.push_back(length);
-    if (failWith != nt::kSuccess) return failWith;
-    if (length < list.size()) return nt::kInfoLengthMismatch;
-    std::memset(buffer, 0xCD, length);  // what lies past the list is not the caller's to read
-    std::memcpy(buffer, list.data(), list.size());
-    return nt::kSuccess;
-  }
-  WinError OpenForQuota(std::uint32_t id, Handle* process) override {
-    opened.push_back(id);
-    if (refusing.count(id) != 0) return err::kAccessDenied;
-    ++open;
-    *process = id + 1;
-    return err::kSuccess;
-  }
-  WinError EmptyWorkingSet(Handle process) override {
-    trimmed.push_back(static_cast<std::uint32_t>(process - 1));
-    return err::kSuccess;
-  }
-  void Close(Handle) override { --open; }
-};
-
+using testing::FakeProcessList;
 using Ids = std::vector<std::uint32_t>;
 
 TEST(TrimProcessWorkingSets, WalksTheWholeChainAndPassesOverWhatCannotBeOpened) {
@@ -114,6 +74,34 @@ TEST(TrimProcessWorkingSets, AFailedQueryTrimsNothing) {
   port.failWith = nt::kProcedureNotFound;
   EXPECT_FALSE(TrimProcessWorkingSets(port));
   EXPECT_TRUE(port.opened.empty());
+}
+
+TEST(SumTrimmableWorkingSets, CountsWhatATrimWouldReachAndTrimsNothing) {
+  FakeProcessList port;
+  port.Add(4, 256, 256, 1000);
+  port.Add(8, 256, 256, 20000);  // refuses the open: a trim passes it over
+  port.Add(12, 256, 256, std::size_t{3} << 30);
+  // A record that ends before its working set's field: counted, with nothing to add, though the
+  // bytes that follow it (the next record's) would read as a huge working set.
+  port.Add(16, kProcessRecordMinimum, kProcessRecordMinimum);
+  port.Add(24, 0, 256);
+  std::memset(&port.list[port.list.size() - 256], 0xEE, kProcessIdOffset);
+  port.refusing = {8};
+  WorkingSetTotal total;
+  ASSERT_TRUE(SumTrimmableWorkingSets(port, total));
+  EXPECT_EQ(total.processes, 4u);
+  EXPECT_EQ(total.bytes, 1000 + (std::uint64_t{3} << 30));
+  EXPECT_TRUE(port.trimmed.empty());
+  EXPECT_EQ(port.open, 0);
+
+  int asked = 0;
+  ASSERT_TRUE(SumTrimmableWorkingSets(port, total, [&] { return ++asked > 1; }));
+  EXPECT_EQ(total.processes, 1u);  // cancelled before the second process
+  EXPECT_EQ(total.bytes, 1000u);
+
+  port.failWith = nt::kProcedureNotFound;
+  EXPECT_FALSE(SumTrimmableWorkingSets(port, total));
+  EXPECT_EQ(total.processes, 1u);  // left as it was
 }
 
 }  // namespace
