@@ -203,9 +203,17 @@ void ReportWindow::ShowTable(const ReportTable& table) {
       SendTo(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), &cell);
     }
   }
-  // Each column as wide as its widest text or its header; the last one also fills the rest.
+  // Each column as wide as its widest text, its header's included, and a margin on either side.
+  const int margins = ScaleLength(16, dpi_);
   for (std::size_t c = 0; c < table.columns.size(); ++c) {
-    SendMessageA(list, LVM_SETCOLUMNWIDTH, c, LVSCW_AUTOSIZE_USEHEADER);
+    auto width = SendTo(list, LVM_GETSTRINGWIDTHA, 0, table.columns[c].c_str());
+    for (const std::vector<std::string>& cells : table.rows) {
+      if (c < cells.size()) {
+        width =
+            std::max(width, SendTo(list, LVM_GETSTRINGWIDTHA, 0, ListCellText(cells[c]).c_str()));
+      }
+    }
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, c, width + margins);
   }
   SendMessageA(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
