@@ -172,7 +172,12 @@ while IFS=$'\t' read -r section name rest; do
     case $'\t'"$rest"$'\t' in
       *$'\t'"$verdict"$'\t'*)
         got=$(debug_after Stop "$name")
-        [ "$got" == "${boost_line[$verdict]}" ] || mismatch+="$name: $verdict but [$got]; "
+        # One still stopping when the wait ended is logged as failed, and recorded all the same.
+        late=$(awk -F'\t' -v n="$name" '$1 == "Services" && $2 == n { print $3 }' "$T_WORK/details-boost.txt")
+        [ "$got" == "${boost_line[$verdict]}" ] ||
+          { [ "$verdict" == "would stop" ] && [ "$got" == "Tarnwell:Failed to stop service!" ] &&
+            [ "$late" == "stopped late, recorded all the same" ]; } ||
+          mismatch+="$name: $verdict but [$got]; "
         ;;
     esac
   done
@@ -185,6 +190,11 @@ while IFS=$'\t' read -r section name rest; do
   esac
 done <"$T_WORK/preview.txt"
 t_eq "the preview's verdicts match the boost's debug lines" "" "$mismatch"
+t_eq "the preview has a verdict of each kind" \
+  "$(printf '%s\n' "Browser already stopped" "UxSms not installed" \
+    "WMPNetworkSvc does not accept a stop now" "hidserv would stop" | LC_ALL=C sort)" \
+  "$(awk -F'\t' '$1 == "Services" && ($2 == "Browser" || $2 == "UxSms" || $2 == "WMPNetworkSvc" ||
+    $2 == "hidserv") { print $2 " " $NF }' "$T_WORK/preview.txt" | LC_ALL=C sort)"
 declare -A outcome_line=([stopped]="Tarnwell:Stop service Successfully"
   ["already stopped"]="Tarnwell:Already Stopped"
   ["not installed"]="Tarnwell:OpenService Error:Service does not exist"
