@@ -23,6 +23,15 @@ const char* OutcomeText(ServiceOutcome outcome) {
   return "";
 }
 
+// What an item the engine logged a failure for came to.
+const char* FailureText(DefragItemOutcome outcome) {
+  switch (outcome) {
+    case DefragItemOutcome::kNoFreeRun: return "no free run";
+    case DefragItemOutcome::kMovedPartly: return "moved only partly";
+    default: return "failed";
+  }
+}
+
 // Bytes as Task Manager's megabytes, to a tenth.
 std::string Megabytes(std::uint64_t bytes) {
   char text[32];
@@ -60,7 +69,7 @@ void AddDefragRows(ReportTable& table, const BoostReceipt& receipt) {
   count("Passed over: moved only partly", tally.movedPartly);
   count("Passed over: aborted", tally.aborted);
   for (const DefragFailure& failure : tally.failures) {
-    table.Add({"Game folder", failure.path, "failed", failure.text});
+    table.Add({"Game folder", failure.path, FailureText(failure.outcome), failure.text});
   }
 }
 
@@ -78,7 +87,9 @@ void DefragTally::Add(const DefragItemReport& report) {
     case DefragItemOutcome::kAborted: ++aborted; break;
     case DefragItemOutcome::kFailed: break;
   }
-  if (!report.text.empty()) failures.push_back({WideToAnsi(report.fileName), report.text});
+  if (!report.text.empty()) {
+    failures.push_back({WideToAnsi(report.fileName), report.outcome, report.text});
+  }
 }
 
 ReportTable ReceiptTable(const BoostReceipt& receipt) {

@@ -33,6 +33,7 @@ struct MemoryReading {
 // One item the defragmentation could not make contiguous, and why.
 struct DefragFailure {
   std::string path;
+  DefragItemOutcome outcome = DefragItemOutcome::kFailed;
   std::string text;
 };
 

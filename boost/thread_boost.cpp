@@ -87,6 +87,12 @@ MemoryReading TThreadBoost::ReadMemory() {
     reading.availableKnown =
         ports_.memory->AvailablePhysical(&reading.availableBytes) == err::kSuccess;
   }
+  WorkingSetTotal total;
+  if (SumTrimmableWorkingSets(*ports_.processes, total)) {
+    reading.workingSetsKnown = true;
+    reading.processes = total.processes;
+    reading.workingSetBytes = total.bytes;
+  }
   return reading;
 }
 

@@ -85,27 +85,28 @@ TEST_F(BoostRunTest, PressBoostsWhenOffRestoresWhenOnAndShowsTheNewMode) {
 // Panel 0 says why a run ended early, over the mode's text; after a run that completed, or one
 // still at work when the application ends, the mode's text stays.
 TEST_F(BoostRunTest, ARunThatEndedEarlySaysWhyInPanelZero) {
+  host.receipt = std::make_shared<BoostReceipt>();
+  run.Execute();
+  EXPECT_EQ(host.calls, (Calls{"disable", "start boost", "enable", "show on"}));
+
   auto early = std::make_shared<BoostReceipt>();
   early->endedEarly = true;
   early->reason = "CreateFile \\\\.\\Q:\r\nThe system cannot find the file specified";
   host.receipt = early;
+  host.calls.clear();
+  host.turns = 0;
   run.Execute();
-  EXPECT_EQ(host.calls, (Calls{"disable", "start boost", "enable", "show on",
+  EXPECT_EQ(host.calls, (Calls{"disable", "start restore", "enable", "show off",
                                "Boost ended early: CreateFile \\\\.\\Q: The system cannot find the "
                                "file specified"}));
   EXPECT_EQ(run.LastReceipt(), early);
 
-  host.calls.clear();
-  host.turns = 0;
-  host.receipt = std::make_shared<BoostReceipt>();
-  run.Execute();
-  EXPECT_EQ(host.calls, (Calls{"disable", "start restore", "enable", "show off"}));
-
+  // The application ends while a worker is at work: the slot still holds the run before.
   host.calls.clear();
   host.turns = 0;
   host.finishAfterTurns = -1;
   host.terminateAtTurn = 1;
-  run.Execute();  // the slot still holds the completed run's receipt: nothing to say
+  run.Execute();
   EXPECT_EQ(host.calls.back(), "show off");
 }
 

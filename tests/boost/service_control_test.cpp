@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -338,6 +339,41 @@ TEST(ServiceControl, EveryOutcomeLogsRecordsAndShowsWhatItShould) {
        {"Spooler"}},
   };
 
+  // What each row's call reports of the service, for the receipt of the run.
+  using O = ServiceOutcome;
+  const std::string stopping = "still stopping when the wait ended";
+  const std::map<std::string, ServiceResult> outcomes = {
+      {"stop: terminate asked", {O::kNotTried, ""}},
+      {"stop: empty name", {O::kNotTried, ""}},
+      {"stop: no connection", {O::kRefused, kAccessDenied}},
+      {"stop: no such service", {O::kNotInstalled, kNoService}},
+      {"stop: already stopped", {O::kAlreadyStopped, ""}},
+      {"stop: control refused", {O::kRefused, SystemMessage(1052)}},
+      {"stop: status unreadable after the control", {O::kStoppedLate, kAccessDenied}},
+      {"stop: accepted while pending, status unreadable after the control",
+       {O::kStoppedLate, kAccessDenied}},
+      {"stop: every status unreadable, the stop accepted", {O::kStoppedLate, kAccessDenied}},
+      {"stop: control ignored (still running), status unreadable after it",
+       {O::kNotStopped, kAccessDenied}},
+      {"stop: success", {O::kStopped, ""}},
+      {"stop: no display name", {O::kStopped, ""}},
+      {"stop: slow with rising check points", {O::kStopped, ""}},
+      {"stop: stopped at the 21st turn of 50 ms, each Sleep 16 ms long", {O::kStopped, ""}},
+      {"stop: a short wait hint is slept as asked", {O::kStopped, ""}},
+      {"stop: check point goes back", {O::kStoppedLate, stopping}},
+      {"stop: still pending after the budget", {O::kStoppedLate, stopping}},
+      {"stop: pending for ever with a wait hint of 0", {O::kStoppedLate, stopping}},
+      {"stop: a wait hint of 0 that stops after 2 s", {O::kStopped, ""}},
+      {"start: terminate asked", {O::kNotTried, ""}},
+      {"start: no such service", {O::kFailedToStart, kNoService}},
+      {"start: already running", {O::kAlreadyRunning, ""}},
+      {"start: refused", {O::kFailedToStart, SystemMessage(1058)}},
+      {"start: success", {O::kStarted, ""}},
+      {"start: slower than the budget", {O::kFailedToStart, "still starting when the wait ended"}},
+      {"start: status unreadable after the start", {O::kFailedToStart, kAccessDenied}},
+  };
+  ASSERT_EQ(outcomes.size(), rows.size());
+
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakeClock clock;
@@ -353,10 +389,14 @@ TEST(ServiceControl, EveryOutcomeLogsRecordsAndShowsWhatItShould) {
                            [&] { return row.terminate; }};
     testing::DebugRecorder recorder;
 
-    const bool result = row.stop ? StopNamedService(control, "", row.name)
-                                 : StartNamedService(control, "", row.name);
+    ServiceResult outcome;
+    const bool result = row.stop ? StopNamedService(control, "", row.name, &outcome)
+                                 : StartNamedService(control, "", row.name, &outcome);
 
     EXPECT_EQ(result, row.result);
+    ASSERT_EQ(outcomes.count(row.what), 1u);
+    EXPECT_EQ(outcome.outcome, outcomes.at(row.what).outcome);
+    EXPECT_EQ(outcome.text, outcomes.at(row.what).text);
     Lines log;
     for (const std::string& line : recorder.Lines()) log.push_back(line.substr(9));
     EXPECT_EQ(log, row.log);
@@ -374,6 +414,20 @@ TEST(ServiceControl, EveryOutcomeLogsRecordsAndShowsWhatItShould) {
     }
     EXPECT_EQ(registry.OpenKeyCount(), 0u);
   }
+}
+
+// A stopped service the record cannot hold is one no restore will give back: its outcome says so.
+TEST(ServiceControl, AStopTheRecordCannotHoldSaysSo) {
+  FakeClock clock;
+  FakeServiceManager services(clock);
+  services.services["Spooler"] = Spooler(svc::kRunning);
+  FakeRegistry registry;
+  registry.failCreateWith = err::kAccessDenied;
+  ServiceControl control{services, registry, clock, nullptr, nullptr};
+  ServiceResult outcome;
+  EXPECT_TRUE(StopNamedService(control, "", "Spooler", &outcome));
+  EXPECT_EQ(outcome.outcome, ServiceOutcome::kStopped);
+  EXPECT_EQ(outcome.text, "the record could not be written: " + kAccessDenied);
 }
 
 }  // namespace

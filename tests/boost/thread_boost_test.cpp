@@ -99,8 +99,19 @@ class ScriptedEngine final : public DefragEngine {
   bool fail_;
 };
 
+// Memory that grows with every look: each reading differs from the one before.
+class RisingMemory final : public MemoryStatusPort {
+ public:
+  int queries = 0;
+  WinError AvailablePhysical(std::uint64_t* bytes) override {
+    *bytes = 100u * static_cast<unsigned>(++queries);
+    return err::kSuccess;
+  }
+};
+
 struct World {
   FakeWindow window;
+  RisingMemory memory;
   FakeClock clock;
   FakeServiceManager services{clock};
   FakeRegistry registry;
@@ -133,6 +144,7 @@ struct World {
     ports.registry = &registry;
     ports.services = &services;
     ports.processes = &processes;
+    ports.memory = &memory;
     ports.privileges = &privileges;
     ports.version = &version;
     ports.clock = &clock;
@@ -193,7 +205,7 @@ TEST(ThreadBoost, ABoostStopsTheTickedOptionsThenTheVersionsListAndRecordsWhatIt
     EXPECT_EQ(world.Record(), stopped);
     EXPECT_TRUE(world.finished.load());
     EXPECT_EQ(world.privileges.enabled, (Lines{"SeDebugPrivilege"}));
-    EXPECT_EQ(world.processes.queries, 1);
+    EXPECT_EQ(world.processes.queries, 3);            // the trim, and the receipt's sums around it
     EXPECT_EQ(world.services.OpenHandleCount(), 0u);  // every service and connection closed
     EXPECT_EQ(world.services.badCloses, 0);
     if (!stops) {
@@ -345,6 +357,83 @@ TEST(ThreadBoost, ABoostEndsAfterTheOptionDuringWhichTerminateWasAsked) {
     EXPECT_EQ(Stops(recorder.Lines()), expected);
     EXPECT_TRUE(world.finished.load());
   }
+}
+
+// The services of a receipt with the outcome given, in order.
+Lines Outcomes(const BoostReceipt& receipt, std::initializer_list<ServiceOutcome> outcomes) {
+  Lines names;
+  for (const ServiceReceipt& s : receipt.services) {
+    for (ServiceOutcome o : outcomes) {
+      if (s.result.outcome == o) names.push_back(s.name);
+    }
+  }
+  return names;
+}
+
+// The receipt agrees with the log and the record: every service tried, in the order of its "Stop:"
+// or "Start:" line; those it says stopped are the record; memory is read around the trim; it goes
+// into the slot before the flag is set.
+TEST(ThreadBoost, TheReceiptAgreesWithTheLogAndTheRecord) {
+  World world;
+  world.services.services.erase("Spooler");                              // not installed
+  world.services.services["BITS"].state = svc::kStopped;                 // already stopped
+  world.services.services["StiSvc"].requestError = 1052;                 // refuses
+  world.services.services["Schedule"].afterRequest = {ServiceStatus{}};  // slow to stop
+  world.services.services["Schedule"].afterRequest[0].currentState = svc::kStopPending;
+  ReceiptSlot slot;
+  auto worker = world.Worker(true);
+  worker->KeepReceiptIn(slot);
+  testing::DebugRecorder recorder;
+  worker->Execute();
+  const BoostReceipt& receipt = worker->Receipt();
+  EXPECT_EQ(slot.Get().get(), &receipt);
+  Lines tried = Stops(recorder.Lines());
+  tried.erase(std::remove(tried.begin(), tried.end(), ""), tried.end());
+  Lines names;
+  for (const ServiceReceipt& s : receipt.services) names.push_back(s.name);
+  EXPECT_EQ(names, tried);
+  EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kStopped, ServiceOutcome::kStoppedLate}),
+            world.Record());
+  EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kNotInstalled}), (Lines{"Spooler"}));
+  EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kAlreadyStopped}), (Lines{"BITS"}));
+  EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kRefused}), (Lines{"StiSvc"}));
+  EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kStoppedLate}), (Lines{"Schedule"}));
+  EXPECT_TRUE(receipt.boost && receipt.trimmed && !receipt.endedEarly && !receipt.defragmented);
+  EXPECT_EQ(receipt.beforeTrim.availableBytes, 100u);
+  EXPECT_EQ(receipt.afterTrim.availableBytes, 200u);
+  EXPECT_TRUE(receipt.beforeTrim.workingSetsKnown && receipt.afterTrim.workingSetsKnown);
+
+  // The restore that follows: what the boost recorded started, in its order; one more name the
+  // record holds fails to start.
+  world.services.services["Schedule"].afterRequest.clear();
+  world.services.services["Schedule"].state = svc::kStopped;
+  SetBoostedService(world.registry, "NoSuchOne", false);
+  auto restore = world.Worker(false);
+  restore->KeepReceiptIn(slot);
+  restore->Execute();
+  EXPECT_EQ(slot.Get().get(), &restore->Receipt());
+  EXPECT_FALSE(restore->Receipt().boost);
+  EXPECT_EQ(Outcomes(restore->Receipt(), {ServiceOutcome::kStarted}),
+            Outcomes(receipt, {ServiceOutcome::kStopped, ServiceOutcome::kStoppedLate}));
+  EXPECT_EQ(Outcomes(restore->Receipt(), {ServiceOutcome::kFailedToStart}), (Lines{"NoSuchOne"}));
+}
+
+// An engine that cannot open the volume ends the run: the receipt gives its text as the reason,
+// and the panel one line of it.
+TEST(ThreadBoost, ARunEndedEarlyGivesItsReason) {
+  World world;
+  world.window.gamePath = "Q:\\";
+  world.engineFails = true;
+  auto worker = world.Worker(true);
+  worker->Execute();
+  const BoostReceipt& receipt = worker->Receipt();
+  EXPECT_TRUE(receipt.endedEarly);
+  EXPECT_EQ(receipt.reason, "CreateFile \\\\.\\Q:\r\nThe system cannot find the file specified");
+  EXPECT_EQ(EndedEarlyLine(receipt),
+            "Boost ended early: CreateFile \\\\.\\Q: The system cannot find the file specified");
+  EXPECT_TRUE(receipt.services.empty());
+  EXPECT_TRUE(receipt.defragmented);
+  EXPECT_EQ(receipt.gameFolder, "Q:\\");
 }
 
 TEST(ThreadBoost, AResumedWorkerRunsOnItsOwnThreadAndSetsTheFlag) {

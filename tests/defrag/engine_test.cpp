@@ -504,5 +504,73 @@ TEST(DefragFolder, HowAnItemIsMovedFollowsTheAttributesTheFinderReported) {
   EXPECT_TRUE(run.volume.Check().Ok());
 }
 
+// One outcome per item, after its other events, agreeing with the log: each failure's text is the
+// text of its "Defrag File Error:" line, and the clusters moved are those the volume was asked to
+// move.
+TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
+  constexpr const char* kEveryKind =
+      "volume C clusters 20000 cluster_size 4096\n"
+      "file C:\\G\\frag.pak extents 400:3 410:3\n"
+      "file C:\\G\\whole.dat extents 480:2\n"
+      "file C:\\G\\open.dat extents 440:4 450:4 locked\n"
+      "file C:\\G\\huge.dat extents 500:100 700:100\n"
+      "file C:\\G\\bad.dat extents 900:2 910:2\n";
+  constexpr const char* kOneFragmented =
+      "volume C clusters 20000 cluster_size 4096\nfile C:\\G\\frag.pak extents 400:3 410:3\n";
+  const struct {
+    const char* what;
+    const char* volume;
+    bool partialMoves;
+    int abortAt;
+    std::map<std::string, std::string> outcomes;  // path: "outcome clusters text"
+  } cases[] = {
+      {"every kind of item",
+       kEveryKind,
+       false,
+       0,
+       {{"C:\\G\\frag.pak", "moved 6 "},
+        {"C:\\G\\whole.dat", "contiguous 0 "},
+        {"C:\\G\\open.dat", "not opened 0 "},
+        {"C:\\G\\huge.dat", "no free run 0 Fail to get the free space!"},
+        {"C:\\G\\bad.dat", "failed 0 Move file C:\\G\\bad.dat error: 5"}}},
+      {"moved only in part",
+       kOneFragmented,
+       true,
+       0,
+       {{"C:\\G\\frag.pak", "moved partly 6 Moved only partly: C:\\G\\frag.pak"}}},
+      {"aborted at its first piece", kOneFragmented, false, 1, {{"C:\\G\\frag.pak", "aborted 0 "}}},
+  };
+  const char* const names[] = {"moved",        "contiguous", "not opened", "no free run",
+                               "moved partly", "aborted",    "failed"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EngineRun run(c.volume, {{1000, 50}});
+    run.volume.partialMoves = c.partialMoves;
+    run.abortAt = c.abortAt;
+    run.volume.beforeMove = [](const MoveRequest& m) {
+      return m.path == "C:\\G\\bad.dat" ? err::kAccessDenied : err::kSuccess;
+    };
+    std::map<std::string, std::string> outcomes;
+    Lines failures;
+    std::size_t eventsBefore = 0;
+    run.engine->OnItemDone = [&](DefragEngine&, const DefragItemReport& report) {
+      const std::string path = WideToAnsi(report.fileName);
+      EXPECT_EQ(outcomes.count(path), 0u) << path << " reported twice";
+      EXPECT_GT(run.events.size(), eventsBefore) << path << " reported before its events";
+      eventsBefore = run.events.size();
+      outcomes[path] = std::string(names[static_cast<int>(report.outcome)]) + " " +
+                       std::to_string(report.clustersMoved) + " " + report.text;
+      if (!report.text.empty()) failures.push_back("Defrag File Error:" + report.text);
+    };
+    run.engine->DefragFolder("C:\\G", false);
+    EXPECT_EQ(outcomes, c.outcomes);
+    Lines logged;
+    for (const std::string& line : run.Log()) {
+      if (line.rfind("Defrag File Error:", 0) == 0) logged.push_back(line);
+    }
+    EXPECT_EQ(failures, logged);
+  }
+}
+
 }  // namespace
 }  // namespace kestrava

@@ -4,8 +4,8 @@
 # come back. Wine opens the volume but cannot read its bitmap and answers every extent map with a
 # placeholder of no clusters (docs/wine-volumes.md): a run over a real folder reports each item and
 # moves nothing, then stops the services as usual. A path whose drive cannot be opened ends the run
-# before any service is stopped, and the window stays usable. Paths a user could type or paste end
-# without a crash or a hang.
+# before any service is stopped, panel 0 says why, and the window stays usable. Paths a user could
+# type or paste end without a crash or a hang.
 #   defrag.sh KESTRAVA_EXE KDRIVE_EXE DBGCAPTURE_EXE
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -105,6 +105,11 @@ t_eq "no service is stopped" 0 "$(count '^Tarnwell:Stop:')"
 t_eq "nothing is recorded" "" "$boosted_record"
 t_eq "the mode stays off" "Kestrava Mode is OFF" "$mode"
 t_eq "Spooler still runs" RUNNING "$(state Spooler)"
+t_run "$kdrive" panels
+ended_line=$(sed -n 's/^0|//p' <<<"$t_out")
+[[ "$ended_line" == 'Boost ended early: CreateFile \\.\Q: '?* ]] &&
+  t_pass "panel 0 says in one line why the run ended early" ||
+  t_fail "panel 0 says in one line why the run ended early" "panel 0 reads [$ended_line]"
 t_run "$kdrive" buttons
 grep -q -x -F "push|Enter Kestrava Mode" <<<"$t_out" && t_pass "the button is back" ||
   t_fail "the button is back" "buttons [$(tr '\n' '/' <<<"$t_out")]"
