@@ -48,9 +48,9 @@ std::string VersionText(int version, const OsVersionReport& report) {
          ")";
 }
 
-// A system text on one line: the engine's messages put a line break before the system's text.
+// A message on one line: the engine puts a line break between what failed and the system's text.
 std::string OneLine(std::string text) {
-  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, ": ");
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
   return text;
 }
 

@@ -11,6 +11,7 @@
 #include "boost/catalogue.h"
 #include "boost/record.h"
 #include "boost/thread_boost.h"
+#include "common/system_message.h"
 #include "defrag/fast_defrag_engine.h"
 #include "tests/doubles/debug_recorder.h"
 #include "tests/doubles/fake_process_list.h"
@@ -149,11 +150,12 @@ Lines Column(const std::vector<Row>& rows, std::size_t column) {
 }
 
 TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWouldStop) {
+  const std::string kDenied = "could not be queried: " + SystemMessage(err::kAccessDenied);
   struct Case {
     const char* name;  // of Seven's fixed list
     void (*set)(testing::FakeService&);
     const char* state;
-    const char* verdict;
+    std::string verdict;
   } cases[] = {
       {"AxInstSV", [](testing::FakeService&) {}, "running", "would stop"},
       {"SensrSvc", [](testing::FakeService& s) { s.state = svc::kStopped; }, "stopped",
@@ -166,9 +168,9 @@ TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWou
        "does not accept a stop now"},
       {"bthserv", [](testing::FakeService& s) { s.state = svc::kPaused; }, "paused", "would stop"},
       {"PeerDistSvc", [](testing::FakeService& s) { s.queryError = err::kAccessDenied; }, "",
-       "could not be queried: Access is denied"},
+       kDenied},
       {"CertPropSvc", [](testing::FakeService& s) { s.openError = err::kAccessDenied; }, "",
-       "could not be queried: Access is denied"},
+       kDenied},
   };
   World world;
   world.request.checked.fill(false);
@@ -189,11 +191,7 @@ TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWou
   EXPECT_EQ(rows[1], (Row{"SensrSvc", "SensrSvc service", "stopped", "manual", "already stopped"}));
   EXPECT_EQ(rows[std::size(cases)], (Row{"VaultSvc", "", "", "", "not installed"}));
 
-  // Looked at with the query rights alone, and nothing asked of any service.
-  EXPECT_EQ(world.services.controls + world.services.starts, 0);
-  EXPECT_TRUE(std::all_of(world.services.accesses.begin(), world.services.accesses.end(),
-                          [](std::uint32_t a) { return a == svc::kAccessQuery; }));
-  EXPECT_EQ(world.services.OpenHandleCount(), 0u);
+  EXPECT_EQ(world.services.controls + world.services.starts, 0);  // until the boost below
 
   Lines wouldStop;
   for (const Row& row : rows) {
@@ -254,17 +252,43 @@ TEST(PreviewBoost, MemoryRowsCountWhatTheTrimWouldReachAndTrimNothing) {
 
   world.request.checked[static_cast<int>(OptionBox::chkDefragMem)] = false;
   world.memory.failWith = err::kAccessDenied;
-  EXPECT_EQ(Section(world.Preview(), "Memory"),
-            (std::vector<Row>{
-                {"Working sets", "not trimmed: the box is not ticked"},
-                {"Available physical memory", "could not be read: Access is denied"},
-            }));
+  EXPECT_EQ(
+      Section(world.Preview(), "Memory"),
+      (std::vector<Row>{
+          {"Working sets", "not trimmed: the box is not ticked"},
+          {"Available physical memory", "could not be read: " + SystemMessage(err::kAccessDenied)},
+      }));
 }
 
-TEST(PreviewBoost, TheGameFolderIsSurveyedWithoutAMoveAndAMissingDriveIsARow) {
+// With every box ticked: every part of the preview runs, and none of them acts.
+TEST(PreviewBoost, NeverStopsStartsTrimsMovesOrLogs) {
+  World world;
+  const sim::SimulatedVolume before = sim::ReadVolumeText(kVolume);
+  testing::DebugRecorder recorder;
+  const ReportTable table = world.Preview();
+  EXPECT_FALSE(Section(table, "Services").empty());
+  EXPECT_EQ(Section(table, "Game folder").size(), 7u);
+
+  EXPECT_EQ(world.services.controls, 0);
+  EXPECT_EQ(world.services.starts, 0);
+  EXPECT_TRUE(std::all_of(world.services.accesses.begin(), world.services.accesses.end(),
+                          [](std::uint32_t a) { return a == svc::kAccessQuery; }));
+  EXPECT_EQ(world.services.OpenHandleCount(), 0u);
+  EXPECT_EQ(world.processes.opened.size(), 3u);
+  EXPECT_TRUE(world.processes.trimmed.empty());
+  EXPECT_EQ(world.processes.open, 0);
+  EXPECT_EQ(world.volume.Counters().moveCalls, 0u);
+  EXPECT_TRUE(world.volume == before);
+  EXPECT_EQ(world.volume.OpenHandles(), 0);
+  Lines record;
+  ReadBoostedServices(world.registry, record);
+  EXPECT_TRUE(record.empty());
+  EXPECT_TRUE(recorder.Lines().empty());  // a preview writes none of a boost's debug lines
+}
+
+TEST(PreviewBoost, TheGameFolderIsSurveyedAndAMissingDriveIsARow) {
   World world;
   world.volume.SetSeekPenalty(false);
-  const sim::SimulatedVolume before = sim::ReadVolumeText(kVolume);
   EXPECT_EQ(Section(world.Preview(), "Game folder"),
             (std::vector<Row>{
                 {"Folder", "C:\\Games\\Quarry"},
@@ -275,9 +299,6 @@ TEST(PreviewBoost, TheGameFolderIsSurveyedWithoutAMoveAndAMissingDriveIsARow) {
                 {"Largest free run", "4176 clusters"},
                 {"Seek penalty", "none: a solid-state disk, where defragmenting brings no speed"},
             }));
-  EXPECT_EQ(world.volume.Counters().moveCalls, 0u);
-  EXPECT_TRUE(world.volume == before);
-  EXPECT_EQ(world.volume.OpenHandles(), 0);
   EXPECT_NE(std::find(world.progress.begin(), world.progress.end(),
                       "Game folder: C:\\Games\\Quarry\\data\\level1.pak"),
             world.progress.end());
@@ -286,9 +307,8 @@ TEST(PreviewBoost, TheGameFolderIsSurveyedWithoutAMoveAndAMissingDriveIsARow) {
   const std::vector<Row> rows = Section(world.Preview(), "Game folder");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1][0], "Volume");
-  EXPECT_EQ(rows[1][1].rfind("could not be surveyed: CreateFile \\\\.\\Q:: The system cannot", 0),
-            0u)
-      << rows[1][1];
+  EXPECT_EQ(rows[1][1],
+            "could not be surveyed: CreateFile \\\\.\\Q: " + SystemMessage(err::kFileNotFound));
 }
 
 TEST(PreviewBoost, ACancelledPreviewEndsWithWhatItHasAndSaysSo) {
