@@ -1,6 +1,7 @@
 #pragma once
 // The folder defragmentation as the boost worker calls it (step 3 of a boost): an engine with two
-// events and one operation. TFastDefragEngine (defrag/fast_defrag_engine.h) implements it for the
+// events and one operation, and a survey of the folder that moves nothing, for the preview of a
+// boost. TFastDefragEngine (defrag/fast_defrag_engine.h) implements it for the
 // program; NoDefragEngine, which leaves the folder as it is, serves the worker's tests and
 // benchmark.
 #include <cstdint>
@@ -28,6 +29,20 @@ struct DefragItemReport {
   std::string text;  // the failure's text; empty for the others
 };
 
+// Whether the folder's volume pays for reading far apart; kNone is a solid-state disk, where
+// defragmenting brings no speed. kUnknown where Windows cannot say (before Windows 7).
+enum class SeekPenalty { kUnknown, kNone, kIncurs };
+
+// What a survey of a folder found.
+struct FolderSurvey {
+  std::uint64_t items = 0;               // every item a folder run would examine
+  std::uint64_t fragmented = 0;          // those it would move
+  std::uint64_t fragmentedClusters = 0;  // the clusters these occupy
+  std::uint64_t freeClusters = 0;        // on the folder's volume
+  std::uint64_t largestFreeRun = 0;      // clusters
+  SeekPenalty seekPenalty = SeekPenalty::kUnknown;
+};
+
 class DefragEngine {
  public:
   // Called for each item the engine is working on; setting abort stops the run.
@@ -42,6 +57,15 @@ class DefragEngine {
   // Makes every item under folder contiguous. Raises KestravaError when the folder's volume
   // cannot be opened or its cluster size read.
   virtual bool DefragFolder(const std::string& folder, bool filesOnly) = 0;
+
+  // Looks at folder as DefragFolder would and moves nothing: the volume's free space, then each
+  // item's contiguity and, for a fragmented one, its clusters. OnProgress fires for each item and
+  // its abort ends the survey with what was counted so far. False when the engine cannot survey
+  // (this default) or the free space could not be read; raises as DefragFolder does.
+  virtual bool SurveyFolder(const std::string& /*folder*/, bool /*filesOnly*/,
+                            FolderSurvey& /*survey*/) {
+    return false;
+  }
 
   TProgressEvent OnProgress;
   TSkipFileEvent OnSkipFile;

@@ -21,14 +21,26 @@ struct ServiceStatus {
   std::uint32_t waitHint = 0;  // milliseconds
 };
 
+// The fields of QUERY_SERVICE_CONFIG that the preview shows.
+struct ServiceConfig {
+  std::uint32_t serviceType = 0;
+  std::uint32_t startType = 0;  // 0 boot, 1 system, 2 automatic, 3 on demand, 4 disabled
+};
+
 namespace svc {
 inline constexpr std::uint32_t kStopped = 1;
 inline constexpr std::uint32_t kStartPending = 2;
 inline constexpr std::uint32_t kStopPending = 3;
 inline constexpr std::uint32_t kRunning = 4;
+inline constexpr std::uint32_t kContinuePending = 5;
+inline constexpr std::uint32_t kPausePending = 6;
+inline constexpr std::uint32_t kPaused = 7;
 inline constexpr std::uint32_t kControlStop = 1;
+inline constexpr std::uint32_t kAcceptStop = 1;             // in ServiceStatus::controlsAccepted
 inline constexpr std::uint32_t kAccessStop = 0x20 | 0x04;   // SERVICE_STOP | SERVICE_QUERY_STATUS
 inline constexpr std::uint32_t kAccessStart = 0x10 | 0x04;  // SERVICE_START | SERVICE_QUERY_STATUS
+// SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG: looking without the right to change anything.
+inline constexpr std::uint32_t kAccessQuery = 0x04 | 0x01;
 }  // namespace svc
 
 class ServiceManagerPort {
@@ -39,12 +51,14 @@ class ServiceManagerPort {
 
   // OpenSCManagerA on the machine (empty: the local one), default database, SC_MANAGER_CONNECT.
   virtual WinError OpenManager(const std::string& machine, Handle* manager) = 0;
-  // OpenServiceA with the given access (svc::kAccessStop or svc::kAccessStart).
+  // OpenServiceA with the given access (svc::kAccessStop, kAccessStart or kAccessQuery).
   virtual WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
                                     Handle* service) = 0;
   // GetServiceDisplayNameA with a buffer of 1024 characters.
   virtual WinError DisplayName(Handle manager, const std::string& name, std::string* display) = 0;
   virtual WinError QueryStatus(Handle service, ServiceStatus* status) = 0;
+  // QueryServiceConfigA; needs a service opened with SERVICE_QUERY_CONFIG.
+  virtual WinError QueryConfig(Handle service, ServiceConfig* config) = 0;
   // ControlService; on success status holds the state the service reported.
   virtual WinError Control(Handle service, std::uint32_t control, ServiceStatus* status) = 0;
   // StartServiceA without arguments.

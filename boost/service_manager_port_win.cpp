@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "boost/service_manager_port.h"
@@ -52,6 +54,22 @@ class Win32ServiceManager final : public ServiceManagerPort {
     CopyStatus(s, status);
     return err::kSuccess;
   }
+  WinError QueryConfig(Handle service, ServiceConfig* config) override {
+    // The strings behind the structure make its size; the call says how much it needs.
+    DWORD needed = 0;
+    if (!QueryServiceConfigA(AsSc(service), nullptr, 0, &needed)) {
+      const WinError error = FailureCode();
+      if (error != ERROR_INSUFFICIENT_BUFFER) return error;
+    }
+    std::vector<std::uint8_t> buffer(std::max<DWORD>(needed, sizeof(QUERY_SERVICE_CONFIGA)));
+    auto* answer = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    if (!QueryServiceConfigA(AsSc(service), answer, static_cast<DWORD>(buffer.size()), &needed)) {
+      return FailureCode();
+    }
+    config->serviceType = answer->dwServiceType;
+    config->startType = answer->dwStartType;
+    return err::kSuccess;
+  }
   WinError Control(Handle service, std::uint32_t control, ServiceStatus* status) override {
     SERVICE_STATUS s{};
     if (!ControlService(AsSc(service), control, &s)) return FailureCode();
@@ -68,7 +86,11 @@ static_assert(svc::kAccessStop == (SERVICE_STOP | SERVICE_QUERY_STATUS) &&
                   svc::kAccessStart == (SERVICE_START | SERVICE_QUERY_STATUS) &&
                   svc::kStopped == SERVICE_STOPPED && svc::kStopPending == SERVICE_STOP_PENDING &&
                   svc::kStartPending == SERVICE_START_PENDING && svc::kRunning == SERVICE_RUNNING &&
-                  svc::kControlStop == SERVICE_CONTROL_STOP,
+                  svc::kControlStop == SERVICE_CONTROL_STOP &&
+                  svc::kAccessQuery == (SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG) &&
+                  svc::kAcceptStop == SERVICE_ACCEPT_STOP &&
+                  svc::kContinuePending == SERVICE_CONTINUE_PENDING &&
+                  svc::kPausePending == SERVICE_PAUSE_PENDING && svc::kPaused == SERVICE_PAUSED,
               "the core's service constants are Windows' own");
 
 }  // namespace

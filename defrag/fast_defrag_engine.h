@@ -37,6 +37,9 @@ class TFastDefragEngine final : public DefragEngine {
   // search ran to its end or was aborted. Raises KestravaError when the folder's volume cannot be
   // opened ("CreateFile \\.\C:...") or its cluster size read ("Df Error 2009...").
   bool DefragFolder(const std::string& folder, bool filesOnly) override;
+  // Counts without moving (defrag/folder_survey.cpp): the same finder, IsFileContiguous and
+  // GetClusterCount per item, ScanFreeSpace for the free space; never DefragFile.
+  bool SurveyFolder(const std::string& folder, bool filesOnly, FolderSurvey& survey) override;
 
   // True when the item needs no move: it is contiguous, or it cannot be examined (locked, denied,
   // missing). size receives its allocated size in bytes (0 when it cannot be examined).

@@ -48,6 +48,13 @@ class VolumeDevicePort {
   virtual void Close(Handle handle) = 0;
   // GetDiskFreeSpaceA on a root ("C:\"): sectors per cluster times bytes per sector.
   virtual WinError ClusterSize(const std::string& root, std::uint32_t* bytesPerCluster) = 0;
+  // IOCTL_STORAGE_QUERY_PROPERTY for StorageDeviceSeekPenaltyProperty on an open volume: whether
+  // its disk pays a seek for reading far apart (false for a solid-state disk). Windows before 7
+  // does not know the question and fails it, as does a disk that cannot say; that is also the
+  // answer of a volume that does not implement it.
+  virtual WinError SeekPenalty(Handle /*volume*/, bool* /*incursPenalty*/) {
+    return err::kNotSupported;
+  }
 };
 
 using DeviceHandle = PortHandle<VolumeDevicePort>;

@@ -65,6 +65,23 @@ class Win32VolumeDevice final : public VolumeDevicePort {
     *bytesPerCluster = sectorsPerCluster * bytesPerSector;
     return err::kSuccess;
   }
+  WinError SeekPenalty(Handle volume, bool* incursPenalty) override {
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageDeviceSeekPenaltyProperty;
+    query.QueryType = PropertyStandardQuery;
+    DEVICE_SEEK_PENALTY_DESCRIPTOR answer{};
+    DWORD bytes = 0;
+    if (!DeviceIoControl(reinterpret_cast<HANDLE>(volume), IOCTL_STORAGE_QUERY_PROPERTY, &query,
+                         sizeof query, &answer, sizeof answer, &bytes, nullptr)) {
+      return FailureCode();
+    }
+    // A driver that answers without the field has not said.
+    if (bytes <= offsetof(DEVICE_SEEK_PENALTY_DESCRIPTOR, IncursSeekPenalty)) {
+      return err::kNotSupported;
+    }
+    *incursPenalty = answer.IncursSeekPenalty != FALSE;
+    return err::kSuccess;
+  }
 };
 
 static_assert(fsctl::kGetVolumeBitmap == FSCTL_GET_VOLUME_BITMAP &&

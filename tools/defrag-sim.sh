@@ -2,7 +2,7 @@
 # Runs the defragmentation engine on a simulated volume written as text and prints its debug
 # lines, events, result and the volume after the run (tools/defrag_sim/defrag_sim.cpp says how).
 #
-#   tools/defrag-sim.sh VOLUME FOLDER [--fail-move N] [--abort-at-event N]
+#   tools/defrag-sim.sh VOLUME FOLDER [--fail-move N] [--abort-at-event N] [--preview]
 #   e.g. tools/defrag-sim.sh tools/defrag_sim/examples/quarry.vol 'C:\Games\Quarry'
 #
 # Builds the program first when needed, in the host build (build/host, or
@@ -11,7 +11,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 if [ $# -lt 2 ]; then
-  echo "usage: $(basename "$0") VOLUME FOLDER [--fail-move N] [--abort-at-event N]" >&2
+  echo "usage: $(basename "$0") VOLUME FOLDER [--fail-move N] [--abort-at-event N] [--preview]" >&2
   exit 2
 fi
 build=${KESTRAVA_BUILD_ROOT:-$root/build}/host

@@ -83,6 +83,18 @@ check "a volume that cannot be opened: the exception, its line end kept on one l
   'result exception CreateFile \\.\D:\r\nThe system cannot find the file specified' \
   "$(grep '^result' <<<"$out")"
 
+run "$examples/quarry.vol" "$folder" --preview
+check "the preview's figures, one line each" \
+  "preview items 14
+preview fragmented 6
+preview fragmented-clusters 191
+preview free-clusters 7871
+preview largest-free-run 4176" "$(grep '^preview ' <<<"$out")"
+# A run on a folder that does not exist leaves the volume as it was read.
+check "the preview moves nothing: the volume and its check as they were" \
+  "$("$tool" "$examples/quarry.vol" 'C:\Nowhere' | sed -n '/^volume /,$p')" \
+  "$(sed -n '/^volume /,$p' <<<"$out")"
+
 run "$examples/broken.vol" "$folder"
 check "a malformed volume: exit 2 and the line named" "2 line 3: extent 2000:x is not LCN:COUNT" \
   "$rc $(sed 's/^.*: line/line/' <<<"$err")"

@@ -1,8 +1,11 @@
 #pragma once
 // A scripted Service Control Manager: each service has a display name, a state, the errors its
 // calls fail with, and the statuses it reports one query after another once it was told to stop or
-// start (the last one repeats). A fake clock goes with it: sleeping moves it on, and so does every
-// status query (a round trip takes time), so that waits end as they would on Windows.
+// start (the last one repeats). A stop is refused as Windows refuses it: by a service that does not
+// accept it, one on its way somewhere, or one not running. It counts every stop and start asked
+// for, refused or not, and the access each open asked for. A fake clock goes with it: sleeping
+// moves it on, and so does every status query (a round trip takes time), so that waits end as they
+// would on Windows.
 #include <map>
 #include <set>
 #include <string>
@@ -31,6 +34,9 @@ class FakeClock final : public ClockPort {
 struct FakeService {
   std::string display;  // "" makes the display-name lookup fail
   std::uint32_t state = svc::kRunning;
+  std::uint32_t controlsAccepted = svc::kAcceptStop;  // reported until it was told to stop or start
+  std::uint32_t startType = 3;                        // on demand
+  WinError configError = err::kSuccess;
   WinError openError = err::kSuccess;
   WinError requestError = err::kSuccess;  // ControlService or StartService
   WinError queryError = err::kSuccess;    // every query fails
@@ -51,6 +57,8 @@ class FakeServiceManager final : public ServiceManagerPort {
   std::vector<std::string> closed;  // "manager" or the service's name, in closing order
   int opened = 0;                   // handles handed out, connections and services
   int badCloses = 0;                // closes of a handle that is not open (twice, or never opened)
+  int controls = 0, starts = 0;     // ControlService and StartService calls, refused ones too
+  std::vector<std::uint32_t> accesses;  // what each OpenNamedService asked for, in order
 
   // Handles handed out and not closed yet.
   std::size_t OpenHandleCount() const { return open_.size(); }
@@ -61,8 +69,9 @@ class FakeServiceManager final : public ServiceManagerPort {
     Opened(kManager);
     return err::kSuccess;
   }
-  WinError OpenNamedService(Handle, const std::string& name, std::uint32_t,
+  WinError OpenNamedService(Handle, const std::string& name, std::uint32_t access,
                             Handle* service) override {
+    accesses.push_back(access);
     auto it = services.find(name);
     if (it == services.end()) return 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
     if (it->second.openError != err::kSuccess) return it->second.openError;
@@ -91,12 +100,32 @@ class FakeServiceManager final : public ServiceManagerPort {
     }
     *status = ServiceStatus{};
     status->currentState = s.state;
+    if (s.requests == 0) status->controlsAccepted = s.controlsAccepted;
+    return err::kSuccess;
+  }
+  WinError QueryConfig(Handle service, ServiceConfig* config) override {
+    FakeService& s = Of(service);
+    if (s.configError != err::kSuccess) return s.configError;
+    config->serviceType = 0x10;  // SERVICE_WIN32_OWN_PROCESS
+    config->startType = s.startType;
     return err::kSuccess;
   }
   WinError Control(Handle service, std::uint32_t, ServiceStatus* status) override {
+    ++controls;
+    const FakeService& s = Of(service);
+    if (s.requestError == err::kSuccess && s.requests == 0) {
+      if (s.state == svc::kStopped) return 1062;  // ERROR_SERVICE_NOT_ACTIVE
+      if (s.state == svc::kStopPending || s.state == svc::kStartPending) {
+        return 1061;  // ERROR_SERVICE_CANNOT_ACCEPT_CTRL
+      }
+      if ((s.controlsAccepted & svc::kAcceptStop) == 0) return 1052;  // not valid for it
+    }
     return Request(service, svc::kStopped, status);
   }
-  WinError Start(Handle service) override { return Request(service, svc::kRunning, nullptr); }
+  WinError Start(Handle service) override {
+    ++starts;
+    return Request(service, svc::kRunning, nullptr);
+  }
   void Close(Handle handle) override {
     if (open_.erase(handle) == 0) {
       ++badCloses;

@@ -39,6 +39,14 @@ class ScriptedVolume final : public VolumeDevicePort {
                   static_cast<unsigned char*>(output), outputLength, returned);
   }
   void Close(Handle) override { --openHandles; }
+  // The seek-penalty question: "not supported" unless seekPenaltyError is cleared.
+  WinError seekPenaltyError = err::kNotSupported;
+  bool incursSeekPenalty = true;
+  WinError SeekPenalty(Handle, bool* incursPenalty) override {
+    if (seekPenaltyError != err::kSuccess) return seekPenaltyError;
+    *incursPenalty = incursSeekPenalty;
+    return err::kSuccess;
+  }
   WinError ClusterSize(const std::string&, std::uint32_t* bytesPerCluster) override {
     ++clusterSizeCalls;
     if (clusterSizeError != err::kSuccess) return clusterSizeError;

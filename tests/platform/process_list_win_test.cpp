@@ -46,5 +46,19 @@ TEST(Win32ProcessList, TheQueryAsksForMoreRoomWhenTheBufferIsSmall) {
   EXPECT_EQ(PlatformProcessList().QueryProcessList(tiny, sizeof tiny), nt::kInfoLengthMismatch);
 }
 
+TEST(Win32ProcessList, OurOwnRecordCarriesOurWorkingSet) {
+  std::uint64_t ours = 0;
+  ASSERT_TRUE(ForEachProcessRecord(PlatformProcessList(), [&](const ProcessRecord& record) {
+    if (record.id == GetCurrentProcessId()) ours = record.workingSetBytes;
+    return true;
+  }));
+  // At least the test's own code is resident; far less than the machine has.
+  EXPECT_GE(ours, 256u * 1024);
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+  EXPECT_LT(ours, status.ullTotalPhys);
+}
+
 }  // namespace
 }  // namespace kestrava

@@ -66,5 +66,31 @@ TEST(Win32ServiceManager, FailuresGiveTheSystemsCodeAndLeaveTheOutputsAlone) {
   EXPECT_EQ(display, "kept");
 }
 
+TEST(Win32ServiceManager, TheConfigurationNeedsTheQueryAccessAndGivesTheStartType) {
+  ServiceManagerPort& port = PlatformServiceManager();
+  ServiceHandle manager(port);
+  ASSERT_EQ(port.OpenManager("", manager.Put()), err::kSuccess);
+
+  ServiceHandle looker(port);
+  ASSERT_EQ(port.OpenNamedService(manager.Get(), "Spooler", svc::kAccessQuery, looker.Put()),
+            err::kSuccess);
+  ServiceConfig config;
+  ASSERT_EQ(port.QueryConfig(looker.Get(), &config), err::kSuccess);
+  EXPECT_EQ(config.startType, static_cast<std::uint32_t>(SERVICE_DEMAND_START));
+  EXPECT_NE(config.serviceType & SERVICE_WIN32, 0u);
+  ServiceStatus status;
+  EXPECT_EQ(port.QueryStatus(looker.Get(), &status), err::kSuccess);
+  // The query access does not give the right to stop.
+  EXPECT_EQ(port.Control(looker.Get(), svc::kControlStop, &status), err::kAccessDenied);
+
+  ServiceHandle stopper(port);
+  ASSERT_EQ(port.OpenNamedService(manager.Get(), "Spooler", svc::kAccessStop, stopper.Put()),
+            err::kSuccess);
+  ServiceConfig kept;
+  kept.startType = 77;
+  EXPECT_EQ(port.QueryConfig(stopper.Get(), &kept), err::kAccessDenied);
+  EXPECT_EQ(kept.startType, 77u);
+}
+
 }  // namespace
 }  // namespace kestrava

@@ -194,6 +194,13 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
                    void* output, std::uint32_t outputLength, std::uint32_t* returned) override;
   void Close(Handle handle) override;
   WinError ClusterSize(const std::string& root, std::uint32_t* bytesPerCluster) override;
+  // "Not supported", as before Windows 7, unless a test says what the disk is.
+  WinError SeekPenalty(Handle, bool* incursPenalty) override {
+    if (seekPenalty_ < 0) return err::kNotSupported;
+    *incursPenalty = seekPenalty_ == 1;
+    return err::kSuccess;
+  }
+  void SetSeekPenalty(bool incurs) { seekPenalty_ = incurs ? 1 : 0; }
 
   // --- DirectoryPort ---
   WinError FindFirst(const std::string& pattern, TFindData& data, DirectoryPort::Handle* handle,
@@ -270,6 +277,7 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   Handle nextHandle_ = 4;
   DirectoryPort::Handle nextFind_ = 1;
   std::uint64_t failMoveAt_ = 0;
+  int seekPenalty_ = -1;  // -1 not said, 0 none, 1 incurs
   ControlCounters counters_;
 };
 

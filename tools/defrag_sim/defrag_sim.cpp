@@ -7,11 +7,14 @@
 //   progress <path>              every OnProgress
 //   skip <path> <0|1> <size>     every OnSkipFile (1: a file)
 //   result true|false|exception <message>
+//   preview <name> <value>       with --preview, instead of a run: the survey a preview of a boost
+//                                makes, nothing moved (items, fragmented, fragmented-clusters,
+//                                free-clusters, largest-free-run), after its result line
 //   <the volume after the run, in the input format>
 //   check content=<ok|changed> shared=<clusters owned twice> bitmap=<ok|wrong>
 //
-// Usage: defrag_sim VOLUME FOLDER [--fail-move N] [--abort-at-event N]. A malformed volume or
-// bad arguments: a message on stderr and exit code 2.
+// Usage: defrag_sim VOLUME FOLDER [--fail-move N] [--abort-at-event N] [--preview]. A malformed
+// volume or bad arguments: a message on stderr and exit code 2.
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
@@ -35,14 +38,17 @@ struct Options {
   std::string folder;
   std::uint64_t failMove = 0;      // 0: no move fails
   std::uint64_t abortAtEvent = 0;  // 0: no abort
+  bool preview = false;            // survey the folder instead of defragmenting it
 };
 
 void PrintUsage() {
-  std::cerr << "usage: defrag_sim VOLUME FOLDER [--fail-move N] [--abort-at-event N]\n"
+  std::cerr << "usage: defrag_sim VOLUME FOLDER [--fail-move N] [--abort-at-event N] "
+               "[--preview]\n"
                "  VOLUME  a simulated volume as text (tests/sim/volume_file.h)\n"
                "  FOLDER  the folder to defragment, e.g. C:\\Games\n"
                "  --fail-move N       the Nth move call fails with error 5 (N from 1)\n"
-               "  --abort-at-event N  the Nth progress or skip event sets abort (N from 1)\n";
+               "  --abort-at-event N  the Nth progress or skip event sets abort (N from 1)\n"
+               "  --preview           survey the folder as a preview does, moving nothing\n";
 }
 
 // A whole decimal number from 1 up that fits 64 bits.
@@ -59,7 +65,9 @@ bool ParseArguments(int argc, char** argv, Options* options) {
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--fail-move" || arg == "--abort-at-event") {
+    if (arg == "--preview") {
+      options->preview = true;
+    } else if (arg == "--fail-move" || arg == "--abort-at-event") {
       if (i + 1 >= argc) return false;
       std::uint64_t* target = arg == "--fail-move" ? &options->failMove : &options->abortAtEvent;
       if (!ParsePositive(argv[++i], target)) return false;
@@ -135,8 +143,17 @@ int Run(const Options& options) {
   {
     PrintingDebugOutput output;
     try {
-      const bool result = engine.DefragFolder(options.folder, false);
+      FolderSurvey survey;
+      const bool result = options.preview ? engine.SurveyFolder(options.folder, false, survey)
+                                          : engine.DefragFolder(options.folder, false);
       std::cout << "result " << (result ? "true" : "false") << "\n";
+      if (options.preview && result) {
+        std::cout << "preview items " << survey.items << "\n"
+                  << "preview fragmented " << survey.fragmented << "\n"
+                  << "preview fragmented-clusters " << survey.fragmentedClusters << "\n"
+                  << "preview free-clusters " << survey.freeClusters << "\n"
+                  << "preview largest-free-run " << survey.largestFreeRun << "\n";
+      }
     } catch (const std::exception& e) {
       std::cout << "result exception " << OneLine(e.what()) << "\n";
     }

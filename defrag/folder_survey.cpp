@@ -1,0 +1,71 @@
+// The survey of a folder for the preview of a boost: what a folder run would find, with nothing
+// moved. It goes through the engine's own inspection calls, so that what it counts as fragmented
+// is what a folder run would move.
+#include <algorithm>
+
+#include "common/paths.h"
+#include "common/wide.h"
+#include "defrag/fast_defrag_engine.h"
+#include "search/find_file.h"
+
+namespace kestrava {
+namespace {
+
+// What the volume's disk says of seeks; any failure (an older Windows, a disk that cannot say, a
+// volume that does not open now) is not knowing.
+SeekPenalty AskSeekPenalty(VolumeDevicePort& volume, char drive) {
+  DeviceHandle device(volume);
+  if (volume.OpenVolume(std::string("\\\\.\\") + drive + ':', device.Put()) != err::kSuccess) {
+    return SeekPenalty::kUnknown;
+  }
+  bool incurs = false;
+  if (volume.SeekPenalty(device.Get(), &incurs) != err::kSuccess) return SeekPenalty::kUnknown;
+  return incurs ? SeekPenalty::kIncurs : SeekPenalty::kNone;
+}
+
+}  // namespace
+
+bool TFastDefragEngine::SurveyFolder(const std::string& folder, bool filesOnly,
+                                     FolderSurvey& survey) {
+  const char drive = folder.empty() ? '\0' : folder[0];
+  if (!ScanFreeSpace(drive)) return false;  // raises when the volume cannot be opened
+  for (const TFreeRun& run : FreeRuns) {
+    survey.freeClusters += static_cast<std::uint64_t>(run.ClusterCount);
+    survey.largestFreeRun =
+        std::max(survey.largestFreeRun, static_cast<std::uint64_t>(run.ClusterCount));
+  }
+  survey.seekPenalty = AskSeekPenalty(*ports_.volume, drive);
+
+  // The finder set up as DefragFolder sets it up, so that the items are the ones a run visits.
+  TFindFile finder(nullptr, ports_.search);
+  finder.OnFileMatch = [this, &survey](TFindFile& sender, const TFileDetails& fileInfo) {
+    const std::string path = AddBackslash(fileInfo.Folder) + fileInfo.Name;
+    DoProgress(AnsiToWide(path));
+    if (Aborted) {
+      sender.Abort();
+      return;
+    }
+    ++survey.items;
+    const bool isFile = (fileInfo.Attributes & attr::kDirectory) == 0;
+    std::int64_t size = 0;
+    if (!IsFileContiguous(path, isFile, size)) {
+      ++survey.fragmented;
+      survey.fragmentedClusters += GetClusterCount(path, isFile);
+    }
+  };
+  finder.OnFolderChange = nullptr;
+  finder.Threaded = false;
+
+  TFileCriteria& files = finder.Criteria().Files();
+  files.SetFileName("*");
+  files.SetLocation(folder + ";");
+  files.SetSubfolders(true);
+  TAttributesCriteria& attributes = finder.Criteria().Attributes();
+  attributes.Clear();
+  if (filesOnly) attributes.SetDirectory(fsAnyUnset);
+
+  finder.Execute();
+  return true;
+}
+
+}  // namespace kestrava
