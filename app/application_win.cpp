@@ -31,7 +31,12 @@ void Application::PauseAndProcessMessages() {
 }
 
 void Application::Dispatch(MSG& message) {
-  if (main_ != nullptr && IsDialogMessageA(main_, &message)) return;
+  // The main window and the report windows it owns move between their controls like dialogs.
+  HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+  if (main_ != nullptr && root != nullptr &&
+      (root == main_ || GetWindow(root, GW_OWNER) == main_) && IsDialogMessageA(root, &message)) {
+    return;
+  }
   TranslateMessage(&message);
   DispatchMessageA(&message);
 }

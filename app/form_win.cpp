@@ -9,6 +9,7 @@
 #include "app/logo_win.h"
 #include "app/panel_win.h"
 #include "app/startup.h"
+#include "boost/receipt.h"
 #include "common/paths.h"
 #include "common/registry_port.h"
 #include "common/texts.h"
@@ -104,8 +105,12 @@ ControlStyle StyleOf(ControlKind kind, const char* panelClass) {
 
 }  // namespace
 
-TfrmKestrava::TfrmKestrava(Application& application, WorkerStarter startWorker)
-    : application_(application), startWorker_(startWorker), run_(*this, BoostFinished) {}
+TfrmKestrava::TfrmKestrava(Application& application, WorkerStarter startWorker,
+                           DefragEngineFactory engines)
+    : application_(application),
+      startWorker_(startWorker),
+      run_(*this, BoostFinished),
+      engines_(std::move(engines)) {}
 
 TfrmKestrava::~TfrmKestrava() {
   // Destroyed here, while the members its handlers use still exist.
@@ -129,7 +134,9 @@ bool TfrmKestrava::Create(HINSTANCE instance) {
   CreateWindowExA(kFormExStyle, kFormClass, "", kFormStyle, placed.left, placed.top, placed.width,
                   placed.height, nullptr, nullptr, instance, this);
   if (!window_) return false;
+  instance_ = instance;
   CreateControls(instance);
+  AddReportMenuItems();
   ArrangeControls();
   FormCreate();
   return true;
@@ -242,6 +249,50 @@ void TfrmKestrava::btnCloseClick() { run_.RequestClose(); }
 
 void TfrmKestrava::FormDestroy() { run_.SetSysAbort(true); }
 
+// The report windows
+
+void TfrmKestrava::AddReportMenuItems() {
+  HMENU menu = GetSystemMenu(Handle(), FALSE);
+  AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(menu, MF_STRING, kCmdPreviewBoost, SPreviewBoostItem);
+  AppendMenuA(menu, MF_STRING, kCmdLastRunDetails, SLastRunDetailsItem);
+}
+
+// The boxes as they are at the click: the preview thread reads none of the window's controls.
+PreviewRequest TfrmKestrava::CurrentPreviewRequest() const {
+  PreviewRequest request;
+  for (std::size_t i = 0; i < kOptionBoxCount; ++i) {
+    request.checked[i] =
+        SendMessageA(Control(kOptionControls[i]), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
+  request.gamePath = WindowText(Control(ControlId::edtGamePath));
+  return request;
+}
+
+void TfrmKestrava::PreviewBoostClick() {
+  // A preview beside a boost would describe a machine that is changing under it.
+  if (run_.WorkerRunning()) return;
+  // A new click previews the boxes as they are now: the old preview, if any, ends with its window.
+  preview_ = std::make_unique<ReportWindow>(Handle(), dpi_, static_cast<HFONT>(font_.Get()));
+  DefragEngineFactory engines = engines_;
+  preview_->OpenJob(instance_, SPreviewBoostTitle,
+                    [request = CurrentPreviewRequest(), engines](
+                        const ReportJob::Progress& progress, const std::atomic<bool>& cancel) {
+                      const std::unique_ptr<DefragEngine> engine = engines();
+                      return PreviewBoost(PlatformBoostPorts(), *engine, request, progress, cancel);
+                    });
+}
+
+void TfrmKestrava::LastRunDetailsClick() {
+  lastRun_ = std::make_unique<ReportWindow>(Handle(), dpi_, static_cast<HFONT>(font_.Get()));
+  lastRun_->Open(instance_, SLastRunDetailsTitle, LastRunTable());
+}
+
+ReportTable TfrmKestrava::LastRunTable() {
+  const std::shared_ptr<const BoostReceipt> receipt = LastReceipt();
+  return receipt ? ReceiptTable(*receipt) : NoRunTable();
+}
+
 // BoostRunHost
 
 void TfrmKestrava::EnableBoostAction(bool enabled) {
@@ -252,6 +303,8 @@ void TfrmKestrava::EnableBoostAction(bool enabled) {
     focusLentToClose_ = true;
   }
   EnableWindow(button, enabled);
+  EnableMenuItem(GetSystemMenu(Handle(), FALSE), kCmdPreviewBoost,
+                 MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
   if (enabled && focusLentToClose_) {
     focusLentToClose_ = false;
     if (GetFocus() == Control(ControlId::btnClose)) SetFocus(button);
@@ -339,6 +392,17 @@ LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       FormDestroy();
       PostQuitMessage(0);
       return 0;
+    case WM_SYSCOMMAND:
+      // The low four bits are the system's own.
+      if ((wParam & 0xFFF0) == kCmdPreviewBoost) {
+        PreviewBoostClick();
+        return 0;
+      }
+      if ((wParam & 0xFFF0) == kCmdLastRunDetails) {
+        LastRunDetailsClick();
+        return 0;
+      }
+      break;
     case kWakeUpMessage: BringToFront(); return 0;
     default: break;
   }

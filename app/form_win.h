@@ -13,6 +13,9 @@
 #include "app/boost_run.h"
 #include "app/boost_window_win.h"
 #include "app/layout.h"
+#include "app/report_window_win.h"
+#include "boost/defrag_engine.h"
+#include "boost/preview.h"
 #include "win32/unique_handle.h"
 
 namespace kestrava {
@@ -25,7 +28,8 @@ class TfrmKestrava final : private BoostRunHost {
   // The worker leaves its receipt in receipts.
   using WorkerStarter = bool (*)(BoostWindowPort& window, bool boost, ReceiptSlot& receipts);
 
-  TfrmKestrava(Application& application, WorkerStarter startWorker);
+  // engines makes the engine of a preview, as it makes a boost's.
+  TfrmKestrava(Application& application, WorkerStarter startWorker, DefragEngineFactory engines);
   ~TfrmKestrava() override;
   TfrmKestrava(const TfrmKestrava&) = delete;
   TfrmKestrava& operator=(const TfrmKestrava&) = delete;
@@ -55,6 +59,9 @@ class TfrmKestrava final : private BoostRunHost {
   void btnOpenClick();
   void btnCloseClick();
   void FormDestroy();
+  // The system menu's "Preview boost..." and "Last run details...".
+  void PreviewBoostClick();
+  void LastRunDetailsClick();
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -69,6 +76,9 @@ class TfrmKestrava final : private BoostRunHost {
   HWND FocusTarget() const;
   HWND Control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
   void SetStatusPanel(int panel, const char* text);
+  void AddReportMenuItems();
+  PreviewRequest CurrentPreviewRequest() const;
+  ReportTable LastRunTable();
 
   // BoostRunHost
   void EnableBoostAction(bool enabled) override;
@@ -91,6 +101,10 @@ class TfrmKestrava final : private BoostRunHost {
   std::unique_ptr<BoostWindowWin> boostWindow_;
   HWND lastFocus_ = nullptr;       // the control to give the focus back to on activation
   bool focusLentToClose_ = false;  // the boost button's focus moved to Close during a run
+  HINSTANCE instance_ = nullptr;
+  DefragEngineFactory engines_;
+  std::unique_ptr<ReportWindow> preview_;  // the window of the last "Preview boost..."
+  std::unique_ptr<ReportWindow> lastRun_;  // the window of the last "Last run details..."
 };
 
 }  // namespace kestrava

@@ -71,7 +71,7 @@ void StartupWin::RunApplication(bool showMainWindow) {
   InitCommonControlsEx(&controls);
 
   Application application;
-  TfrmKestrava form(application, &StartBoostWorker);
+  TfrmKestrava form(application, &StartBoostWorker, &PlatformDefragEngine);
   if (!form.Create(instance_)) return;
   application.SetMainWindow(form.Handle());
   if (showMainWindow) form.Show(showCommand_);

@@ -10,20 +10,6 @@
 
 namespace kestrava {
 
-// Whether the folder's volume pays for reading far apart; kNone is a solid-state disk, where
-// defragmenting brings no speed. kUnknown where Windows cannot say (before Windows 7).
-enum class SeekPenalty { kUnknown, kNone, kIncurs };
-
-// What a survey of a folder found.
-struct FolderSurvey {
-  std::uint64_t items = 0;               // every item a folder run would examine
-  std::uint64_t fragmented = 0;          // those it would move
-  std::uint64_t fragmentedClusters = 0;  // the clusters these occupy
-  std::uint64_t freeClusters = 0;        // on the folder's volume
-  std::uint64_t largestFreeRun = 0;      // clusters
-  SeekPenalty seekPenalty = SeekPenalty::kUnknown;
-};
-
 // What became of one item of the folder.
 enum class DefragItemOutcome {
   kMoved,        // made contiguous
@@ -40,6 +26,20 @@ struct DefragItemReport {
   DefragItemOutcome outcome = DefragItemOutcome::kContiguous;
   std::uint64_t clustersMoved = 0;
   std::string text;  // the failure's text; empty for the others
+};
+
+// Whether the folder's volume pays for reading far apart; kNone is a solid-state disk, where
+// defragmenting brings no speed. kUnknown where Windows cannot say (before Windows 7).
+enum class SeekPenalty { kUnknown, kNone, kIncurs };
+
+// What a survey of a folder found.
+struct FolderSurvey {
+  std::uint64_t items = 0;               // every item a folder run would examine
+  std::uint64_t fragmented = 0;          // those it would move
+  std::uint64_t fragmentedClusters = 0;  // the clusters these occupy
+  std::uint64_t freeClusters = 0;        // on the folder's volume
+  std::uint64_t largestFreeRun = 0;      // clusters
+  SeekPenalty seekPenalty = SeekPenalty::kUnknown;
 };
 
 class DefragEngine {

@@ -197,6 +197,14 @@ if must win32-configure configure win32 &&
         "$builds/win32/tools/kdrive.exe" "$probe" "$builds/win32/tools/dbgcapture.exe" \
         "$(dirname "$probe")/test_service.exe"
     done
+    # The preview and the last run's details, 32-bit and under WOW64.
+    for arch in win32 win64; do
+      name=report
+      [ "$arch" = win64 ] && name=report-wow64
+      KESTRAVA_WINE_ARCH=$arch run_script "$name" bash tests/wine/report.sh "$exe" \
+        "$builds/win32/tools/kdrive.exe" "$probe" "$builds/win32/tools/dbgcapture.exe" \
+        "$(dirname "$probe")/test_service.exe"
+    done
   fi
   # The defragmentation of the game path, as Windows 7 in the 32-bit prefix.
   run_script defrag bash tests/wine/defrag.sh "$exe" "$builds/win32/tools/kdrive.exe" \

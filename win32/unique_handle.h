@@ -59,6 +59,7 @@ inline void DestroyWindowHandle(HWND h) { ::DestroyWindow(h); }
 inline void CloseGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
 // The screen's device context, from GetDC(nullptr).
 inline void ReleaseScreenDc(HDC h) { ::ReleaseDC(nullptr, h); }
+inline void FreeGlobalMemory(HGLOBAL h) { ::GlobalFree(h); }
 
 constexpr LONG_PTR kNullHandle = 0;
 constexpr LONG_PTR kInvalidHandle = -1;
@@ -72,5 +73,6 @@ using UniqueScHandle = UniqueHandle<SC_HANDLE, CloseScHandle, kNullHandle>;
 using UniqueWindow = UniqueHandle<HWND, DestroyWindowHandle, kNullHandle>;
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, CloseGdiObject, kNullHandle>;
 using UniqueScreenDc = UniqueHandle<HDC, ReleaseScreenDc, kNullHandle>;
+using UniqueGlobalMemory = UniqueHandle<HGLOBAL, FreeGlobalMemory, kNullHandle>;  // GlobalAlloc
 
 }  // namespace kestrava

@@ -55,6 +55,9 @@ class CountingServices final : public kestrava::ServiceManagerPort {
     ++queries;
     return real_.QueryStatus(service, status);
   }
+  kestrava::WinError QueryConfig(Handle service, kestrava::ServiceConfig* config) override {
+    return real_.QueryConfig(service, config);
+  }
   kestrava::WinError Control(Handle service, std::uint32_t control,
                    kestrava::ServiceStatus* status) override {
     controlled = kestrava::PlatformClock().Milliseconds();

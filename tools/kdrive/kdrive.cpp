@@ -42,6 +42,11 @@
 //   hold-mutex NAME SECONDS creates the named mutex, prints "held ERROR" (GetLastError of the
 //                           creation), keeps it until "release NAME" or SECONDS
 //   release NAME            lets a hold-mutex of that name end
+//   syscommand ID           posts WM_SYSCOMMAND ID (decimal or 0x hex) to the window, as a click on
+//                           a system menu item does
+//   rows                    prints the first list view of the window: its column headers, then one
+//                           line per row, the cells separated by tabs
+//   clipboard               prints the clipboard's text (CF_TEXT) exactly as it is, CR LF and all
 //
 // Exit code 0 on success, 1 when the window, control or condition was not found in time, 2 on a
 // usage error.
@@ -54,6 +59,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -757,6 +763,112 @@ int LogOff() {
   return 0;
 }
 
+int SysCommand(const std::string& id) {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  return PostMessageA(main, WM_SYSCOMMAND, strtoul(id.c_str(), nullptr, 0), 0) ? 0 : 1;
+}
+
+// A list view's texts live in its process: each query needs an LVCOLUMNA or LVITEMA there, with
+// room for the text after it.
+class RemoteList {
+ public:
+  explicit RemoteList(HWND list) : list_(list), remote_(list, kBlock + kTextSize + 1) {}
+  bool Ok() const { return remote_.Ok(); }
+
+  int Columns() const {
+    HWND header = reinterpret_cast<HWND>(Send(LVM_GETHEADER, 0, 0));
+    DWORD_PTR count = 0;
+    if (header != nullptr) {
+      SendMessageTimeoutA(header, HDM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &count);
+    }
+    return static_cast<int>(count);
+  }
+  int Rows() const { return static_cast<int>(Send(LVM_GETITEMCOUNT, 0, 0)); }
+
+  std::string Column(int index) {
+    LVCOLUMNA query{};
+    query.mask = LVCF_TEXT;
+    query.pszText = TextAddress();
+    query.cchTextMax = kTextSize;
+    return Query(&query, sizeof query, LVM_GETCOLUMNA, index);
+  }
+  std::string Cell(int row, int column) {
+    LVITEMA query{};
+    query.iSubItem = column;
+    query.pszText = TextAddress();
+    query.cchTextMax = kTextSize;
+    return Query(&query, sizeof query, LVM_GETITEMTEXTA, row);
+  }
+
+ private:
+  static const SIZE_T kBlock = 256;  // room for either structure
+  static const int kTextSize = 4096;
+
+  char* TextAddress() const { return reinterpret_cast<char*>(remote_.Address() + kBlock); }
+  DWORD_PTR Send(UINT message, WPARAM wParam, LPARAM lParam) const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(list_, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+    return result;
+  }
+  std::string Query(const void* query, SIZE_T size, UINT message, int index) {
+    std::string text;
+    if (!remote_.Write(std::string(static_cast<const char*>(query), size)) ||
+        !SendMessageTimeoutA(list_, message, static_cast<WPARAM>(index), remote_.Address(),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, nullptr) ||
+        !remote_.Read(&text, kBlock)) {
+      return std::string();
+    }
+    return text;
+  }
+
+  HWND list_;
+  RemoteBuffer remote_;
+};
+
+int Rows() {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  HWND listView = FirstOfClass(main, WC_LISTVIEWA);
+  if (listView == nullptr) {
+    fprintf(stderr, "kdrive: no list view\n");
+    return 1;
+  }
+  RemoteList list(listView);
+  if (!list.Ok()) return 1;
+  const int columns = list.Columns();
+  std::string line;
+  for (int c = 0; c < columns; ++c) line += (c > 0 ? "\t" : "") + list.Column(c);
+  Print(line);
+  const int rows = list.Rows();
+  for (int r = 0; r < rows; ++r) {
+    line.clear();
+    for (int c = 0; c < columns; ++c) line += (c > 0 ? "\t" : "") + list.Cell(r, c);
+    Print(line);
+  }
+  return 0;
+}
+
+int Clipboard() {
+  if (!OpenClipboard(nullptr)) {
+    fprintf(stderr, "kdrive: cannot open the clipboard (error %lu)\n", GetLastError());
+    return 1;
+  }
+  int result = 1;
+  HANDLE data = GetClipboardData(CF_TEXT);
+  const char* text = data != nullptr ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+  if (text != nullptr) {
+    fwrite(text, 1, strlen(text), stdout);
+    fflush(stdout);
+    GlobalUnlock(data);
+    result = 0;
+  } else {
+    fprintf(stderr, "kdrive: no text on the clipboard\n");
+  }
+  CloseClipboard();
+  return result;
+}
+
 int Usage() {
   fprintf(stderr, "usage: kdrive [-w TITLE] COMMAND [ARGS]   (see the comment in kdrive.cpp)\n");
   return 2;
@@ -811,5 +923,8 @@ int main(int argc, char** argv) {
   if (command == "log-off") return LogOff();
   if (command == "hold-mutex" && args >= 1) return HoldMutex(arg[0], SecondsArg(args, arg, 1, 30));
   if (command == "release" && args == 1) return Release(arg[0]);
+  if (command == "syscommand" && args == 1) return SysCommand(arg[0]);
+  if (command == "rows") return Rows();
+  if (command == "clipboard") return Clipboard();
   return Usage();
 }

@@ -1,0 +1,139 @@
+// The report window's geometry, and the job that makes a report off the window thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/report_job.h"
+#include "app/report_window.h"
+
+namespace kestrava {
+namespace {
+
+bool Inside(const Rect& inner, Size outer) {
+  return inner.left >= 0 && inner.top >= 0 && inner.width > 0 && inner.height > 0 &&
+         inner.Right() <= outer.width && inner.Bottom() <= outer.height;
+}
+
+bool Overlap(const Rect& a, const Rect& b) {
+  return a.left < b.Right() && b.left < a.Right() && a.top < b.Bottom() && b.top < a.Bottom();
+}
+
+TEST(ReportLayout, OpensInsideASmallScreenWithEveryControlApartDownToTheMinimum) {
+  const Size frame{16, 38};
+  const Size smallScreen{1024, 768};
+  for (const int dpi : {96, 120, 144}) {
+    const Size opening = ReportOpeningClientSize(dpi, frame, smallScreen);
+    EXPECT_LE(opening.width + frame.width, smallScreen.width) << dpi;
+    EXPECT_LE(opening.height + frame.height, smallScreen.height) << dpi;
+    const Rect minimum =
+        ScaleRect({0, 0, kReportMinimumClientSize.width, kReportMinimumClientSize.height}, dpi);
+    for (const Size client : {opening, Size{minimum.width, minimum.height}}) {
+      const ReportRects arranged = ArrangeReport(client, dpi);
+      for (std::size_t i = 0; i < kReportControlCount; ++i) {
+        EXPECT_TRUE(Inside(arranged[i], client)) << dpi << " dpi, control " << i;
+        for (std::size_t j = 0; j < i; ++j) {
+          EXPECT_FALSE(Overlap(arranged[i], arranged[j])) << dpi << " dpi, " << i << " and " << j;
+        }
+      }
+      // The buttons keep their size; the list takes what the window gains.
+      EXPECT_EQ(arranged[static_cast<std::size_t>(ReportControl::btnClose)].Right(),
+                client.width - ScaleLength(8, dpi));
+    }
+  }
+  // A screen too small even for the minimum: the window keeps the minimum, the system clamps it.
+  const Size tiny = ReportOpeningClientSize(96, frame, {300, 150});
+  EXPECT_EQ(tiny.width, kReportMinimumClientSize.width);
+  EXPECT_EQ(tiny.height, kReportMinimumClientSize.height);
+}
+
+// Serves the calling thread's hand-offs until done() or ten seconds.
+template <typename Done>
+bool PumpUntil(Done done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    if (!PumpOneMessage()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST(ReportJob, ProgressAndTheTableReachTheWindowThreadAndAnErrorBecomesTheReport) {
+  const std::thread::id window = std::this_thread::get_id();
+  std::vector<std::string> shown;
+  std::vector<ReportTable> done;
+  bool allInWindowThread = true;
+  std::atomic<bool> shownOne{false};
+  {
+    ReportJob job(
+        [&](const ReportJob::Progress& progress, const std::atomic<bool>&) {
+          progress("Services: Spooler");
+          // The table follows only once the line has been shown: one line is never lost.
+          while (!shownOne.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          ReportTable table;
+          table.columns = {"Section", "Name"};
+          table.Add({"Services", "Spooler"});
+          return table;
+        },
+        [&](const std::string& line) {
+          allInWindowThread = allInWindowThread && std::this_thread::get_id() == window;
+          shown.push_back(line);
+          shownOne.store(true);
+        },
+        [&](ReportTable table) {
+          allInWindowThread = allInWindowThread && std::this_thread::get_id() == window;
+          done.push_back(std::move(table));
+        });
+    EXPECT_TRUE(PumpUntil([&] { return !job.Running(); }));
+  }
+  EXPECT_TRUE(allInWindowThread);
+  EXPECT_EQ(shown, std::vector<std::string>{"Services: Spooler"});
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(ClipboardText(done[0]), "Section\tName\r\nServices\tSpooler\r\n");
+
+  done.clear();
+  {
+    ReportJob job(
+        [](const ReportJob::Progress&, const std::atomic<bool>&) -> ReportTable {
+          throw std::runtime_error("CreateFile \\\\.\\Q: failed");
+        },
+        [](const std::string&) {}, [&](ReportTable table) { done.push_back(table); });
+    EXPECT_TRUE(PumpUntil([&] { return !job.Running(); }));
+  }
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(ClipboardText(done[0]), "Error\r\nCreateFile \\\\.\\Q: failed\r\n");
+}
+
+// The window closes while the work is still going: the work is told to stop, the thread is gone
+// when the job is, and nothing it handed over runs afterwards.
+TEST(ReportJob, DestroyedWhileWorkingCancelsWaitsAndShowsNothingMore) {
+  std::atomic<bool> started{false};
+  std::atomic<bool> sawCancel{false};
+  int callbacks = 0;
+  {
+    ReportJob job(
+        [&](const ReportJob::Progress& progress, const std::atomic<bool>& cancel) {
+          started.store(true);
+          while (!cancel.load()) {
+            progress("Game folder: item");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+          sawCancel.store(true);
+          return ReportTable{};
+        },
+        [&](const std::string&) { ++callbacks; }, [&](ReportTable) { ++callbacks; });
+    while (!started.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(sawCancel.load());
+  // Whatever was queued for the window is dropped with the job.
+  while (PumpOneMessage()) {
+  }
+  EXPECT_EQ(callbacks, 0);
+}
+
+}  // namespace
+}  // namespace kestrava
