@@ -13,6 +13,7 @@
 #include "common/paths.h"
 #include "common/registry_port.h"
 #include "common/texts.h"
+#include "win32/top_level_window.h"
 #include "win32/window_text.h"
 
 namespace kestrava {
@@ -42,44 +43,6 @@ int ScreenDpi() {
   const UniqueScreenDc screen(GetDC(nullptr));
   const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : kDesignDpi;
   return dpi > 0 ? dpi : kDesignDpi;
-}
-
-// The part of the primary screen that taskbars and docked bars leave free.
-Rect WorkArea() {
-  RECT area{};
-  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
-    area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  }
-  return {area.left, area.top, area.right - area.left, area.bottom - area.top};
-}
-
-// What the borders and the caption add to the client area. They follow the system's DPI, not the
-// scale the window's contents are laid out at.
-Size FrameSize() {
-  RECT outer{0, 0, 0, 0};
-  AdjustWindowRectEx(&outer, kFormStyle, FALSE, kFormExStyle);
-  return {outer.right - outer.left, outer.bottom - outer.top};
-}
-
-HICON LoadMainIcon(HINSTANCE instance, int metricX, int metricY) {
-  return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(kMainIconId), IMAGE_ICON,
-                                       GetSystemMetrics(metricX), GetSystemMetrics(metricY),
-                                       LR_SHARED));
-}
-
-bool RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
-  WNDCLASSEXA formClass{};
-  formClass.cbSize = sizeof formClass;
-  if (GetClassInfoExA(instance, kFormClass, &formClass)) return true;
-  formClass.cbSize = sizeof formClass;
-  formClass.lpfnWndProc = procedure;
-  formClass.hInstance = instance;
-  formClass.hIcon = LoadMainIcon(instance, SM_CXICON, SM_CYICON);
-  formClass.hIconSm = LoadMainIcon(instance, SM_CXSMICON, SM_CYSMICON);
-  formClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  formClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  formClass.lpszClassName = kFormClass;
-  return RegisterClassExA(&formClass) != 0;
 }
 
 struct ControlStyle {
@@ -118,11 +81,16 @@ TfrmKestrava::~TfrmKestrava() {
 }
 
 bool TfrmKestrava::Create(HINSTANCE instance) {
-  if (!RegisterFormClass(instance, WindowProc)) return false;
+  if (!RegisterWindowClass(instance, kFormClass, WindowProcedure<TfrmKestrava>::Procedure,
+                           kMainIconId)) {
+    return false;
+  }
   // At 150 % on a 1024 x 768 screen the window would be taller and wider than the screen; the
   // system would clamp it and the bottom buttons would slide over the options. Scale less instead.
-  const Size frame = FrameSize();
-  const Rect workArea = WorkArea();
+  const SIZE frameSize = FrameSize(kFormStyle, kFormExStyle);
+  const Size frame{frameSize.cx, frameSize.cy};
+  const RECT area = WorkArea();
+  const Rect workArea{area.left, area.top, area.right - area.left, area.bottom - area.top};
   dpi_ = FittingDpi(ScreenDpi(), frame, {workArea.width, workArea.height});
   const Size client = FormClientSize(dpi_);
   const Size minimumClient = MinimumClientSize(dpi_);
@@ -326,42 +294,22 @@ void TfrmKestrava::SetStatusPanel(int panel, const char* text) {
 
 // Messages
 
-LRESULT CALLBACK TfrmKestrava::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* self =
-        static_cast<TfrmKestrava*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->window_.Reset(window);
-  }
-  auto* self = reinterpret_cast<TfrmKestrava*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-    self->window_.Release();
-    self->controls_.fill(nullptr);
-    self->StatusBar = nullptr;
-    self->application_.SetMainWindow(nullptr);
-    return DefWindowProcA(window, message, wParam, lParam);
-  }
-  // An exception cannot travel through the system's frames back to WinMain; ending the program
-  // here would show the runtime's error box. The message counts as handled.
-  try {
-    return self->HandleMessage(message, wParam, lParam);
-  } catch (...) {
-    return 0;
-  }
+void TfrmKestrava::Attach(HWND window) { window_.Reset(window); }
+
+void TfrmKestrava::Detach() {
+  window_.Release();
+  controls_.fill(nullptr);
+  StatusBar = nullptr;
+  application_.SetMainWindow(nullptr);
 }
 
 LRESULT TfrmKestrava::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SIZE: ArrangeControls(); return 0;
-    case WM_GETMINMAXINFO: {
-      // Below this size the anchored controls would overlap; the system's other limits stay.
-      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-      limits->ptMinTrackSize.x = std::max<LONG>(limits->ptMinTrackSize.x, minimumTrackSize_.width);
-      limits->ptMinTrackSize.y = std::max<LONG>(limits->ptMinTrackSize.y, minimumTrackSize_.height);
+    case WM_GETMINMAXINFO:
+      // Below this size the anchored controls would overlap.
+      KeepMinimumTrackSize(lParam, minimumTrackSize_.width, minimumTrackSize_.height);
       return 0;
-    }
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_DRAWITEM: OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;
     case WM_ACTIVATE:

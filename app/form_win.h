@@ -17,6 +17,7 @@
 #include "boost/defrag_engine.h"
 #include "boost/preview.h"
 #include "win32/unique_handle.h"
+#include "win32/window_procedure.h"
 
 namespace kestrava {
 
@@ -64,7 +65,9 @@ class TfrmKestrava final : private BoostRunHost {
   void LastRunDetailsClick();
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  friend struct WindowProcedure<TfrmKestrava>;
+  void Attach(HWND window);
+  void Detach();
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls(HINSTANCE instance);
   void ArrangeControls();

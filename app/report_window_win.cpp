@@ -9,6 +9,7 @@
 
 #include "common/scope_guard.h"
 #include "common/texts.h"
+#include "win32/top_level_window.h"
 
 namespace kestrava {
 namespace {
@@ -22,39 +23,6 @@ constexpr DWORD kReportExStyle = WS_EX_CONTROLPARENT;
 constexpr std::array<int, kReportControlCount> kControlIds{200, 201, 202, 203, IDCANCEL};
 
 int IdOf(ReportControl id) { return kControlIds[static_cast<std::size_t>(id)]; }
-
-bool RegisterReportClass(HINSTANCE instance, WNDPROC procedure) {
-  WNDCLASSEXA reportClass{};
-  reportClass.cbSize = sizeof reportClass;
-  if (GetClassInfoExA(instance, kReportClass, &reportClass)) return true;
-  reportClass.cbSize = sizeof reportClass;
-  reportClass.lpfnWndProc = procedure;
-  reportClass.hInstance = instance;
-  reportClass.hIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(kMainIconId),
-                                                    IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                    GetSystemMetrics(SM_CYICON), LR_SHARED));
-  reportClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(kMainIconId),
-                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-  reportClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  reportClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  reportClass.lpszClassName = kReportClass;
-  return RegisterClassExA(&reportClass) != 0;
-}
-
-Rect WorkArea() {
-  RECT area{};
-  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
-    area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  }
-  return {area.left, area.top, area.right - area.left, area.bottom - area.top};
-}
-
-Size FrameSize() {
-  RECT outer{0, 0, 0, 0};
-  AdjustWindowRectEx(&outer, kReportStyle, FALSE, kReportExStyle);
-  return {outer.right - outer.left, outer.bottom - outer.top};
-}
 
 struct ControlStyle {
   const char* windowClass;
@@ -121,12 +89,17 @@ bool ReportWindow::BringToFront() {
 }
 
 bool ReportWindow::Create(HINSTANCE instance, const char* title, bool withProgress) {
-  if (!RegisterReportClass(instance, WindowProc)) return false;
+  if (!RegisterWindowClass(instance, kReportClass, WindowProcedure<ReportWindow>::Procedure,
+                           kMainIconId)) {
+    return false;
+  }
   INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&classes);
 
-  const Size frame = FrameSize();
-  const Rect workArea = WorkArea();
+  const SIZE frameSize = FrameSize(kReportStyle, kReportExStyle);
+  const Size frame{frameSize.cx, frameSize.cy};
+  const RECT area = WorkArea();
+  const Rect workArea{area.left, area.top, area.right - area.left, area.bottom - area.top};
   const Size client = ReportOpeningClientSize(dpi_, frame, {workArea.width, workArea.height});
   const Rect minimum =
       ScaleRect({0, 0, kReportMinimumClientSize.width, kReportMinimumClientSize.height}, dpi_);
@@ -250,38 +223,19 @@ void ReportWindow::CopyToClipboard() {
 
 // Messages
 
-LRESULT CALLBACK ReportWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* self =
-        static_cast<ReportWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->window_.Reset(window);
-  }
-  auto* self = reinterpret_cast<ReportWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-    self->window_.Release();
-    self->controls_.fill(nullptr);
-    return DefWindowProcA(window, message, wParam, lParam);
-  }
-  // No exception may travel through the system's frames.
-  try {
-    return self->HandleMessage(message, wParam, lParam);
-  } catch (...) {
-    return 0;
-  }
+void ReportWindow::Attach(HWND window) { window_.Reset(window); }
+
+void ReportWindow::Detach() {
+  window_.Release();
+  controls_.fill(nullptr);
 }
 
 LRESULT ReportWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SIZE: Arrange(); return 0;
-    case WM_GETMINMAXINFO: {
-      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-      limits->ptMinTrackSize.x = std::max<LONG>(limits->ptMinTrackSize.x, minimumTrackSize_.width);
-      limits->ptMinTrackSize.y = std::max<LONG>(limits->ptMinTrackSize.y, minimumTrackSize_.height);
+    case WM_GETMINMAXINFO:
+      KeepMinimumTrackSize(lParam, minimumTrackSize_.width, minimumTrackSize_.height);
       return 0;
-    }
     case WM_SETFOCUS: SetFocus(Control(ReportControl::lvReport)); return 0;
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED) return 0;

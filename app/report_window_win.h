@@ -10,6 +10,7 @@
 #include "app/report_job.h"
 #include "app/report_window.h"
 #include "win32/unique_handle.h"
+#include "win32/window_procedure.h"
 
 namespace kestrava {
 
@@ -31,7 +32,9 @@ class ReportWindow {
   bool IsOpen() const { return static_cast<bool>(window_); }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  friend struct WindowProcedure<ReportWindow>;
+  void Attach(HWND window);
+  void Detach();
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   bool Create(HINSTANCE instance, const char* title, bool withProgress);
   void Arrange();
