@@ -18,21 +18,10 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../tools/wine/lib.sh"
 . "$here/testlib.sh"
-t_programs 5 "$0 KESTRAVA_EXE KDRIVE_EXE PROBE_EXE DBGCAPTURE_EXE TEST_SERVICE_EXE" "$@"
-exe=$1
-kdrive=$2
-probe=$3
-dbgcapture=$4
-service=$(kw_winpath "$5")
+t_service_programs "$@"
 
-t_workdir boost
-kw_display || exit 1
-kw_prefix boost || exit 1
-trap 'kw_stop; kw_display_stop' EXIT
-kw_start
-kw_winver win7 || exit 1
+t_service_prefix boost
 
-state() { wine sc query "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -nE 's/ *STATE *: *[0-9]+ +([A-Z_]+).*/\1/p'; }
 panel1() { t_run "$kdrive" panels; sed -n 's/^1|//p' <<<"$t_out"; }
 # Waits up to 30 s for panel 1 to read $1.
 wait_mode() {
@@ -50,17 +39,11 @@ wait_mode() {
 # writes a line after it.
 declare -A behaviour=([Browser]=slow-stop [hidserv]=pending-zero [WMPNetworkSvc]=refuse-stop
   [TabletInputService]=checkpoint-back [AeLookupSvc]=slow-start [SensrSvc]="stop-after 1045")
-for s in "${!behaviour[@]}"; do
-  wine sc create "$s" binPath= "$service ${behaviour[$s]}" DisplayName= "Test $s" \
-    </dev/null >/dev/null 2>&1
-done
+t_create_services behaviour
 services=(AeLookupSvc BITS Browser SensrSvc Spooler StiSvc TabletInputService TermService
   WMPNetworkSvc hidserv)
-for s in "${services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
-for s in "${services[@]}"; do
-  for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
-done
-running=$(for s in "${services[@]}"; do echo "$s $(state "$s")"; done)
+t_start_services "${services[@]}"
+running=$(for s in "${services[@]}"; do echo "$s $(t_service_state "$s")"; done)
 t_eq "the catalogue's Wine services run before the boost" \
   "$(printf '%s RUNNING\n' "${services[@]}")" "$running"
 
@@ -86,19 +69,19 @@ t_run "$probe" record-read
 t_eq "the record holds exactly the services the boost stopped or left going down" \
   "$(printf '%s\n' "${taken[@]}" | LC_ALL=C sort)" "$(LC_ALL=C sort <<<"$t_out")"
 for s in "${taken[@]}"; do
-  for _ in $(seq 80); do [ "$(state "$s")" == STOPPED ] && break; sleep 0.1; done
+  for _ in $(seq 80); do [ "$(t_service_state "$s")" == STOPPED ] && break; sleep 0.1; done
 done
-stopped=$(for s in "${taken[@]}"; do echo "$s $(state "$s")"; done)
+stopped=$(for s in "${taken[@]}"; do echo "$s $(t_service_state "$s")"; done)
 t_eq "and they are stopped" "$(printf '%s STOPPED\n' "${taken[@]}")" "$stopped"
-t_eq "the one that refused the stop still runs" RUNNING "$(state WMPNetworkSvc)"
+t_eq "the one that refused the stop still runs" RUNNING "$(t_service_state WMPNetworkSvc)"
 
 t_run "$kdrive" click "Quit Kestrava Mode"
 wait_mode "Kestrava Mode is OFF" && t_pass "after the restore the mode is off" ||
   t_fail "after the restore the mode is off" "panel 1 reads [$(panel1)]"
 for s in "${services[@]}"; do
-  for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
+  for _ in $(seq 50); do [ "$(t_service_state "$s")" == RUNNING ] && break; sleep 0.1; done
 done
-running=$(for s in "${services[@]}"; do echo "$s $(state "$s")"; done)
+running=$(for s in "${services[@]}"; do echo "$s $(t_service_state "$s")"; done)
 t_eq "the restore started them again" "$(printf '%s RUNNING\n' "${services[@]}")" "$running"
 t_run "$probe" record-read
 t_eq "and deleted the record" "" "$t_out"
@@ -115,7 +98,7 @@ queries=$(sed -n 's/^queries //p' <<<"$t_out")
 [ -n "$queries" ] && [ $((queries * 1000)) -le $((ms * 150)) ] &&
   t_pass "a wait hint of 0: at most 150 queries a second" ||
   t_fail "a wait hint of 0: at most 150 queries a second" "[$timed]"
-for _ in $(seq 80); do [ "$(state hidserv)" == STOPPED ] && break; sleep 0.1; done
+for _ in $(seq 80); do [ "$(t_service_state hidserv)" == STOPPED ] && break; sleep 0.1; done
 t_run "$probe" record-clear
 
 t_run "$kdrive" click Close
@@ -182,10 +165,7 @@ panel0() { t_run "$kdrive" panels; sed -n 's/^0|//p' <<<"$t_out"; }
 
 # Killed in the middle of a boost: what was stopped so far is in the record, and the next start
 # within the log-on restores exactly that.
-for s in "${services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
-for s in "${services[@]}"; do
-  for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
-done
+t_start_services "${services[@]}"
 wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 app=$!
 t_run "$kdrive" wait 15
@@ -201,14 +181,14 @@ kill -9 "$app" 2>/dev/null
 wait "$app" 2>/dev/null
 t_run "$probe" record-read
 t_eq "killed during the boost: the record holds what was stopped so far" "Browser" "$t_out"
-for _ in $(seq 80); do [ "$(state Browser)" == STOPPED ] && break; sleep 0.1; done
+for _ in $(seq 80); do [ "$(t_service_state Browser)" == STOPPED ] && break; sleep 0.1; done
 wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 t_run "$kdrive" wait 15
 t_eq "the next start shows the mode on" "Kestrava Mode is ON" "$(panel1)"
 t_run "$kdrive" click "Quit Kestrava Mode"
 wait_mode "Kestrava Mode is OFF" || t_fail "the restore after the kill ends" "panel 1 reads [$(panel1)]"
-for _ in $(seq 50); do [ "$(state Browser)" == RUNNING ] && break; sleep 0.1; done
-t_eq "and its restore starts it again" RUNNING "$(state Browser)"
+for _ in $(seq 50); do [ "$(t_service_state Browser)" == RUNNING ] && break; sleep 0.1; done
+t_eq "and its restore starts it again" RUNNING "$(t_service_state Browser)"
 t_run "$kdrive" click Close
 sleep 1
 
@@ -216,7 +196,7 @@ sleep 1
 # controls), then closes; the process ends with 0 and the record holds what was stopped.
 t_run "$probe" record-clear
 for s in "${services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
-for _ in $(seq 50); do [ "$(state Browser)" == RUNNING ] && break; sleep 0.1; done
+for _ in $(seq 50); do [ "$(t_service_state Browser)" == RUNNING ] && break; sleep 0.1; done
 wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 app=$!
 t_run "$kdrive" wait 15
@@ -241,10 +221,7 @@ t_run "$probe" record-clear
 # then. Windows then ends the process, and the volatile record goes with the log-off: the next
 # log-on shows the mode off.
 t_run "$probe" record-clear
-for s in "${services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
-for s in "${services[@]}"; do
-  for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
-done
+t_start_services "${services[@]}"
 wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 app=$!
 t_run "$kdrive" wait 15
@@ -287,10 +264,10 @@ if [ "$KESTRAVA_WINE_ARCH" != win64 ]; then
   # list stops Windows Update.
   kw_winver winxp || exit 1
   wine net start wuauserv </dev/null >/dev/null 2>&1
-  for _ in $(seq 50); do [ "$(state wuauserv)" == RUNNING ] && break; sleep 0.1; done
+  for _ in $(seq 50); do [ "$(t_service_state wuauserv)" == RUNNING ] && break; sleep 0.1; done
   boost_once
   t_eq "XP: five bare Stop lines" 5 "$(grep -c -x "Tarnwell:Stop:" <<<"$log")"
-  t_eq "XP: the fixed list stopped Windows Update" STOPPED "$(state wuauserv)"
+  t_eq "XP: the fixed list stopped Windows Update" STOPPED "$(t_service_state wuauserv)"
   t_run "$probe" record-read
   grep -q -x wuauserv <<<"$t_out" && t_pass "XP: Windows Update is recorded" ||
     t_fail "XP: Windows Update is recorded" "record [$t_out]"
@@ -299,7 +276,7 @@ fi
 
 # Windows 2000 and Server 2003: nothing stopped, nothing recorded, the mode stays off.
 wine net start Spooler </dev/null >/dev/null 2>&1
-for _ in $(seq 50); do [ "$(state Spooler)" == RUNNING ] && break; sleep 0.1; done
+for _ in $(seq 50); do [ "$(t_service_state Spooler)" == RUNNING ] && break; sleep 0.1; done
 versions=(win2k win2003)
 [ "$KESTRAVA_WINE_ARCH" == win64 ] && versions=(win2003)
 for version in "${versions[@]}"; do
@@ -308,6 +285,6 @@ for version in "${versions[@]}"; do
   t_eq "$version: no service is touched" 0 "$(grep -c "^Tarnwell:Stop:" <<<"$log")"
   t_run "$probe" record-read
   t_eq "$version: nothing recorded" "" "$t_out"
-  t_eq "$version: Spooler still runs" RUNNING "$(state Spooler)"
+  t_eq "$version: Spooler still runs" RUNNING "$(t_service_state Spooler)"
 done
 t_finish

@@ -15,25 +15,14 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../tools/wine/lib.sh"
 . "$here/testlib.sh"
-t_programs 5 "$0 KESTRAVA_EXE KDRIVE_EXE PROBE_EXE DBGCAPTURE_EXE TEST_SERVICE_EXE" "$@"
-exe=$1
-kdrive=$2
-probe=$3
-dbgcapture=$4
-service=$(kw_winpath "$5")
+t_service_programs "$@"
 
-t_workdir report
-# A screen of known size: kw_display starts one at 1024 x 768.
+# A screen of known size: without a display, t_service_prefix starts one at 1024 x 768.
 unset DISPLAY
-kw_display || exit 1
-kw_prefix report || exit 1
-trap 'kw_stop; kw_display_stop' EXIT
-kw_start
-kw_winver win7 || exit 1
+t_service_prefix report
 
 preview=(-w "Preview boost")
 details=(-w "Last run details")
-state() { wine sc query "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -nE 's/ *STATE *: *[0-9]+ +([A-Z_]+).*/\1/p'; }
 panel() { t_run "$kdrive" panels; sed -n "s/^$1|//p" <<<"$t_out"; }
 wait_mode() {
   local i
@@ -81,18 +70,12 @@ debug_after() { grep -A1 -x -F "Tarnwell:$1:$2" <<<"$log" | sed -n 2p; }
 
 declare -A behaviour=([hidserv]=plain [Browser]=plain [WMPNetworkSvc]=refuse-stop
   [SensrSvc]="stop-after 2000")
-for s in "${!behaviour[@]}"; do
-  wine sc create "$s" binPath= "$service ${behaviour[$s]}" DisplayName= "Test $s" \
-    </dev/null >/dev/null 2>&1
-done
+t_create_services behaviour
 running=(BITS SensrSvc Spooler StiSvc TermService WMPNetworkSvc hidserv)
-for s in "${running[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
-for s in "${running[@]}"; do
-  for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
-done
+t_start_services "${running[@]}"
 t_eq "the running services run, Browser is stopped" \
   "$(printf '%s RUNNING\n' "${running[@]}"; echo Browser STOPPED)" \
-  "$(for s in "${running[@]}" Browser; do echo "$s $(state "$s")"; done)"
+  "$(for s in "${running[@]}" Browser; do echo "$s $(t_service_state "$s")"; done)"
 
 wine "$dbgcapture" "$exe" </dev/null >"$T_WORK/debug.txt" 2>>"$T_WORK/stderr.log" &
 capture=$!

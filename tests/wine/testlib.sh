@@ -64,3 +64,56 @@ t_workdir() {
   mkdir -p "$T_WORK"
   export T_WORK
 }
+
+# The set-up of a test of Kestrava.exe against Wine's Service Control Manager.
+
+# t_service_programs "$@": ends the script with code 2 unless it was given the five programs such
+# a test drives; sets exe, kdrive, probe, dbgcapture and service (the test service's Windows path).
+t_service_programs() {
+  t_programs 5 "$0 KESTRAVA_EXE KDRIVE_EXE PROBE_EXE DBGCAPTURE_EXE TEST_SERVICE_EXE" "$@"
+  exe=$1
+  kdrive=$2
+  probe=$3
+  dbgcapture=$4
+  service=$(kw_winpath "$5")
+}
+
+# t_service_prefix NAME: the work folder NAME, a display, and a fresh prefix NAME started as
+# Windows 7. Its processes, and a display started here, end when the script does.
+t_service_prefix() {
+  t_workdir "$1"
+  kw_display || exit 1
+  kw_prefix "$1" || exit 1
+  trap 'kw_stop; kw_display_stop' EXIT
+  kw_start
+  kw_winver win7 || exit 1
+}
+
+# The state of service $1 as sc names it (RUNNING, STOPPED, STOP_PENDING...); empty when missing.
+t_service_state() {
+  wine sc query "$1" </dev/null 2>/dev/null | tr -d '\r' |
+    sed -nE 's/ *STATE *: *[0-9]+ +([A-Z_]+).*/\1/p'
+}
+
+# t_create_services BEHAVIOURS: installs the test service ($service) under each name that the
+# associative array named BEHAVIOURS holds, told the behaviour that is its value there.
+t_create_services() {
+  local -n behaviours=$1
+  local s
+  for s in "${!behaviours[@]}"; do
+    wine sc create "$s" binPath= "$service ${behaviours[$s]}" DisplayName= "Test $s" \
+      </dev/null >/dev/null 2>&1
+  done
+}
+
+# t_start_services NAME...: starts the services, then waits up to 5 s for each to run.
+t_start_services() {
+  local s i
+  for s in "$@"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
+  for s in "$@"; do
+    for ((i = 0; i < 50; i++)); do
+      [ "$(t_service_state "$s")" == RUNNING ] && break
+      sleep 0.1
+    done
+  done
+}
