@@ -22,17 +22,6 @@ t_service_programs "$@"
 
 t_service_prefix boost
 
-panel1() { t_run "$kdrive" panels; sed -n 's/^1|//p' <<<"$t_out"; }
-# Waits up to 30 s for panel 1 to read $1.
-wait_mode() {
-  local i
-  for ((i = 0; i < 300; i++)); do
-    [ "$(panel1)" == "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 # Catalogue services that Wine has: Spooler and StiSvc (options), BITS (Windows Update),
 # TermService (Seven's list). Schedule runs and accepts no stop; LanmanServer is disabled.
 # The slow start stands under a name that Wine enumerates first in the record, so that the restore
@@ -49,7 +38,7 @@ t_eq "the catalogue's Wine services run before the boost" \
 
 wine "$dbgcapture" "$exe" </dev/null >"$T_WORK/debug.txt" 2>>"$T_WORK/stderr.log" &
 t_run "$kdrive" wait 15
-t_eq "the window opens with the mode off" "Kestrava Mode is OFF" "$(panel1)"
+t_eq "the window opens with the mode off" "Kestrava Mode is OFF" "$(t_panel 1)"
 
 wine "$kdrive" click-watch "Enter Kestrava Mode" 60 </dev/null >"$T_WORK/watch.txt" 2>>"$T_WORK/stderr.log" &
 watch=$!
@@ -61,8 +50,8 @@ for s in Browser SensrSvc; do
   grep -q -x -F "0|Try to stop: Test $s" <<<"$watched" && t_pass "panel 0 shows Try to stop: Test $s" ||
     t_fail "panel 0 shows Try to stop: Test $s" "panel 0 read [$(grep '^0|' <<<"$watched" | tr '\n' '/')]"
 done
-wait_mode "Kestrava Mode is ON" && t_pass "after the boost the mode is on" ||
-  t_fail "after the boost the mode is on" "panel 1 reads [$(panel1)]"
+t_wait_panel 1 "Kestrava Mode is ON" && t_pass "after the boost the mode is on" ||
+  t_fail "after the boost the mode is on" "panel 1 reads [$(t_panel 1)]"
 # The slow ones were still going down when the boost moved on: they are recorded too.
 taken=(AeLookupSvc BITS Browser SensrSvc Spooler StiSvc TabletInputService TermService hidserv)
 t_run "$probe" record-read
@@ -76,8 +65,8 @@ t_eq "and they are stopped" "$(printf '%s STOPPED\n' "${taken[@]}")" "$stopped"
 t_eq "the one that refused the stop still runs" RUNNING "$(t_service_state WMPNetworkSvc)"
 
 t_run "$kdrive" click "Quit Kestrava Mode"
-wait_mode "Kestrava Mode is OFF" && t_pass "after the restore the mode is off" ||
-  t_fail "after the restore the mode is off" "panel 1 reads [$(panel1)]"
+t_wait_panel 1 "Kestrava Mode is OFF" && t_pass "after the restore the mode is off" ||
+  t_fail "after the restore the mode is off" "panel 1 reads [$(t_panel 1)]"
 for s in "${services[@]}"; do
   for _ in $(seq 50); do [ "$(t_service_state "$s")" == RUNNING ] && break; sleep 0.1; done
 done
@@ -161,7 +150,6 @@ boost_once() {
   wait "$capture" 2>/dev/null
   log=$(tr -d '\r' <"$T_WORK/debug.txt")
 }
-panel0() { t_run "$kdrive" panels; sed -n 's/^0|//p' <<<"$t_out"; }
 
 # Killed in the middle of a boost: what was stopped so far is in the record, and the next start
 # within the log-on restores exactly that.
@@ -184,9 +172,9 @@ t_eq "killed during the boost: the record holds what was stopped so far" "Browse
 for _ in $(seq 80); do [ "$(t_service_state Browser)" == STOPPED ] && break; sleep 0.1; done
 wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 t_run "$kdrive" wait 15
-t_eq "the next start shows the mode on" "Kestrava Mode is ON" "$(panel1)"
+t_eq "the next start shows the mode on" "Kestrava Mode is ON" "$(t_panel 1)"
 t_run "$kdrive" click "Quit Kestrava Mode"
-wait_mode "Kestrava Mode is OFF" || t_fail "the restore after the kill ends" "panel 1 reads [$(panel1)]"
+t_wait_panel 1 "Kestrava Mode is OFF" || t_fail "the restore after the kill ends" "panel 1 reads [$(t_panel 1)]"
 for _ in $(seq 50); do [ "$(t_service_state Browser)" == RUNNING ] && break; sleep 0.1; done
 t_eq "and its restore starts it again" RUNNING "$(t_service_state Browser)"
 t_run "$kdrive" click Close
@@ -255,7 +243,7 @@ t_run "$probe" record-read
 t_eq "log-off: the record is gone" "" "$t_out"
 wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 t_run "$kdrive" wait 15
-t_eq "log-off: the next log-on shows the mode off" "Kestrava Mode is OFF" "$(panel1)"
+t_eq "log-off: the next log-on shows the mode off" "Kestrava Mode is OFF" "$(t_panel 1)"
 t_run "$kdrive" click Close
 t_run "$kdrive" wait-gone 10
 

@@ -23,15 +23,6 @@ t_service_prefix report
 
 preview=(-w "Preview boost")
 details=(-w "Last run details")
-panel() { t_run "$kdrive" panels; sed -n "s/^$1|//p" <<<"$t_out"; }
-wait_mode() {
-  local i
-  for ((i = 0; i < 300; i++)); do
-    [ "$(panel 1)" == "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 # Opens the preview and waits up to 60 s for it to finish; its rows in $T_WORK/preview.txt.
 open_preview() {
   t_run "$kdrive" syscommand 0x1010
@@ -107,7 +98,7 @@ sleep 1
 t_run "$kdrive" "${preview[@]}" count
 t_eq "no preview opens while a boost runs" 0 "$t_out"
 wait "$watch"
-wait_mode "Kestrava Mode is ON" || t_fail "the boost ends with the mode on" "panel 1 reads [$(panel 1)]"
+t_wait_panel 1 "Kestrava Mode is ON" || t_fail "the boost ends with the mode on" "panel 1 reads [$(t_panel 1)]"
 t_run "$probe" record-read
 recorded=$(LC_ALL=C sort <<<"$t_out")
 t_eq "the boost recorded what runs and accepts a stop" \
@@ -120,7 +111,7 @@ t_eq "the last run's stopped services are the record" "$recorded" \
   "$(services_with "$T_WORK/details-boost.txt" stopped "stopped late, recorded all the same")"
 
 t_run "$kdrive" click "Quit Kestrava Mode"
-wait_mode "Kestrava Mode is OFF" || t_fail "the restore ends with the mode off" "panel 1 reads [$(panel 1)]"
+t_wait_panel 1 "Kestrava Mode is OFF" || t_fail "the restore ends with the mode off" "panel 1 reads [$(t_panel 1)]"
 read_details
 cp "$T_WORK/details.txt" "$T_WORK/details-restore.txt"
 
@@ -128,7 +119,7 @@ cp "$T_WORK/details.txt" "$T_WORK/details-restore.txt"
 t_run "$kdrive" click "Defrag the path of the game:"
 t_run "$kdrive" settext Edit 'Q:\Games'
 wine "$kdrive" click-watch "Enter Kestrava Mode" 60 </dev/null >>"$T_WORK/watch.txt" 2>>"$T_WORK/stderr.log"
-early=$(panel 0)
+early=$(t_panel 0)
 case $early in
   "Boost ended early: "?*) t_pass "panel 0 says the boost ended early ($early)" ;;
   *) t_fail "panel 0 says the boost ended early" "[$early]" ;;
@@ -137,7 +128,7 @@ read_details
 # The list shows a line break of the reason as a space, the panel one space for any.
 reason=$(awk -F'\t' '$1 == "Run" { print $3 "|" $4 }' "$T_WORK/details.txt" | tr -s ' ')
 t_eq "the last run ended early, with the panel's reason" "ended early|${early#Boost ended early: }" "$reason"
-t_eq "and the mode stays off" "Kestrava Mode is OFF" "$(panel 1)"
+t_eq "and the mode stays off" "Kestrava Mode is OFF" "$(t_panel 1)"
 
 t_run "$kdrive" click Close
 wait "$capture" 2>/dev/null

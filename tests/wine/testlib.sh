@@ -117,3 +117,19 @@ t_start_services() {
     done
   done
 }
+
+# The text of the main window's status panel $1 (0 or 1), as kdrive reads it.
+t_panel() {
+  t_run "$kdrive" panels
+  sed -n "s/^$1|//p" <<<"$t_out"
+}
+
+# t_wait_panel N TEXT: waits up to 30 s for status panel N to read TEXT; false when it never does.
+t_wait_panel() {
+  local i
+  for ((i = 0; i < 300; i++)); do
+    [ "$(t_panel "$1")" == "$2" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
