@@ -56,8 +56,10 @@ bool OpenToInspect(VolumeDevicePort& volume, const std::string& path, bool isFil
   return volume.OpenItemToInspect(path, !isFile, item.Put()) == err::kSuccess;
 }
 
+// Cleared once: bytes a volume claims to have returned but did not write read as zeros or as an
+// earlier answer of the same walk.
 std::unique_ptr<unsigned char[]> NewExtentBuffer() {
-  return std::unique_ptr<unsigned char[]>(new unsigned char[kExtentBufferLength]);
+  return std::unique_ptr<unsigned char[]>(new unsigned char[kExtentBufferLength]());
 }
 
 // Whether a bitmap read shows any cluster of [lcn, lcn + count) in use now. False when the volume
@@ -108,12 +110,13 @@ class PieceMover {
     const std::int64_t end = vcn + count;
     while (vcn < end) {
       const std::int64_t unit = vcn - vcn % kUnitClusters;
-      const std::int64_t partEnd = std::min(end, unit + kUnitClusters);
+      // Differences only: a map may end at the largest VCN, where a unit's end is no number.
+      const std::int64_t partEnd = unit + std::min(end - unit, kUnitClusters);
       if (pending_ > 0 && units_[pending_ - 1].vcn != unit) {
         // A piece goes on into the next unit only from a unit wholly real, so that it spans no
         // range without clusters but at the start of its last unit; four units make 64 clusters.
         const Unit& last = units_[pending_ - 1];
-        if (last.vcn + kUnitClusters != unit || last.real != kUnitClusters ||
+        if (unit - last.vcn != kUnitClusters || last.real != kUnitClusters ||
             pending_ == kUnitsPerPiece) {
           Flush();
         }
@@ -200,16 +203,31 @@ class PieceMover {
   std::uint64_t moved_ = 0;
 };
 
+// total + bytes, held at the largest size when a volume's answers claim more than any file has.
+std::int64_t AddBytes(std::int64_t total, std::uint64_t bytes) {
+  constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+  if (total >= 0 && bytes > static_cast<std::uint64_t>(kMost - total)) return kMost;
+  return total + static_cast<std::int64_t>(std::min<std::uint64_t>(bytes, kMost));
+}
+
+// Whether an extent at lcn of length clusters ends where next begins. An extent that would end
+// past the largest LCN (a volume's answer, not a place on it) is followed by nothing.
+bool Follows(std::int64_t lcn, std::uint32_t length, std::int64_t next) {
+  return lcn <= std::numeric_limits<std::int64_t>::max() - length && lcn + length == next;
+}
+
 // Whether the real extents of an open item's map, read anew, each begin where the one before
 // ended. A map that cannot be read is taken as it was meant to be: contiguous.
 bool MapContiguous(VolumeDevicePort& volume, VolumeDevicePort::Handle item, unsigned char* buffer) {
-  std::int64_t expected = -1;
+  TExtent last;  // the last real extent, once there is one
   bool contiguous = true;
   ForEachExtentOfItem(volume, item, buffer, kExtentBufferLength, kInspectCallLimit,
                       [&](const TExtent& extent, bool) {
                         if (!extent.Real()) return true;
-                        if (expected >= 0 && extent.Lcn != expected) contiguous = false;
-                        expected = extent.Lcn + extent.Length;
+                        if (last.Real() && !Follows(last.Lcn, last.Length, extent.Lcn)) {
+                          contiguous = false;
+                        }
+                        last = extent;
                         return contiguous;
                       });
   return contiguous;
@@ -249,18 +267,18 @@ bool TFastDefragEngine::IsFileContiguous(const std::string& path, bool isFile, s
     // Adjacency is judged between the extents of one answer; a call that returns a single
     // extent has nothing to compare, and never clears a break found before.
     std::int64_t previousLcn = 0;
-    std::int64_t previousLength = 0;
+    std::uint32_t previousLength = 0;
     ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kInspectCallLimit,
                         [&](const TExtent& extent, bool firstOfAnswer) {
                           if (firstOfAnswer) previousLcn = previousLength = 0;
                           if (!extent.Real()) return true;
                           if (previousLcn != 0 && previousLength != 0 &&
-                              previousLcn + previousLength != extent.Lcn) {
+                              !Follows(previousLcn, previousLength, extent.Lcn)) {
                             contiguous = false;
                           }
                           previousLcn = extent.Lcn;
                           previousLength = extent.Length;
-                          allocated += static_cast<std::int64_t>(extent.Length * ClusterSize);
+                          allocated = AddBytes(allocated, extent.Length * ClusterSize);
                           return true;
                         });
     size = allocated;
@@ -309,7 +327,7 @@ bool TFastDefragEngine::DefragItem(const ItemPath& path, bool rescan, std::int64
     return false;
   }
   if (addGrowthRoom && isFile) {
-    size += GrowthRoomClusters(path.ansi) * static_cast<std::int64_t>(ClusterSize);
+    size = AddBytes(size, GrowthRoomClusters(path.ansi) * ClusterSize);
   }
   try {
     return MoveItem(path, rescan, size, isFile, facts, noFreeSpace);
