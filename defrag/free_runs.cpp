@@ -130,11 +130,12 @@ bool BitmapWindowReader::Next() {
     // No NTFS volume has more clusters than kMaxVolumeClusters: a size beyond is not read.
     volumeEnd_ = std::min(base + bitmapSize, kMaxVolumeClusters);
     // Every answer but the last holds at least a byte of bits: more calls than that cannot be a
-    // volume reading forward. Nor can more calls than the largest volume needs in full windows
-    // (and the one that finds its end): answers that end short with ERROR_MORE_DATA, which
-    // NTFS gives only when the buffer is full, do not stretch the scan past that.
+    // volume reading forward. Nor can more calls than the largest volume needs in full windows,
+    // this one and the one that finds its end among them: answers that end short with
+    // ERROR_MORE_DATA, which NTFS gives only when the buffer is full, do not stretch the scan
+    // past that.
     callsLeft_ = std::min(std::max<std::int64_t>(volumeEnd_ - base, 0) / 8 + 1,
-                          kMaxVolumeClusters / kClustersPerWindow + 1);
+                          kMaxVolumeClusters / kClustersPerWindow);
   }
   const std::int64_t written =
       returned > fsctl::kBitmapOffset
