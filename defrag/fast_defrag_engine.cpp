@@ -56,12 +56,6 @@ bool OpenToInspect(VolumeDevicePort& volume, const std::string& path, bool isFil
   return volume.OpenItemToInspect(path, !isFile, item.Put()) == err::kSuccess;
 }
 
-// Cleared once: bytes a volume claims to have returned but did not write read as zeros or as an
-// earlier answer of the same walk.
-std::unique_ptr<unsigned char[]> NewExtentBuffer() {
-  return std::unique_ptr<unsigned char[]>(new unsigned char[kExtentBufferLength]());
-}
-
 // Whether a bitmap read shows any cluster of [lcn, lcn + count) in use now. False when the volume
 // does not say: a target that cannot be shown taken is not held against the run.
 bool TargetTaken(VolumeDevicePort& volume, VolumeDevicePort::Handle device, std::int64_t lcn,
@@ -237,6 +231,13 @@ bool MapContiguous(VolumeDevicePort& volume, VolumeDevicePort::Handle item, unsi
 
 TFastDefragEngine::TFastDefragEngine(const DefragPorts& ports) : ports_(ports) {}
 
+unsigned char* TFastDefragEngine::ExtentBuffer() {
+  // Cleared once: bytes a volume claims to have returned but did not write read as zeros or as an
+  // earlier answer.
+  if (!extentBuffer_) extentBuffer_.reset(new unsigned char[kExtentBufferLength]());
+  return extentBuffer_.get();
+}
+
 bool TFastDefragEngine::LearnClusterSize(const std::string& path) {
   if (ClusterSize == 0) ClusterSize = GetVolumeClusterSize(*ports_.volume, path.c_str());
   return ClusterSize != 0;
@@ -262,13 +263,13 @@ bool TFastDefragEngine::IsFileContiguous(const std::string& path, bool isFile, s
     VolumeDevicePort& volume = *ports_.volume;
     DeviceHandle item(volume);
     if (!OpenToInspect(volume, path, isFile, item)) return true;
-    const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
+    unsigned char* const buffer = ExtentBuffer();
     std::int64_t allocated = 0;
     // Adjacency is judged between the extents of one answer; a call that returns a single
     // extent has nothing to compare, and never clears a break found before.
     std::int64_t previousLcn = 0;
     std::uint32_t previousLength = 0;
-    ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kInspectCallLimit,
+    ForEachExtentOfItem(volume, item.Get(), buffer, kExtentBufferLength, kInspectCallLimit,
                         [&](const TExtent& extent, bool firstOfAnswer) {
                           if (firstOfAnswer) previousLcn = previousLength = 0;
                           if (!extent.Real()) return true;
@@ -295,9 +296,9 @@ std::uint32_t TFastDefragEngine::GetClusterCount(const std::string& path, bool i
     VolumeDevicePort& volume = *ports_.volume;
     DeviceHandle item(volume);
     if (!OpenToInspect(volume, path, isFile, item)) return 0;
-    const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
+    unsigned char* const buffer = ExtentBuffer();
     std::uint32_t clusters = 0;
-    ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kCountCallLimit,
+    ForEachExtentOfItem(volume, item.Get(), buffer, kExtentBufferLength, kCountCallLimit,
                         [&](const TExtent& extent, bool) {
                           if (extent.Real()) clusters += extent.Length;
                           return true;
@@ -364,7 +365,7 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
 
   // The map is read a bounded page at a time and moved as it is read, so a file of any size
   // needs no more memory than a small one.
-  const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
+  unsigned char* const buffer = ExtentBuffer();
   if (Aborted) return false;
   const std::int64_t clusterBytes = static_cast<std::int64_t>(ClusterSize);
   const std::int64_t dataClusters = facts.dataBytes > 0 ? (facts.dataBytes - 1) / clusterBytes + 1
@@ -373,7 +374,7 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
                    isFile && (attributes & (attr::kCompressed | attr::kSparseFile)) != 0,
                    noFreeSpace);
   const ExtentWalkEnd end = ForEachExtentOfItem(
-      volume, item.Get(), buffer.get(), kExtentBufferLength, kMoveCallLimit,
+      volume, item.Get(), buffer, kExtentBufferLength, kMoveCallLimit,
       [&](const TExtent& extent, bool) {
         std::int64_t vcn = extent.Vcn;
         std::uint32_t remaining = extent.Length;
@@ -395,7 +396,7 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
   if (end == ExtentWalkEnd::kDenied || end == ExtentWalkEnd::kStopped) return false;
   mover.Flush();
   // NTFS may report a move done that it did only in part: what was moved is checked in the map.
-  if (mover.Moved() > 0 && !MapContiguous(volume, item.Get(), buffer.get())) {
+  if (mover.Moved() > 0 && !MapContiguous(volume, item.Get(), buffer)) {
     throw KestravaError("Moved only partly: " + path.ansi);
   }
   return true;
