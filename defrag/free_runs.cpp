@@ -130,8 +130,8 @@ bool BitmapWindowReader::Next() {
     // No NTFS volume has more clusters than kMaxVolumeClusters: a size beyond is not read.
     volumeEnd_ = std::min(base + bitmapSize, kMaxVolumeClusters);
     // Every answer but the last holds at least a byte of bits: more calls than that cannot be a
-    // volume reading forward. Nor can more calls than the largest volume needs in full windows,
-    // this one and the one that finds its end among them: answers that end short with
+    // volume reading forward. Nor can more calls in all than the largest volume needs: its full
+    // windows, this one the first, and the call that finds its end. Answers that end short with
     // ERROR_MORE_DATA, which NTFS gives only when the buffer is full, do not stretch the scan
     // past that.
     callsLeft_ = std::min(std::max<std::int64_t>(volumeEnd_ - base, 0) / 8 + 1,
