@@ -57,10 +57,6 @@ bool OpenToInspect(VolumeDevicePort& volume, const std::string& path, bool isFil
   return volume.OpenItemToInspect(path, !isFile, item.Put()) == err::kSuccess;
 }
 
-std::unique_ptr<unsigned char[]> NewExtentBuffer() {
-  return std::unique_ptr<unsigned char[]>(new unsigned char[kExtentBufferLength]);
-}
-
 // Whether a bitmap read shows any cluster of [lcn, lcn + count) in use now. False when the volume
 // does not say: a target that cannot be shown taken is not held against the run.
 bool TargetTaken(VolumeDevicePort& volume, VolumeDevicePort::Handle device, std::int64_t lcn,
@@ -109,12 +105,13 @@ class PieceMover {
     const std::int64_t end = vcn + count;
     while (vcn < end) {
       const std::int64_t unit = vcn - vcn % kUnitClusters;
-      const std::int64_t partEnd = std::min(end, unit + kUnitClusters);
+      // Differences only: a map may end at the largest VCN, where a unit's end is no number.
+      const std::int64_t partEnd = unit + std::min(end - unit, kUnitClusters);
       if (pending_ > 0 && units_[pending_ - 1].vcn != unit) {
         // A piece goes on into the next unit only from a unit wholly real, so that it spans no
         // range without clusters but at the start of its last unit; four units make 64 clusters.
         const Unit& last = units_[pending_ - 1];
-        if (last.vcn + kUnitClusters != unit || last.real != kUnitClusters ||
+        if (unit - last.vcn != kUnitClusters || last.real != kUnitClusters ||
             pending_ == kUnitsPerPiece) {
           Flush();
         }
@@ -201,16 +198,31 @@ class PieceMover {
   std::uint64_t moved_ = 0;
 };
 
+// total + bytes, held at the largest size when a volume's answers claim more than any file has.
+std::int64_t AddBytes(std::int64_t total, std::uint64_t bytes) {
+  constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+  if (total >= 0 && bytes > static_cast<std::uint64_t>(kMost - total)) return kMost;
+  return total + static_cast<std::int64_t>(std::min<std::uint64_t>(bytes, kMost));
+}
+
+// Whether an extent at lcn of length clusters ends where next begins. An extent that would end
+// past the largest LCN (a volume's answer, not a place on it) is followed by nothing.
+bool Follows(std::int64_t lcn, std::uint32_t length, std::int64_t next) {
+  return lcn <= std::numeric_limits<std::int64_t>::max() - length && lcn + length == next;
+}
+
 // Whether the real extents of an open item's map, read anew, each begin where the one before
 // ended. A map that cannot be read is taken as it was meant to be: contiguous.
 bool MapContiguous(VolumeDevicePort& volume, VolumeDevicePort::Handle item, unsigned char* buffer) {
-  std::int64_t expected = -1;
+  TExtent last;  // the last real extent, once there is one
   bool contiguous = true;
   ForEachExtentOfItem(volume, item, buffer, kExtentBufferLength, kInspectCallLimit,
                       [&](const TExtent& extent, bool) {
                         if (!extent.Real()) return true;
-                        if (expected >= 0 && extent.Lcn != expected) contiguous = false;
-                        expected = extent.Lcn + extent.Length;
+                        if (last.Real() && !Follows(last.Lcn, last.Length, extent.Lcn)) {
+                          contiguous = false;
+                        }
+                        last = extent;
                         return contiguous;
                       });
   return contiguous;
@@ -219,6 +231,13 @@ bool MapContiguous(VolumeDevicePort& volume, VolumeDevicePort::Handle item, unsi
 }  // namespace
 
 TFastDefragEngine::TFastDefragEngine(const DefragPorts& ports) : ports_(ports) {}
+
+unsigned char* TFastDefragEngine::ExtentBuffer() {
+  // Cleared once: bytes a volume claims to have returned but did not write read as zeros or as an
+  // earlier answer.
+  if (!extentBuffer_) extentBuffer_.reset(new unsigned char[kExtentBufferLength]());
+  return extentBuffer_.get();
+}
 
 bool TFastDefragEngine::LearnClusterSize(const std::string& path) {
   if (ClusterSize == 0) ClusterSize = GetVolumeClusterSize(*ports_.volume, path.c_str());
@@ -246,23 +265,23 @@ bool TFastDefragEngine::IsFileContiguous(const std::string& path, bool isFile, s
     VolumeDevicePort& volume = *ports_.volume;
     DeviceHandle item(volume);
     if (!OpenToInspect(volume, path, isFile, item)) return true;
-    const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
+    unsigned char* const buffer = ExtentBuffer();
     std::int64_t allocated = 0;
     // Adjacency is judged between the extents of one answer; a call that returns a single
     // extent has nothing to compare, and never clears a break found before.
     std::int64_t previousLcn = 0;
-    std::int64_t previousLength = 0;
-    ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kInspectCallLimit,
+    std::uint32_t previousLength = 0;
+    ForEachExtentOfItem(volume, item.Get(), buffer, kExtentBufferLength, kInspectCallLimit,
                         [&](const TExtent& extent, bool firstOfAnswer) {
                           if (firstOfAnswer) previousLcn = previousLength = 0;
                           if (!extent.Real()) return true;
                           if (previousLcn != 0 && previousLength != 0 &&
-                              previousLcn + previousLength != extent.Lcn) {
+                              !Follows(previousLcn, previousLength, extent.Lcn)) {
                             contiguous = false;
                           }
                           previousLcn = extent.Lcn;
                           previousLength = extent.Length;
-                          allocated += static_cast<std::int64_t>(extent.Length * ClusterSize);
+                          allocated = AddBytes(allocated, extent.Length * ClusterSize);
                           return true;
                         });
     size = allocated;
@@ -280,9 +299,9 @@ std::uint32_t TFastDefragEngine::GetClusterCount(const std::string& path, bool i
     VolumeDevicePort& volume = *ports_.volume;
     DeviceHandle item(volume);
     if (!OpenToInspect(volume, path, isFile, item)) return 0;
-    const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
+    unsigned char* const buffer = ExtentBuffer();
     std::uint32_t clusters = 0;
-    ForEachExtentOfItem(volume, item.Get(), buffer.get(), kExtentBufferLength, kCountCallLimit,
+    ForEachExtentOfItem(volume, item.Get(), buffer, kExtentBufferLength, kCountCallLimit,
                         [&](const TExtent& extent, bool) {
                           if (extent.Real()) clusters += extent.Length;
                           return true;
@@ -314,7 +333,7 @@ bool TFastDefragEngine::DefragItem(const ItemPath& path, bool rescan, std::int64
     return false;
   }
   if (addGrowthRoom && isFile) {
-    size += GrowthRoomClusters(path.ansi) * static_cast<std::int64_t>(ClusterSize);
+    size = AddBytes(size, GrowthRoomClusters(path.ansi) * ClusterSize);
   }
   try {
     const bool done = MoveItem(path, rescan, size, isFile, facts, noFreeSpace);
@@ -358,7 +377,7 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
 
   // The map is read a bounded page at a time and moved as it is read, so a file of any size
   // needs no more memory than a small one.
-  const std::unique_ptr<unsigned char[]> buffer = NewExtentBuffer();
+  unsigned char* const buffer = ExtentBuffer();
   if (Aborted) return false;
   const std::int64_t clusterBytes = static_cast<std::int64_t>(ClusterSize);
   const std::int64_t dataClusters = facts.dataBytes > 0 ? (facts.dataBytes - 1) / clusterBytes + 1
@@ -368,7 +387,7 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
                    noFreeSpace);
   const auto countMoved = MakeScopeExit([&] { item_.clustersMoved = mover.Moved(); });
   const ExtentWalkEnd end = ForEachExtentOfItem(
-      volume, item.Get(), buffer.get(), kExtentBufferLength, kMoveCallLimit,
+      volume, item.Get(), buffer, kExtentBufferLength, kMoveCallLimit,
       [&](const TExtent& extent, bool) {
         std::int64_t vcn = extent.Vcn;
         std::uint32_t remaining = extent.Length;
@@ -390,7 +409,7 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
   if (end == ExtentWalkEnd::kDenied || end == ExtentWalkEnd::kStopped) return false;
   mover.Flush();
   // NTFS may report a move done that it did only in part: what was moved is checked in the map.
-  if (mover.Moved() > 0 && !MapContiguous(volume, item.Get(), buffer.get())) {
+  if (mover.Moved() > 0 && !MapContiguous(volume, item.Get(), buffer)) {
     item_.outcome = DefragItemOutcome::kMovedPartly;
     throw KestravaError("Moved only partly: " + path.ansi);
   }

@@ -9,6 +9,7 @@
 // the free-run list is consumed item by item, never rescanned. Not thread-safe; everything runs on
 // the caller's thread, and abort is a flag the event handlers set.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "boost/defrag_engine.h"
@@ -87,7 +88,12 @@ class TFastDefragEngine final : public DefragEngine {
   bool MoveItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
                 const ItemFacts& facts, bool& noFreeSpace);
 
+  // The buffer every extent read of the engine uses, made at the first: one for the engine's life
+  // rather than 64 KiB made and cleared for each walk of each item.
+  unsigned char* ExtentBuffer();
+
   DefragPorts ports_;
+  std::unique_ptr<unsigned char[]> extentBuffer_;
   TFreeRuns FreeRuns;
   bool Aborted = false;
   std::uint64_t ClusterSize = 0;

@@ -127,10 +127,15 @@ bool BitmapWindowReader::Next() {
     return false;
   }
   if (volumeEnd_ < 0) {
-    volumeEnd_ = base + bitmapSize;
+    // No NTFS volume has more clusters than kMaxVolumeClusters: a size beyond is not read.
+    volumeEnd_ = std::min(base + bitmapSize, kMaxVolumeClusters);
     // Every answer but the last holds at least a byte of bits: more calls than that cannot be a
-    // volume reading forward.
-    callsLeft_ = bitmapSize / 8 + 1;
+    // volume reading forward. Nor can more calls in all than the largest volume needs: its full
+    // windows, this one the first, and the call that finds its end. Answers that end short with
+    // ERROR_MORE_DATA, which NTFS gives only when the buffer is full, do not stretch the scan
+    // past that.
+    callsLeft_ = std::min(std::max<std::int64_t>(volumeEnd_ - base, 0) / 8 + 1,
+                          kMaxVolumeClusters / kClustersPerWindow);
   }
   const std::int64_t written =
       returned > fsctl::kBitmapOffset
@@ -159,7 +164,8 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
   // A path with no first character names no drive: "\\.\:" fails to open like any other.
   OpenVolumeOrRaise(volume, (drive ? std::string(1, drive) : std::string()) + ':', device);
   BitmapWindowReader reader(volume, device.Get());
-  while (reader.Next()) {
+  // A window adds at most one run for every two of its clusters.
+  while (runs.size() <= kMaxFreeRuns - kClustersPerWindow / 2 && reader.Next()) {
     AddFreeRunsOfWindow(runs, reader.Bits(), reader.Base(), reader.From(), reader.Count());
   }
   return true;

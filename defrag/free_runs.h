@@ -25,6 +25,15 @@ using TFreeRuns = std::vector<TFreeRun>;
 inline constexpr std::uint32_t kBitmapWindowLength = 4112;
 inline constexpr std::int64_t kClustersPerWindow = 32768;
 
+// The most clusters an NTFS volume has (2^32, of at most 2 MiB each): a bitmap that claims more
+// is read no further.
+inline constexpr std::int64_t kMaxVolumeClusters = std::int64_t{1} << 32;
+// The most runs a free-run list holds (64 MiB, four times a badly fragmented 2 TiB volume's):
+// the scan reads no window that might take the list past it, so a bitmap with more free runs
+// (every other cluster free, say) leaves the rest of the volume unused rather than exhausting a
+// 32-bit process's memory.
+inline constexpr std::size_t kMaxFreeRuns = std::size_t{1} << 22;
+
 // Adds a closed free run: it joins the last entry when that ends exactly where the run begins
 // (a run split across two windows becomes one entry), else it is appended.
 void AddFreeRun(TFreeRuns& runs, std::int64_t startLcn, std::int64_t clusterCount);
@@ -40,7 +49,8 @@ void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int6
 // more bits than the window holds, the volume has or it wrote; an answer that would not move the
 // reading forward, or would go back over clusters already read, ends it; a short window ends it
 // only when it came with success (one that came with ERROR_MORE_DATA goes on after the clusters
-// it held), and the calls are bounded by the volume's first-given size.
+// it held), and the calls are bounded by the volume's first-given size, cut to the largest an
+// NTFS volume has (kMaxVolumeClusters), and by the calls that volume needs in full windows.
 class BitmapWindowReader {
  public:
   BitmapWindowReader(VolumeDevicePort& volume, VolumeDevicePort::Handle device)
@@ -66,7 +76,7 @@ class BitmapWindowReader {
   // its last answer.
   alignas(64) unsigned char window_[kBitmapWindowLength] = {};
   std::int64_t lcn_ = 0;         // the next request
-  std::int64_t volumeEnd_ = -1;  // the first answer's StartingLcn + BitmapSize
+  std::int64_t volumeEnd_ = -1;  // the first answer's StartingLcn + BitmapSize, at most 2^32
   std::int64_t callsLeft_ = 1;   // set by the first answer
   bool ended_ = false;
   std::int64_t base_ = 0;
@@ -75,9 +85,9 @@ class BitmapWindowReader {
 };
 
 // Rebuilds runs from the bitmap of the volume of drive ('C'), read in windows of 32,768 clusters
-// from LCN 0 by a BitmapWindowReader until the volume has no more to give. Raises KestravaError
-// "CreateFile \\.\C:" + line break
-// + the system message when the volume cannot be opened; otherwise true.
+// from LCN 0 by a BitmapWindowReader until the volume has no more to give or the list is full
+// (kMaxFreeRuns). Raises KestravaError "CreateFile \\.\C:" + line break + the system message
+// when the volume cannot be opened; otherwise true.
 bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs);
 
 // The last run (the one placed highest on the volume) with at least needed + 4 clusters, or

@@ -25,8 +25,8 @@ class RetrievalPointers {
                     std::uint32_t length)
       : volume_(volume), item_(item), buffer_(buffer), length_(length) {}
 
-  // One call from the VCN after the last extent read so far (0 at first), the buffer zeroed
-  // before it. The outcome: 0, ERROR_MORE_DATA when more extents follow, else the error.
+  // One call from the VCN after the last extent read so far (0 at first), the buffer's head
+  // cleared before it. The outcome: 0, ERROR_MORE_DATA when more extents follow, else the error.
   WinError Read();
 
   // The extents of the last call that succeeded or returned more data, in VCN order.

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "win32/redirection_win.h"
+#include "win32/unique_handle.h"
 #include "defrag/fsctl_layout.h"
 #include "defrag/volume_port.h"
 #include "win32/last_error.h"
@@ -25,11 +26,11 @@ class Win32VolumeDevice final : public VolumeDevicePort {
                   volume);
   }
   WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) override {
-    return Opened(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING,
-                              isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr),
-                  item);
+    return Opened(
+        CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr),
+        item);
   }
   WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess access,
                           Handle* item) override {
@@ -39,23 +40,23 @@ class Win32VolumeDevice final : public VolumeDevicePort {
     HANDLE h = INVALID_HANDLE_VALUE;
     {
       const RedirectionOff redirection(IsWow64);  // the open is attempted either way
-      h = CreateFileW(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING,
-                      isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_NO_BUFFERING, nullptr);
+      h = CreateFileW(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, isFolder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_NO_BUFFERING,
+                      nullptr);
     }  // switched back on, the open's last error kept
     return Opened(h, item);
   }
   WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
                    void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
     DWORD bytes = 0;
-    const BOOL ok = DeviceIoControl(reinterpret_cast<HANDLE>(device), code,
-                                    const_cast<void*>(input), inputLength, output, outputLength,
-                                    &bytes, nullptr);
+    const BOOL ok =
+        DeviceIoControl(reinterpret_cast<HANDLE>(device), code, const_cast<void*>(input),
+                        inputLength, output, outputLength, &bytes, nullptr);
     const WinError error = ok ? err::kSuccess : FailureCode();
     if (ok || error == err::kMoreData) *returned = bytes;
     return error;
   }
-  void Close(Handle handle) override { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+  void Close(Handle handle) override { CloseKernelHandle(reinterpret_cast<HANDLE>(handle)); }
   WinError ClusterSize(const std::string& root, std::uint32_t* bytesPerCluster) override {
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
     if (!GetDiskFreeSpaceA(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,

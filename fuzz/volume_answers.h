@@ -262,6 +262,19 @@ class FuzzVolume final : public VolumeDevicePort {
     if (from < length) std::memset(out + from, 0xA5, std::min<std::uint32_t>(length - from, 512));
   }
 
+  // Fills length bytes with pattern over and over: a copy that doubles what it has written, since
+  // a byte at a time (each a traced comparison) was a fifth of the fuzzer's time.
+  static void Repeat(const std::vector<std::uint8_t>& pattern, unsigned char* out,
+                     std::uint32_t length) {
+    std::uint32_t filled = std::min<std::uint32_t>(length, pattern.size());
+    std::memcpy(out, pattern.data(), filled);
+    while (filled < length) {
+      const std::uint32_t more = std::min(filled, length - filled);
+      std::memcpy(out + filled, out, more);
+      filled += more;
+    }
+  }
+
   WinError AnswerBitmap(std::int64_t asked, unsigned char* out, std::uint32_t length,
                         std::uint32_t* returned) {
     if (!endless && (asked < 0 || asked >= clusters)) return err::kInvalidParameter;
@@ -282,8 +295,7 @@ class FuzzVolume final : public VolumeDevicePort {
     switch (a->contentMode) {
       case 0: std::memset(bitmap, 0, bytes); break;
       case 1: std::memset(bitmap, 0xFF, bytes); break;
-      default:
-        for (std::uint32_t i = 0; i < bytes; ++i) bitmap[i] = a->content[i % a->content.size()];
+      default: Repeat(a->content, bitmap, bytes);
     }
     const std::uint32_t written = static_cast<std::uint32_t>(fsctl::kBitmapOffset) + bytes;
     Scribble(out, written, length);

@@ -4,7 +4,9 @@
 // move more than the run it chose holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,16 @@ TEST(HostileExtentMaps, AreReadWithinTheBufferAndEndTheirLoops) {
        1025,
        1025},
       {"more data with no extent at all", 0, 0, {}, 0, err::kMoreData, false, true, 0, 1},
+      {"a map that starts before VCN 0",
+       2,
+       -5,
+       {{-1, 500}, {3, 600}},
+       0,
+       err::kSuccess,
+       false,
+       true,
+       0,
+       1},
   };
   for (const Extents& c : cases) {
     testing::DebugRecorder debug;
@@ -188,6 +200,118 @@ TEST(HostileExtentMaps, AReadDeniedFailsTheItemAndAnyOtherErrorEndsItsMapAsDone)
     EXPECT_EQ(moves, 0) << c.error;
     EXPECT_EQ(debug.Lines().size(), 2u) << c.error << ": the chosen run's lines only";
     EXPECT_EQ(volume.openHandles, 0) << c.error;
+  }
+}
+
+TEST(HostileExtentMaps, SizesAndLcnsPastTheLargestNumberAreHeldNotWrapped) {
+  constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+  // 1,025 extents of 2^32 - 1 clusters of 2 MiB: more bytes than an int64 holds.
+  Extents huge{"allocation past 2^63 bytes", 1025, 0, {}, 0, err::kSuccess, false, true, 0, 1};
+  for (std::int64_t i = 1; i <= 1025; ++i) {
+    huge.extents.push_back({i * 0xFFFFFFFF, 100 + (i - 1) * 0xFFFFFFFF});
+  }
+  // An extent that would end past the largest LCN, then one where a wrapped end would be.
+  const Extents wrapping{"an extent ending past the largest LCN",
+                         2,
+                         0,
+                         {{4, kMost - 1}, {8, std::numeric_limits<std::int64_t>::min() + 2}},
+                         0,
+                         err::kSuccess,
+                         false,
+                         false,
+                         0,
+                         1};
+  const struct {
+    const Extents& answer;
+    std::uint32_t clusterSize;
+    std::int64_t size;
+    bool defragged;  // moved and seen contiguous after
+  } cases[] = {{huge, 2 * 1024 * 1024, kMost, false}, {wrapping, 4096, 8 * 4096, false}};
+  for (const auto& c : cases) {
+    testing::DebugRecorder debug;
+    testing::ScriptedVolume volume;
+    int extentCalls = 0, moves = 0;
+    volume.answer = Answering(c.answer, extentCalls, moves);
+    volume.clusterSize = c.clusterSize;
+    DefragPorts ports;
+    ports.volume = &volume;
+    TFastDefragEngine engine(ports);
+    std::int64_t size = -1;
+    EXPECT_EQ(engine.IsFileContiguous("C:\\G\\x.pak", true, size), c.answer.contiguous)
+        << c.answer.what;
+    EXPECT_EQ(size, c.size) << c.answer.what;
+    // Moved into the run of 96 as far as it goes: the map read again is not contiguous.
+    ASSERT_TRUE(engine.ScanFreeSpace('C'));
+    bool noFreeSpace = false;
+    EXPECT_EQ(engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace),
+              c.defragged)
+        << c.answer.what;
+  }
+  // Growth room on a size already the largest: no run has room for it.
+  testing::DebugRecorder debug;
+  testing::ScriptedVolume volume;
+  int extentCalls = 0, moves = 0;
+  volume.answer = Answering(wrapping, extentCalls, moves);
+  DefragPorts ports;
+  ports.volume = &volume;
+  TFastDefragEngine engine(ports);
+  ASSERT_TRUE(engine.ScanFreeSpace('C'));
+  bool noFreeSpace = false;
+  EXPECT_FALSE(engine.DefragFile(L"C:\\G\\x.txt", false, kMost, true, true, noFreeSpace));
+  EXPECT_TRUE(noFreeSpace);
+  EXPECT_EQ(moves, 0);
+}
+
+// Bitmap answers from a volume that claims more than NTFS has, or answers a byte at a time: the
+// scan reads no more than the largest volume in full windows, and keeps a list a 32-bit process
+// can hold.
+TEST(HostileBitmaps, TheScanIsBoundedByTheLargestVolumeAndTheListByItsMost) {
+  constexpr std::int64_t kWindows = kMaxVolumeClusters / kClustersPerWindow;
+  const struct {
+    const char* what;
+    std::int64_t bitmapSize;  // claimed by every answer
+    std::uint32_t bytes;      // of bitmap an answer holds
+    WinError error;
+    unsigned char pattern;
+    std::int64_t answeredCalls;  // the volume answers 87 after these
+    std::int64_t calls;          // at most
+    std::int64_t runs;           // 0: at most kMaxFreeRuns
+    std::int64_t firstRunClusters;
+  } cases[] = {
+      {"2^62 clusters, every window full and free", std::int64_t{1} << 62, 4096, err::kSuccess,
+       0x00, 200000, kWindows + 1, 1, kMaxVolumeClusters},
+      {"2^62 clusters, a byte a call with more data", std::int64_t{1} << 62, 1, err::kMoreData,
+       0x00, 1000000, kWindows + 1, 1, 8 * (kWindows + 1)},
+      {"every other cluster free on 300 windows", 300 * kClustersPerWindow, 4096, err::kSuccess,
+       0xAA, 300, 300, 0, 1},
+  };
+  for (const auto& c : cases) {
+    testing::ScriptedVolume volume;
+    std::int64_t calls = 0;
+    volume.answer = [&](std::uint32_t, const unsigned char* in, std::uint32_t, unsigned char* out,
+                        std::uint32_t outLength, std::uint32_t* returned) -> WinError {
+      const std::int64_t lcn = fsctl::ReadInt64(in, 0);
+      if (++calls > c.answeredCalls || lcn >= c.bitmapSize) return err::kInvalidParameter;
+      fsctl::WriteInt64(out, 0, lcn);
+      fsctl::WriteInt64(out, 8, c.bitmapSize - lcn);
+      const std::uint32_t bytes = std::min(c.bytes, outLength - 16);
+      std::memset(out + 16, c.pattern, bytes);
+      *returned = 16 + bytes;
+      return c.error;
+    };
+    TFreeRuns runs;
+    ASSERT_TRUE(ScanFreeSpace(volume, 'C', runs)) << c.what;
+    EXPECT_LE(calls, c.calls) << c.what;
+    if (c.runs != 0) {
+      EXPECT_EQ(static_cast<std::int64_t>(runs.size()), c.runs) << c.what;
+    } else {
+      EXPECT_LE(runs.size(), kMaxFreeRuns) << c.what;
+      EXPECT_GT(runs.size(), kMaxFreeRuns / 2) << c.what;
+    }
+    ASSERT_FALSE(runs.empty()) << c.what;
+    EXPECT_EQ(runs[0].StartLcn, 0) << c.what;
+    EXPECT_EQ(runs[0].ClusterCount, c.firstRunClusters) << c.what;
+    EXPECT_EQ(volume.openHandles, 0) << c.what;
   }
 }
 
