@@ -418,13 +418,19 @@ bool TFastDefragEngine::MoveItem(const ItemPath& path, bool rescan, std::int64_t
 
 bool TFastDefragEngine::DefragFolder(const std::string& folder, bool filesOnly) {
   if (!ScanFreeSpace(DriveLetter(folder))) return false;
-
-  TFindFile finder(nullptr, ports_.search);
-  finder.OnFileMatch = [this](TFindFile& sender, const TFileDetails& fileInfo) {
+  SearchFolder(folder, filesOnly, [this](TFindFile& sender, const TFileDetails& fileInfo) {
     DoFileMatch(sender, fileInfo);
-  };
+  });
+  return true;
+}
+
+void TFastDefragEngine::SearchFolder(
+    const std::string& folder, bool filesOnly,
+    std::function<void(TFindFile& sender, const TFileDetails& fileInfo)> onMatch) {
+  TFindFile finder(nullptr, ports_.search);
+  finder.OnFileMatch = std::move(onMatch);
   finder.OnFolderChange = nullptr;
-  finder.Threaded = false;  // the search runs here, and DoFileMatch with it
+  finder.Threaded = false;  // the search runs here, and the match handler with it
 
   TFileCriteria& files = finder.Criteria().Files();
   files.SetFileName("*");
@@ -437,7 +443,6 @@ bool TFastDefragEngine::DefragFolder(const std::string& folder, bool filesOnly) 
   if (filesOnly) attributes.SetDirectory(fsAnyUnset);
 
   finder.Execute();  // an error of an item leaves here, after the search has ended
-  return true;
 }
 
 void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileInfo) {

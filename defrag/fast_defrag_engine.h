@@ -9,6 +9,7 @@
 // the free-run list is consumed item by item, never rescanned. Not thread-safe; everything runs on
 // the caller's thread, and abort is a flag the event handlers set.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -65,6 +66,11 @@ class TFastDefragEngine final : public DefragEngine {
   std::uint64_t KnownClusterSize() const { return ClusterSize; }
 
  private:
+  // Lists every item under folder (files only with filesOnly) in the calling thread, handing each
+  // to onMatch: hidden and system items and the folders themselves too. The folder run and the
+  // survey share it, so that the survey counts the items a run visits.
+  void SearchFolder(const std::string& folder, bool filesOnly,
+                    std::function<void(TFindFile& sender, const TFileDetails& fileInfo)> onMatch);
   void DoFileMatch(TFindFile& sender, const TFileDetails& fileInfo);
   bool DoSkipFile(const std::wstring& fileName, bool isFile, std::int64_t size);
   bool DoProgress(const std::wstring& fileName);

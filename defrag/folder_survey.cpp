@@ -36,9 +36,8 @@ bool TFastDefragEngine::SurveyFolder(const std::string& folder, bool filesOnly,
   }
   survey.seekPenalty = AskSeekPenalty(*ports_.volume, drive);
 
-  // The finder set up as DefragFolder sets it up, so that the items are the ones a run visits.
-  TFindFile finder(nullptr, ports_.search);
-  finder.OnFileMatch = [this, &survey](TFindFile& sender, const TFileDetails& fileInfo) {
+  // The items a folder run would visit, inspected as it inspects them.
+  SearchFolder(folder, filesOnly, [this, &survey](TFindFile& sender, const TFileDetails& fileInfo) {
     const std::string path = AddBackslash(fileInfo.Folder) + fileInfo.Name;
     DoProgress(AnsiToWide(path));
     if (Aborted) {
@@ -52,19 +51,7 @@ bool TFastDefragEngine::SurveyFolder(const std::string& folder, bool filesOnly,
       ++survey.fragmented;
       survey.fragmentedClusters += GetClusterCount(path, isFile);
     }
-  };
-  finder.OnFolderChange = nullptr;
-  finder.Threaded = false;
-
-  TFileCriteria& files = finder.Criteria().Files();
-  files.SetFileName("*");
-  files.SetLocation(folder + ";");
-  files.SetSubfolders(true);
-  TAttributesCriteria& attributes = finder.Criteria().Attributes();
-  attributes.Clear();
-  if (filesOnly) attributes.SetDirectory(fsAnyUnset);
-
-  finder.Execute();
+  });
   return true;
 }
 
