@@ -15,6 +15,7 @@
 #include "boost/os_version.h"
 #include "tests/doubles/fake_registry.h"
 #include "tests/doubles/fake_service_manager.h"
+#include "tests/doubles/fixed_version.h"
 
 using namespace kestrava;
 using Clock = std::chrono::steady_clock;
@@ -39,14 +40,6 @@ class AllChecked final : public BoostWindowPort {
   std::string last;
 };
 
-class Seven final : public OsVersionPort {
- public:
-  WinError Query(OsVersionReport& report) override {
-    report = {2, 6, 1};
-    return err::kSuccess;
-  }
-};
-
 class NoPrivileges final : public PrivilegePort {
  public:
   WinError Enable(const std::string&) override { return err::kSuccess; }
@@ -69,7 +62,7 @@ int main(int argc, char** argv) {
   for (const char* name : FixedServices(kOsSeven)) services.services[name].display = name;
   testing::FakeRegistry registry;
   AllChecked window;
-  Seven version;
+  FixedVersion version;  // Windows 7
   NoPrivileges privileges;
   BoostPorts ports;
   ports.registry = &registry;

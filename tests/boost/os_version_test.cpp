@@ -2,23 +2,10 @@
 
 #include "boost/os_version.h"
 #include "tests/doubles/debug_recorder.h"
+#include "tests/doubles/fixed_version.h"
 
 namespace kestrava {
 namespace {
-
-class ReportedVersion final : public OsVersionPort {
- public:
-  explicit ReportedVersion(OsVersionReport report, bool ok = true) : report_(report), ok_(ok) {}
-  WinError Query(OsVersionReport& report) override {
-    if (!ok_) return err::kInvalidParameter;
-    report = report_;
-    return err::kSuccess;
-  }
-
- private:
-  OsVersionReport report_;
-  bool ok_;
-};
 
 constexpr std::uint32_t kNt = 2;
 
@@ -41,7 +28,7 @@ TEST(OsVersion, ClassifiesEveryPlatformAndVersion) {
 
 TEST(OsVersion, LogsMajorThenMinorVersion) {
   testing::DebugRecorder recorder;
-  ReportedVersion xp({kNt, 5, 1});
+  FixedVersion xp({kNt, 5, 1});
   EXPECT_EQ(GetOSVersion(xp), kOsXP);
   EXPECT_EQ(recorder.Lines(),
             (std::vector<std::string>{"Tarnwell:majorVer = 5", "Tarnwell:minorVer = 1"}));
@@ -49,7 +36,7 @@ TEST(OsVersion, LogsMajorThenMinorVersion) {
 
 TEST(OsVersion, FailedQueryIsOtherAndLogsNothing) {
   testing::DebugRecorder recorder;
-  ReportedVersion broken({kNt, 6, 1}, false);
+  FixedVersion broken({kNt, 6, 1}, err::kInvalidParameter);
   EXPECT_EQ(GetOSVersion(broken), kOsOther);
   EXPECT_TRUE(recorder.Lines().empty());
 }

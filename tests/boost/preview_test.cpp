@@ -14,6 +14,7 @@
 #include "common/system_message.h"
 #include "defrag/fast_defrag_engine.h"
 #include "tests/doubles/debug_recorder.h"
+#include "tests/doubles/fixed_version.h"
 #include "tests/doubles/fake_process_list.h"
 #include "tests/doubles/fake_registry.h"
 #include "tests/doubles/fake_service_manager.h"
@@ -41,15 +42,6 @@ class Window final : public BoostWindowPort {
   const PreviewRequest& request_;
 };
 
-class Version final : public OsVersionPort {
- public:
-  OsVersionReport report{2, 6, 1};
-  WinError Query(OsVersionReport& r) override {
-    r = report;
-    return err::kSuccess;
-  }
-};
-
 class Privileges final : public PrivilegePort {
  public:
   WinError Enable(const std::string&) override { return err::kSuccess; }
@@ -69,7 +61,7 @@ struct World {
   testing::FakeRegistry registry;
   testing::FakeProcessList processes;
   testing::FakeMemoryStatus memory;
-  Version version;
+  FixedVersion version;
   Privileges privileges;
   sim::SimulatedVolume volume = sim::ReadVolumeText(kVolume);
   PreviewRequest request;

@@ -17,6 +17,7 @@
 #include "common/error.h"
 #include "boost/os_version.h"
 #include "tests/doubles/debug_recorder.h"
+#include "tests/doubles/fixed_version.h"
 #include "tests/doubles/fake_registry.h"
 #include "tests/doubles/fake_service_manager.h"
 
@@ -45,15 +46,6 @@ class FakeWindow final : public BoostWindowPort {
   bool Synchronize(const std::function<void()>& routine) override {
     routine();
     return true;
-  }
-};
-
-class FixedVersion final : public OsVersionPort {
- public:
-  OsVersionReport report{2, 6, 1};
-  WinError Query(OsVersionReport& r) override {
-    r = report;
-    return err::kSuccess;
   }
 };
 
