@@ -209,6 +209,10 @@ const std::array<CatalogueOption, 12> kCatalogueOptions{{
     {OptionBox::chkStopScanner, "StiSvc", "StiSvc", "StiSvc"},
 }};
 
+bool HasCatalogue(int versionCode) {
+  return versionCode == kOsXP || versionCode == kOsVista || versionCode == kOsSeven;
+}
+
 const char* OptionService(const CatalogueOption& option, int versionCode) {
   switch (versionCode) {
     case kOsXP: return option.xp;

@@ -19,6 +19,9 @@ struct CatalogueOption {
 // The twelve options in the order a boost visits them (not the order of the boxes on the window).
 extern const std::array<CatalogueOption, 12> kCatalogueOptions;
 
+// Whether the version has services to stop; a boost on any other stops none.
+bool HasCatalogue(int versionCode);
+
 // The option's service on the version; "" when it has none there or the version has no entries.
 const char* OptionService(const CatalogueOption& option, int versionCode);
 

@@ -48,12 +48,6 @@ std::string VersionText(int version, const OsVersionReport& report) {
          ")";
 }
 
-// A message on one line: the engine puts a line break between what failed and the system's text.
-std::string OneLine(std::string text) {
-  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
-  return text;
-}
-
 class Preview {
  public:
   Preview(const BoostPorts& ports, DefragEngine& engine, const PreviewRequest& request,
@@ -87,8 +81,7 @@ class Preview {
     // Asked without the boost's log lines: a preview writes none of a boost's.
     const bool known = ports_.version->Query(report) == err::kSuccess;
     const int version = known ? ClassifyOsVersion(report) : static_cast<int>(kOsOther);
-    // Only a version with entries has a fixed list; the boost stops nothing on any other.
-    if (FixedServices(version).count == 0) {
+    if (!HasCatalogue(version)) {
       table_.Add({kServices, "", "", "", "",
                   "no service would be stopped: " +
                       (known ? VersionText(version, report) + " has no list of services to stop"

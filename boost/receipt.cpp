@@ -113,27 +113,20 @@ ReportTable ReceiptTable(const BoostReceipt& receipt) {
 
 std::string EndedEarlyLine(const BoostReceipt& receipt) {
   if (!receipt.endedEarly) return "";
-  std::string line = "Boost ended early: ";
-  for (std::size_t i = 0; i < receipt.reason.size(); ++i) {
-    const char c = receipt.reason[i];
-    if (c == '\r' && i + 1 < receipt.reason.size() && receipt.reason[i + 1] == '\n') continue;
-    line += (c == '\r' || c == '\n') ? ' ' : c;
-  }
-  return line;
+  return "Boost ended early: " + OneLine(receipt.reason);
 }
 
 void ReceiptSlot::Put(std::shared_ptr<const BoostReceipt> receipt) {
-  lock_.Acquire();
-  receipt_.swap(receipt);
-  lock_.Release();
+  {
+    const LockHolder hold(lock_);
+    receipt_.swap(receipt);
+  }
   // The previous receipt, if nobody else holds it, goes here, outside the lock.
 }
 
 std::shared_ptr<const BoostReceipt> ReceiptSlot::Get() {
-  lock_.Acquire();
-  std::shared_ptr<const BoostReceipt> receipt = receipt_;
-  lock_.Release();
-  return receipt;
+  const LockHolder hold(lock_);
+  return receipt_;
 }
 
 }  // namespace kestrava

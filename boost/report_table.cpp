@@ -17,6 +17,16 @@ void AppendLine(std::string& out, const std::vector<std::string>& cells, std::si
 
 }  // namespace
 
+std::string OneLine(const std::string& text) {
+  std::string line;
+  line.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    line += (text[i] == '\r' || text[i] == '\n') ? ' ' : text[i];
+  }
+  return line;
+}
+
 std::string ClipboardText(const ReportTable& table) {
   const std::size_t width = table.columns.size();
   std::string out;

@@ -20,4 +20,8 @@ struct ReportTable {
 // a line is always one row and a field one cell.
 std::string ClipboardText(const ReportTable& table);
 
+// text on one line, for a cell or a status panel: each line break (CR LF, or a lone CR or LF)
+// becomes one space. The engine's messages put one between what failed and the system's text.
+std::string OneLine(const std::string& text);
+
 }  // namespace kestrava

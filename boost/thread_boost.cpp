@@ -11,10 +11,6 @@
 namespace kestrava {
 namespace {
 
-bool HasCatalogue(int versionCode) {
-  return versionCode == kOsXP || versionCode == kOsVista || versionCode == kOsSeven;
-}
-
 // The text of the error that ended a run.
 std::string FailureText(const std::exception_ptr& failure) {
   try {
@@ -171,24 +167,21 @@ void TThreadBoost::Keep(const std::string& name, ServiceResult result) {
 
 void TThreadBoost::UpdateStatus() { FForm.SetStatusText(FStatusText); }
 
-// The engine fires an event every 64 clusters, also across a file's sparse ranges: one with a
-// hole of 2^32 clusters fires 67 million for the same path. Each text shown is a blocking hand-off
-// to the window thread, so a path is handed over only when it is not the one shown already.
 void TThreadBoost::EngineProgress(DefragEngine&, bool& abort, const std::wstring& fileName) {
-  if (fileName != shownPath_) {
-    shownPath_ = fileName;
-    FForm.SetStatusText(WideToAnsi(fileName));
-  }
+  ShowEnginePath(fileName);
   abort = FForm.SysAbort();
 }
 
 void TThreadBoost::EngineSkipFile(DefragEngine&, const std::wstring& fileName, bool& abort, bool,
                                   std::int64_t) {
-  if (fileName != shownPath_) {
-    shownPath_ = fileName;
-    FForm.SetStatusText(WideToAnsi(fileName));
-  }
+  ShowEnginePath(fileName);
   abort = FForm.SysAbort();
+}
+
+void TThreadBoost::ShowEnginePath(const std::wstring& fileName) {
+  if (fileName == shownPath_) return;
+  shownPath_ = fileName;
+  FForm.SetStatusText(WideToAnsi(fileName));
 }
 
 }  // namespace kestrava

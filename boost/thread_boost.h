@@ -40,6 +40,10 @@ class TThreadBoost {
   // Puts FStatusText into status panel 0, on the window thread.
   void UpdateStatus();
   void EngineProgress(DefragEngine& sender, bool& abort, const std::wstring& fileName);
+  // Puts the engine's path into panel 0 unless it is shown already. The engine fires an event
+  // every 64 clusters, also across sparse ranges (a hole of 2^32 clusters is 67 million events
+  // for one path), and each text shown is a blocking hand-off to the window thread.
+  void ShowEnginePath(const std::wstring& fileName);
   void EngineSkipFile(DefragEngine& sender, const std::wstring& fileName, bool& abort, bool isFile,
                       std::int64_t size);
 
