@@ -93,11 +93,8 @@ struct EngineRun {
     std::int64_t size = 0;
     engine->ScanFreeSpace(path[0]);
     engine->IsFileContiguous(path, isFile, size);
-    bool noFreeSpace = false;
-    const bool result =
-        engine->DefragFile(AnsiToWide(path), false, size, isFile, true, noFreeSpace);
-    this->noFreeSpace = noFreeSpace;
-    return result;
+    noFreeSpace = false;
+    return engine->DefragFile(AnsiToWide(path), false, size, isFile, true, noFreeSpace);
   }
   std::vector<std::string> Log() {
     std::vector<std::string> lines = debug.Lines();

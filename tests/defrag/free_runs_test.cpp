@@ -63,10 +63,16 @@ ScriptedVolume::Answer WindowsBitmap(const std::vector<unsigned char>& bits,
 
 TEST(FreeRunWindow, TheWordScanFindsWhatTheBitByBitDefinitionFinds) {
   std::mt19937_64 random(20261208);
-  for (int round = 0; round < 400; ++round) {
+  // Runs of both kinds up to `longest` clusters, so boundaries fall everywhere: a change in most
+  // words, or several in one (up to 64, every cluster alternating), or whole words between.
+  const int longests[] = {1, 2, 3, 9, 40, 64, 200, 1500};
+  // Windows of a part of a word, of whole words, of one group of 64 words after the first word
+  // and of more, whose last group overlaps the one before; reading from the start or from a
+  // cluster inside a word, on its first or last cluster, or in the last word.
+  const std::uint32_t counts[] = {1, 63, 64, 65, 1000, 4160, 4161, 8256, 32767, 32768};
+  for (int round = 0; round < 800; ++round) {
     std::vector<unsigned char> window(4096);
-    // Runs of both kinds with lengths from 1 to a few words, so boundaries fall everywhere.
-    const int longest = 1 + static_cast<int>(random() % 200);
+    const int longest = longests[round % 8];
     std::size_t bit = 0;
     bool used = random() & 1;
     while (bit < window.size() * 8) {
@@ -77,14 +83,20 @@ TEST(FreeRunWindow, TheWordScanFindsWhatTheBitByBitDefinitionFinds) {
       bit += length;
       used = !used;
     }
-    const std::uint32_t counts[] = {1, 63, 64, 65, 1000, 32767, 32768};
-    const std::uint32_t count = counts[round % 7];
+    const std::uint32_t count = counts[(round / 8) % 10];
+    const std::uint32_t froms[] = {0, 0, 1, 63, 64, 65, count - 1,
+                                   static_cast<std::uint32_t>(random() % count)};
+    const std::uint32_t from = std::min(froms[(round / 80) % 8], count - 1);
     const std::int64_t base = static_cast<std::int64_t>(random() % 1000000) * 8;
+    // The clusters before from are not the window's: the definition sees them in use.
+    std::vector<unsigned char> ours = window;
+    for (std::uint32_t i = 0; i < from; ++i) ours[i / 8] |= static_cast<unsigned char>(1u << (i % 8));
     // A run already in the list that ends at the window's first cluster is continued by it.
     TFreeRuns words{{base - 10, 10}}, bits{{base - 10, 10}};
-    AddFreeRunsOfWindow(words, window.data(), base, 0, count);
-    testing::ReferenceFreeRunsOfWindow(bits, window.data(), base, count);
-    ASSERT_EQ(words, bits) << "round " << round << " count " << count;
+    AddFreeRunsOfWindow(words, window.data(), base, from, count);
+    testing::ReferenceFreeRunsOfWindow(bits, ours.data(), base, count);
+    ASSERT_EQ(words, bits) << "round " << round << " from " << from << " count " << count
+                           << " longest " << longest;
   }
 }
 
