@@ -4,10 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "defrag/changing_words.h"
 #include "defrag/fsctl_layout.h"
 #include "defrag/volume_open.h"
 
@@ -24,7 +21,7 @@ std::uint32_t NonZero(std::uint64_t word) {
   return static_cast<std::uint32_t>((word | (0 - word)) >> 63);
 }
 
-std::uint64_t LoadWord(const unsigned char* bitmap, std::uint32_t i) {
+std::uint64_t LoadWord(const unsigned char* bitmap, std::size_t i) {
   std::uint64_t word;
   std::memcpy(&word, bitmap + i * 8, sizeof word);
   return word;
@@ -48,20 +45,30 @@ class ChangeList {
     out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes | kTopBit));
     out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
     size_ += NonZero(changes) + NonZero(rest);
-    AddMore(offset, rest);
+    size_ = AddMore(size_, offset, rest);
   }
 
-  // As Word, for a word known to change something, where the scan spends most of its time. A
-  // word that changes mostly changes once or twice: both places are written whatever the word
-  // holds and only the count depends on it, so no branch has to guess how many there are.
-  void ChangingWord(std::uint32_t offset, std::uint64_t used, std::uint64_t before) {
-    const std::uint64_t changes = used ^ ((used << 1) | (before >> 63));
-    const std::uint64_t rest = changes & (changes - 1);
-    std::uint16_t* out = offsets_ + size_;
-    out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes));
-    out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
-    size_ += 1 + NonZero(rest);
-    AddMore(offset, rest);
+  // The words of bitmap from word i on that changing marks (bit j for word i + j), each known to
+  // change something: where the scan spends most of its time. A word that changes mostly changes
+  // once or twice: both places are written whatever the word holds and only the count depends on
+  // it, so no branch has to guess how many there are.
+  void AddChangingWords(const unsigned char* bitmap, std::uint32_t i, std::uint64_t changing) {
+    // Room for 64 words that change everywhere, the window's last word after them, and the two
+    // places written whatever a word holds. A window with no group of 64 has 65 words at most.
+    if (size_ > kCapacity - 65 * 64 - 2) Flush();
+    std::uint32_t size = size_;  // kept in a register: a store to offsets_ cannot change it
+    for (; changing != 0; changing &= changing - 1) {
+      const std::size_t k = i + static_cast<std::uint32_t>(TrailingZeros(changing));
+      const std::uint64_t used = LoadWord(bitmap, k);
+      const std::uint64_t changes = used ^ ((used << 1) | (LoadWord(bitmap, k - 1) >> 63));
+      const std::uint64_t rest = changes & (changes - 1);
+      const std::uint32_t offset = static_cast<std::uint32_t>(k * 64);
+      std::uint16_t* out = offsets_ + size;
+      out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes));
+      out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
+      size = AddMore(size + 1 + NonZero(rest), offset, rest);
+    }
+    size_ = size;
   }
 
   // Closes a run still open at end and adds every run.
@@ -71,15 +78,15 @@ class ChangeList {
   }
 
  private:
-  static constexpr std::uint32_t kCapacity = 1024;
+  static constexpr std::uint32_t kCapacity = 5120;
 
-  // Lists the changes of a word past its first two (rest holds all but the first), and makes
-  // room for the next word's 64 and the two places written whatever it holds.
-  void AddMore(std::uint32_t offset, std::uint64_t rest) {
+  // Lists the changes of a word past its first two (rest holds all but the first) at size, and
+  // gives the size after them.
+  std::uint32_t AddMore(std::uint32_t size, std::uint32_t offset, std::uint64_t rest) {
     for (std::uint64_t more = rest & (rest - 1); more != 0; more &= more - 1) {
-      offsets_[size_++] = static_cast<std::uint16_t>(offset + TrailingZeros(more));
+      offsets_[size++] = static_cast<std::uint16_t>(offset + TrailingZeros(more));
     }
-    if (size_ > kCapacity - 66) Flush();
+    return size;
   }
 
   // Adds the runs whose both ends are listed; an open run's start stays for the words to come.
@@ -102,70 +109,9 @@ class ChangeList {
   std::int64_t base_;
   std::uint32_t size_ = 0;
   // A window has at most kClustersPerWindow clusters, so an offset, its end included, fits in
-  // 16 bits; and a store to one cannot be taken for a store to size_.
+  // 16 bits; and a store to one cannot be taken for a store to a size.
   std::uint16_t offsets_[kCapacity];
 };
-
-#if defined(__SSE2__)
-// Of a mask with two bits a word, one bit a word: bit j set when bits 2j and 2j + 1 both were.
-std::uint32_t BothBitsOfPairs(std::uint64_t pairs) {
-  std::uint64_t bits = pairs & (pairs >> 1) & 0x5555555555555555u;
-  bits = (bits | (bits >> 1)) & 0x3333333333333333u;
-  bits = (bits | (bits >> 2)) & 0x0F0F0F0F0F0F0F0Fu;
-  bits = (bits | (bits >> 4)) & 0x00FF00FF00FF00FFu;
-  bits = (bits | (bits >> 8)) & 0x0000FFFF0000FFFFu;
-  return static_cast<std::uint32_t>(bits | (bits >> 16));
-}
-
-// Of 32 words from word i on, which change nothing: 32-bit halves are compared with the top bit
-// of the half before each spread over 32 bits, four halves at a time, and the answers for eight
-// words packed to a byte a half. A word changes nothing when both its halves do.
-std::uint32_t SameAsBefore32(const unsigned char* bitmap, std::uint32_t i) {
-  std::uint64_t halves = 0;
-  const unsigned char* p = bitmap + i * 8;
-  for (int q = 0; q < 4; ++q) {
-    __m128i equal[4];
-    for (int h = 0; h < 4; ++h, p += 16) {
-      const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 4));
-      equal[h] = _mm_cmpeq_epi32(words, _mm_srai_epi32(before, 31));
-    }
-    const __m128i packed = _mm_packs_epi16(_mm_packs_epi32(equal[0], equal[1]),
-                                           _mm_packs_epi32(equal[2], equal[3]));
-    halves |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(packed)))
-              << (16 * q);
-  }
-  return BothBitsOfPairs(halves);
-}
-#endif
-
-// Which of the 64 words from word i on change anything (bit j for word i + j): a word changes
-// nothing when it is all in use after a word that ends in use, or all free after one that ends
-// free. Word i - 1 must exist. Most words of a volume change nothing, and the ones that do are
-// found without a branch per word, which no predictor could foresee.
-std::uint64_t ChangingWords(const unsigned char* bitmap, std::uint32_t i) {
-#if defined(__SSE2__)
-  return ~(SameAsBefore32(bitmap, i) | std::uint64_t{SameAsBefore32(bitmap, i + 32)} << 32);
-#else
-  std::uint64_t changing = 0;
-  std::uint64_t before = LoadWord(bitmap, i - 1);
-  for (std::uint32_t j = 0; j < 64; ++j) {
-    const std::uint64_t word = LoadWord(bitmap, i + j);
-    changing |= static_cast<std::uint64_t>(word != 0 - (before >> 63)) << j;
-    before = word;
-  }
-  return changing;
-#endif
-}
-
-// Hands changes the words of a group from word i on that change (bit j for word i + j).
-void AddChangingWords(ChangeList& changes, const unsigned char* bitmap, std::uint32_t i,
-                      std::uint64_t changing) {
-  for (; changing != 0; changing &= changing - 1) {
-    const std::uint32_t k = i + static_cast<std::uint32_t>(TrailingZeros(changing));
-    changes.ChangingWord(k * 64, LoadWord(bitmap, k), LoadWord(bitmap, k - 1));
-  }
-}
 
 }  // namespace
 
@@ -206,11 +152,11 @@ void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int6
   const std::uint32_t whole = tail != 0 ? words - 1 : words;
   std::uint32_t i = first + 1;
   if (i + 64 <= whole) {
-    for (; i + 64 <= whole; i += 64) AddChangingWords(changes, bitmap, i, ChangingWords(bitmap, i));
+    for (; i + 64 <= whole; i += 64) changes.AddChangingWords(bitmap, i, ChangingWords(bitmap, i));
     if (i < whole) {
       const std::uint32_t start = whole - 64;
-      AddChangingWords(changes, bitmap, start,
-                       ChangingWords(bitmap, start) & (~std::uint64_t{0} << (i - start)));
+      changes.AddChangingWords(bitmap, start,
+                               ChangingWords(bitmap, start) & (~std::uint64_t{0} << (i - start)));
       i = whole;
     }
   }
