@@ -9,10 +9,10 @@
 //     one contiguous 100 GiB file: what the engine itself allocates (a replaced operator new
 //     counts it, leaving out what the simulator allocates inside its calls).
 // All times are this thread's CPU time (best of a few rounds), so other work on the machine
-// disturbs them little. The ratios are what to look at. On a busy 2-core Debian 12 machine the scan
-// took 6.4 to 7.4 x the copy in five runs, over its 5 x target: the copy is a read of the 64 MiB
-// bitmap from memory, the scan that and two million changes between free and used, each ending
-// the loop over unchanged words where no branch predictor can foresee it (README, benchmarks).
+// disturbs them little. The ratios are what to look at. On a shared 2-core Debian 12 machine the
+// scan took 3.5 to 4.7 x the copy in five runs, within its 5 x target: the copy is a read of the
+// 64 MiB bitmap from memory, the scan that, a pass that marks the words that change, and the
+// listing of two million changes between free and used (README, benchmarks).
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>

@@ -15,12 +15,6 @@ int TrailingZeros(std::uint64_t word) { return __builtin_ctzll(word); }  // word
 
 constexpr std::uint64_t kTopBit = std::uint64_t{1} << 63;
 
-// 1 when word != 0, else 0, by arithmetic: a compiler may make a branch of (word != 0), and
-// whether a word of a bitmap changes once or twice is as hard to predict as anything in it.
-std::uint32_t NonZero(std::uint64_t word) {
-  return static_cast<std::uint32_t>((word | (0 - word)) >> 63);
-}
-
 std::uint64_t LoadWord(const unsigned char* bitmap, std::size_t i) {
   std::uint64_t word;
   std::memcpy(&word, bitmap + i * 8, sizeof word);
@@ -44,7 +38,7 @@ class ChangeList {
     std::uint16_t* out = offsets_ + size_;
     out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes | kTopBit));
     out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
-    size_ += NonZero(changes) + NonZero(rest);
+    size_ += static_cast<std::uint32_t>(changes != 0) + static_cast<std::uint32_t>(rest != 0);
     size_ = AddMore(size_, offset, rest);
   }
 
@@ -66,7 +60,10 @@ class ChangeList {
       std::uint16_t* out = offsets_ + size;
       out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes));
       out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
-      size = AddMore(size + 1 + NonZero(rest), offset, rest);
+      // 2 when the word changes again, else 1: as 2 - (rest == 0) a compare and a subtract with
+      // borrow; written as 1 + (rest != 0), GCC made it one branch with AddMore's loop, and
+      // whether a word changes twice is as hard to predict as anything in a bitmap.
+      size = AddMore(size + 2 - static_cast<std::uint32_t>(rest == 0), offset, rest);
     }
     size_ = size;
   }
@@ -224,14 +221,18 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
   // A path with no first character names no drive: "\\.\:" fails to open like any other.
   OpenVolumeOrRaise(volume, (drive ? std::string(1, drive) : std::string()) + ':', device);
   BitmapWindowReader reader(volume, device.Get());
+  std::size_t added = 0;  // by the window before
   // A window adds at most one run for every two of its clusters.
   while (runs.size() <= kMaxFreeRuns - kClustersPerWindow / 2 && reader.Next()) {
-    // The list grows four times at a time, not two: a badly fragmented volume's list of many
-    // megabytes is then copied a third as often, and fewer fresh pages are touched on the way.
-    if (runs.capacity() - runs.size() < kClustersPerWindow / 2) {
-      runs.reserve(std::min(std::max<std::size_t>(runs.capacity() * 4, 4096), kMaxFreeRuns));
+    // When the room left is less than the window before added, the list grows four times at a
+    // time, not two: a badly fragmented volume's list of many megabytes is then copied a third as
+    // often, and fewer fresh pages are touched on the way. A list with few runs grows as it would.
+    if (runs.capacity() - runs.size() < added) {
+      runs.reserve(std::min(runs.capacity() * 4, kMaxFreeRuns));
     }
+    const std::size_t before = runs.size();
     AddFreeRunsOfWindow(runs, reader.Bits(), reader.Base(), reader.From(), reader.Count());
+    added = runs.size() - before;
   }
   return true;
 }

@@ -84,13 +84,14 @@ TEST(FreeRunWindow, TheWordScanFindsWhatTheBitByBitDefinitionFinds) {
       used = !used;
     }
     const std::uint32_t count = counts[(round / 8) % 10];
-    const std::uint32_t froms[] = {0, 0, 1, 63, 64, 65, count - 1,
-                                   static_cast<std::uint32_t>(random() % count)};
+    const std::uint32_t froms[] = {0,  0,  1,         63,
+                                   64, 65, count - 1, static_cast<std::uint32_t>(random() % count)};
     const std::uint32_t from = std::min(froms[(round / 80) % 8], count - 1);
     const std::int64_t base = static_cast<std::int64_t>(random() % 1000000) * 8;
     // The clusters before from are not the window's: the definition sees them in use.
     std::vector<unsigned char> ours = window;
-    for (std::uint32_t i = 0; i < from; ++i) ours[i / 8] |= static_cast<unsigned char>(1u << (i % 8));
+    for (std::uint32_t i = 0; i < from; ++i)
+      ours[i / 8] |= static_cast<unsigned char>(1u << (i % 8));
     // A run already in the list that ends at the window's first cluster is continued by it.
     TFreeRuns words{{base - 10, 10}}, bits{{base - 10, 10}};
     AddFreeRunsOfWindow(words, window.data(), base, from, count);
@@ -123,6 +124,21 @@ TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
     EXPECT_EQ(volume.lastVolumePath, "\\\\.\\D:");
     EXPECT_EQ(volume.openHandles, 0) << c.what;
   }
+}
+
+TEST(ScanFreeSpace, HoldsMemoryForTheRunsItFoundNotForTheWindowsItRead) {
+  // 300 windows with a free cluster each: a list of 300 runs, which a 32-bit process should not
+  // pay a megabyte for.
+  const std::int64_t clusters = 300 * kClustersPerWindow;
+  TFreeRuns free;
+  for (std::int64_t w = 0; w < 300; ++w) free.push_back({w * kClustersPerWindow + 7, 1});
+  const std::vector<unsigned char> bits = Bitmap(clusters, free);
+  ScriptedVolume volume;
+  volume.answer = WindowsBitmap(bits, clusters);
+  TFreeRuns runs;
+  EXPECT_TRUE(ScanFreeSpace(volume, 'C', runs));
+  EXPECT_EQ(runs, free);
+  EXPECT_LE(runs.capacity(), 4 * free.size());
 }
 
 TEST(ScanFreeSpace, AWindowCutShortWithMoreDataGoesOnAfterWhatItHeld) {
