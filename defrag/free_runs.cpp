@@ -31,21 +31,12 @@ class ChangeList {
   // Bits of one 64-bit word, cluster base + offset + i for bit i (a set bit is in use), after
   // the word before (only its top bit counts).
   void Word(std::uint32_t offset, std::uint64_t used, std::uint64_t before) {
-    const std::uint64_t changes = used ^ ((used << 1) | (before >> 63));
-    // The top bit makes the count of trailing zeros defined; where it changes the answer, the
-    // place is not counted.
-    const std::uint64_t rest = changes & (changes - 1);
-    std::uint16_t* out = offsets_ + size_;
-    out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes | kTopBit));
-    out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
-    size_ += static_cast<std::uint32_t>(changes != 0) + static_cast<std::uint32_t>(rest != 0);
-    size_ = AddMore(size_, offset, rest);
+    const std::uint64_t changes = Changes(used, before);
+    if (changes != 0) size_ = List(size_, offset, changes);
   }
 
   // The words of bitmap from word i on that changing marks (bit j for word i + j), each known to
-  // change something: where the scan spends most of its time. A word that changes mostly changes
-  // once or twice: both places are written whatever the word holds and only the count depends on
-  // it, so no branch has to guess how many there are.
+  // change something: where the scan spends most of its time.
   void AddChangingWords(const unsigned char* bitmap, std::uint32_t i, std::uint64_t changing) {
     // Room for 64 words that change everywhere, the window's last word after them, and the two
     // places written whatever a word holds. A window with no group of 64 has 65 words at most.
@@ -53,17 +44,8 @@ class ChangeList {
     std::uint32_t size = size_;  // kept in a register: a store to offsets_ cannot change it
     for (; changing != 0; changing &= changing - 1) {
       const std::size_t k = i + static_cast<std::uint32_t>(TrailingZeros(changing));
-      const std::uint64_t used = LoadWord(bitmap, k);
-      const std::uint64_t changes = used ^ ((used << 1) | (LoadWord(bitmap, k - 1) >> 63));
-      const std::uint64_t rest = changes & (changes - 1);
-      const std::uint32_t offset = static_cast<std::uint32_t>(k * 64);
-      std::uint16_t* out = offsets_ + size;
-      out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes));
-      out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
-      // 2 when the word changes again, else 1: as 2 - (rest == 0) a compare and a subtract with
-      // borrow; written as 1 + (rest != 0), GCC made it one branch with AddMore's loop, and
-      // whether a word changes twice is as hard to predict as anything in a bitmap.
-      size = AddMore(size + 2 - static_cast<std::uint32_t>(rest == 0), offset, rest);
+      size = List(size, static_cast<std::uint32_t>(k * 64),
+                  Changes(LoadWord(bitmap, k), LoadWord(bitmap, k - 1)));
     }
     size_ = size;
   }
@@ -77,9 +59,25 @@ class ChangeList {
  private:
   static constexpr std::uint32_t kCapacity = 5120;
 
-  // Lists the changes of a word past its first two (rest holds all but the first) at size, and
-  // gives the size after them.
-  std::uint32_t AddMore(std::uint32_t size, std::uint32_t offset, std::uint64_t rest) {
+  // A set bit for each cluster of the word that differs from the one before it.
+  static std::uint64_t Changes(std::uint64_t used, std::uint64_t before) {
+    return used ^ ((used << 1) | (before >> 63));
+  }
+
+  // Lists at size the places of a word's changes (not none), and gives the size after them. A
+  // word that changes mostly changes once or twice: both places are written whatever the word
+  // holds and only the count depends on it, so no branch has to guess how many there are. (The
+  // top bit makes the count of trailing zeros defined; where it changes the answer, the place is
+  // not counted.)
+  std::uint32_t List(std::uint32_t size, std::uint32_t offset, std::uint64_t changes) {
+    const std::uint64_t rest = changes & (changes - 1);
+    std::uint16_t* out = offsets_ + size;
+    out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes));
+    out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
+    // 2 when the word changes again, else 1: as 2 - (rest == 0) a compare and a subtract with
+    // borrow; written as 1 + (rest != 0), GCC made it one branch with the loop below, and whether
+    // a word changes twice is as hard to predict as anything in a bitmap.
+    size += 2 - static_cast<std::uint32_t>(rest == 0);
     for (std::uint64_t more = rest & (rest - 1); more != 0; more &= more - 1) {
       offsets_[size++] = static_cast<std::uint16_t>(offset + TrailingZeros(more));
     }
