@@ -9,9 +9,12 @@
 
 #include "app/report_job.h"
 #include "app/report_window.h"
+#include "tests/doubles/pump_until.h"
 
 namespace kestrava {
 namespace {
+
+using testing::PumpUntil;
 
 bool Inside(const Rect& inner, Size outer) {
   return inner.left >= 0 && inner.top >= 0 && inner.width > 0 && inner.height > 0 &&
@@ -48,17 +51,6 @@ TEST(ReportLayout, OpensInsideASmallScreenWithEveryControlApartDownToTheMinimum)
   const Size tiny = ReportOpeningClientSize(96, frame, {300, 150});
   EXPECT_EQ(tiny.width, kReportMinimumClientSize.width);
   EXPECT_EQ(tiny.height, kReportMinimumClientSize.height);
-}
-
-// Serves the calling thread's hand-offs until done() or ten seconds.
-template <typename Done>
-bool PumpUntil(Done done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    if (!PumpOneMessage()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 TEST(ReportJob, ProgressAndTheTableReachTheWindowThreadAndAnErrorBecomesTheReport) {

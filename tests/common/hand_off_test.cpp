@@ -11,19 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "tests/doubles/pump_until.h"
+
 namespace kestrava {
 namespace {
 
-// Serves the calling thread's messages until done is true (or ten seconds have passed).
-template <typename Done>
-bool PumpUntil(Done done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    if (!PumpOneMessage()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using testing::PumpUntil;
 
 TEST(HandOff, WorkFromAnotherThreadRunsInTheOwnerInOrderAndSendWaitsForIt) {
   HandOff handOff;

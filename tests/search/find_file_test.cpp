@@ -10,6 +10,7 @@
 #include "common/error.h"
 #include "search/find_file.h"
 #include "tests/doubles/memory_file_system.h"
+#include "tests/doubles/pump_until.h"
 
 namespace kestrava {
 namespace {
@@ -32,7 +33,9 @@ struct Harness {
     ports.localTime = &time;
     ports.threads = threads;
     finder = std::make_unique<TFindFile>(nullptr, ports);
-    finder->OnFileMatch = [this](TFindFile&, const TFileDetails& d) { log.push_back(d.Folder + d.Name); };
+    finder->OnFileMatch = [this](TFindFile&, const TFileDetails& d) {
+      log.push_back(d.Folder + d.Name);
+    };
     finder->OnFolderChange = [this](TFindFile&, const std::string& f, TFolderIgnore&) {
       log.push_back("enter " + f);
     };
@@ -53,7 +56,8 @@ struct Harness {
   std::vector<std::string> Matches() const {
     std::vector<std::string> m;
     for (const std::string& line : log) {
-      if (line.find(' ') == std::string::npos && line != "begin" && line != "finish" && line != "abort") {
+      if (line.find(' ') == std::string::npos && line != "begin" && line != "finish" &&
+          line != "abort") {
         m.push_back(line);
       }
     }
@@ -76,7 +80,8 @@ TEST(FindFile, DefaultCriteriaReportDottedFilesOfTheFolderThenWalkSubfolders) {
   EXPECT_FALSE(h.finder->Busy());
   EXPECT_EQ(h.fs.openHandles, 0);
   EXPECT_EQ(h.fs.maxOpenHandles, 2) << "one enumeration per folder level";
-  EXPECT_EQ(h.fs.findFirstCalls, 4) << "each folder is listed for its entries, then for its subfolders";
+  EXPECT_EQ(h.fs.findFirstCalls, 4)
+      << "each folder is listed for its entries, then for its subfolders";
   EXPECT_EQ(h.fs.folderOnlyCalls, 2) << "the second listing only needs folders";
 }
 
@@ -94,8 +99,8 @@ TEST(FindFile, EngineCriteriaReportEveryFileHiddenAndSystemIncluded) {
   h.log.clear();
   h.Attributes().SetDirectory(fsIgnore);
   h.finder->Execute();
-  EXPECT_EQ(h.Matches(), (Lines{"C:\\G\\a", "C:\\G\\hid", "C:\\G\\sys", "C:\\G\\hid\\h.sys",
-                                "C:\\G\\sys\\s"}));
+  EXPECT_EQ(h.Matches(),
+            (Lines{"C:\\G\\a", "C:\\G\\hid", "C:\\G\\sys", "C:\\G\\hid\\h.sys", "C:\\G\\sys\\s"}));
 }
 
 TEST(FindFile, MasksIgnoreCaseAndEachEntryIsReportedOnce) {
@@ -156,8 +161,10 @@ TEST(FindFile, FolderChangeAnswersSkipEntriesOrSubfolders) {
     h.finder->Execute();
     return h.Matches();
   };
-  EXPECT_EQ(answer("C:\\G\\", fiJustThis), (Lines{"C:\\G\\s\\2.x", "C:\\G\\s\\t\\3.x", "C:\\G\\u\\4.x"}));
-  EXPECT_EQ(answer("C:\\G\\s\\", fiJustSubfolders), (Lines{"C:\\G\\1.x", "C:\\G\\s\\2.x", "C:\\G\\u\\4.x"}));
+  EXPECT_EQ(answer("C:\\G\\", fiJustThis),
+            (Lines{"C:\\G\\s\\2.x", "C:\\G\\s\\t\\3.x", "C:\\G\\u\\4.x"}));
+  EXPECT_EQ(answer("C:\\G\\s\\", fiJustSubfolders),
+            (Lines{"C:\\G\\1.x", "C:\\G\\s\\2.x", "C:\\G\\u\\4.x"}));
   EXPECT_EQ(answer("C:\\G\\s\\", fiThisAndSubfolders), (Lines{"C:\\G\\1.x", "C:\\G\\u\\4.x"}));
 }
 
@@ -345,7 +352,8 @@ class RecordingThreads final : public ThreadPort {
   std::unique_ptr<OwnerChannel> CreateChannel(std::function<void()> f) override {
     return PlatformThreads().CreateChannel(std::move(f));
   }
-  std::unique_ptr<WorkerThread> StartThread(std::function<void()> body, TThreadPriority p) override {
+  std::unique_ptr<WorkerThread> StartThread(std::function<void()> body,
+                                            TThreadPriority p) override {
     priority = p;
     return PlatformThreads().StartThread(std::move(body), p);
   }
@@ -356,15 +364,10 @@ class RecordingThreads final : public ThreadPort {
   TThreadPriority priority = tpNormal;
 };
 
-// Serves the calling thread's messages until done() holds (or a generous deadline passes).
+// Serves the calling thread's messages through the threads port until done() holds.
 template <typename Done>
 bool PumpUntil(ThreadPort& threads, Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    if (!threads.PumpOneMessage()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return testing::PumpUntil(done, [&threads] { return threads.PumpOneMessage(); });
 }
 
 TEST(FindFile, AThreadedSearchWalksOnItsThreadAndFinishesInTheOwners) {
@@ -401,7 +404,9 @@ TEST(FindFile, AnErrorOnTheSearchThreadIsShownAndTheSearchFinishes) {
   Harness h(&threads);
   h.fs.AddFile("C:\\G\\1.x");
   h.Files().SetLocation("C:\\G");
-  h.finder->OnFileMatch = [](TFindFile&, const TFileDetails&) { throw std::runtime_error("bad entry"); };
+  h.finder->OnFileMatch = [](TFindFile&, const TFileDetails&) {
+    throw std::runtime_error("bad entry");
+  };
   h.finder->Threaded = true;
   h.finder->Execute();
   ASSERT_TRUE(PumpUntil(threads, [&] { return !h.finder->Busy(); }));
@@ -446,7 +451,8 @@ class LateThreads final : public ThreadPort {
   std::unique_ptr<OwnerChannel> CreateChannel(std::function<void()> f) override {
     return PlatformThreads().CreateChannel(std::move(f));
   }
-  std::unique_ptr<WorkerThread> StartThread(std::function<void()> body, TThreadPriority p) override {
+  std::unique_ptr<WorkerThread> StartThread(std::function<void()> body,
+                                            TThreadPriority p) override {
     return PlatformThreads().StartThread(
         [this, body] {
           body();
