@@ -13,8 +13,8 @@
 #include "common/system_message.h"
 #include "common/wide.h"
 #include "defrag/fast_defrag_engine.h"
-#include "defrag/fsctl_layout.h"
 #include "tests/doubles/debug_recorder.h"
+#include "tests/doubles/watched_volume.h"
 #include "tests/sim/simulated_volume.h"
 #include "tests/sim/volume_file.h"
 
@@ -24,41 +24,7 @@ namespace {
 using sim::Extent;
 using sim::MoveRequest;
 using sim::SimulatedVolume;
-
-// The simulated volume as the engine reaches it, noting how each item was opened to move and the
-// largest extent buffer it was asked to fill.
-class RecordingVolume final : public VolumeDevicePort {
- public:
-  explicit RecordingVolume(SimulatedVolume& volume) : volume_(volume) {}
-  std::map<std::string, ItemAccess> access;
-  std::uint32_t largestExtentBuffer = 0;
-
-  WinError OpenVolume(const std::string& path, Handle* handle) override {
-    return volume_.OpenVolume(path, handle);
-  }
-  WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) override {
-    return volume_.OpenItemToInspect(path, isFolder, item);
-  }
-  WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess how,
-                          Handle* item) override {
-    access[WideToAnsi(path)] = how;
-    return volume_.OpenItemToMove(path, isFolder, how, item);
-  }
-  WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
-                   void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
-    if (code == fsctl::kGetRetrievalPointers) {
-      largestExtentBuffer = std::max(largestExtentBuffer, outputLength);
-    }
-    return volume_.Control(device, code, input, inputLength, output, outputLength, returned);
-  }
-  void Close(Handle handle) override { volume_.Close(handle); }
-  WinError ClusterSize(const std::string& root, std::uint32_t* bytes) override {
-    return volume_.ClusterSize(root, bytes);
-  }
-
- private:
-  SimulatedVolume& volume_;
-};
+using testing::WatchedVolume;
 
 // An engine on a volume, recording its events as "skip PATH isFile size" / "progress PATH", the
 // moves the volume was asked for, and the debug lines.
@@ -119,7 +85,7 @@ struct EngineRun {
   }
 
   SimulatedVolume volume;
-  RecordingVolume recorder;
+  WatchedVolume recorder;
   std::unique_ptr<TFastDefragEngine> engine;
   testing::DebugRecorder debug;
   std::vector<std::string> events, moves;

@@ -24,6 +24,7 @@
 #include "common/debug_log.h"
 #include "common/wide.h"
 #include "defrag/fast_defrag_engine.h"
+#include "tests/doubles/watched_volume.h"
 #include "tests/sim/random_volume.h"
 #include "tests/sim/simulated_volume.h"
 #include "tests/sim/split_mix.h"
@@ -222,35 +223,6 @@ class FailureWatch final : public DebugOutputPort {
   DebugOutputPort* previous_;
 };
 
-// The simulated volume as the engine reaches it, noting the largest extent buffer it is handed.
-class BufferWatch final : public VolumeDevicePort {
- public:
-  explicit BufferWatch(SimulatedVolume& volume) : volume_(volume) {}
-  WinError OpenVolume(const std::string& path, Handle* volume) override {
-    return volume_.OpenVolume(path, volume);
-  }
-  WinError OpenItemToInspect(const std::string& path, bool isFolder, Handle* item) override {
-    return volume_.OpenItemToInspect(path, isFolder, item);
-  }
-  WinError OpenItemToMove(const std::wstring& path, bool isFolder, ItemAccess access,
-                          Handle* item) override {
-    return volume_.OpenItemToMove(path, isFolder, access, item);
-  }
-  WinError Control(Handle device, std::uint32_t code, const void* input, std::uint32_t inputLength,
-                   void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
-    if (code == fsctl::kGetRetrievalPointers) largest = std::max(largest, outputLength);
-    return volume_.Control(device, code, input, inputLength, output, outputLength, returned);
-  }
-  void Close(Handle handle) override { volume_.Close(handle); }
-  WinError ClusterSize(const std::string& root, std::uint32_t* bytes) override {
-    return volume_.ClusterSize(root, bytes);
-  }
-  std::uint32_t largest = 0;
-
- private:
-  SimulatedVolume& volume_;
-};
-
 // The clusters a move fills from its target: the real clusters of its VCNs, to the end of the
 // unit it ends in for a file moved in units.
 std::uint64_t ClustersFilled(const std::vector<Extent>& extents, const MoveRequest& request,
@@ -315,7 +287,7 @@ RunRecord RunEngine(SimulatedVolume& volume, const std::string& root, const Faul
     }
     return refused ? err::kAccessDenied : err::kSuccess;
   };
-  BufferWatch watchedVolume(volume);
+  testing::WatchedVolume watchedVolume(volume);
   DefragPorts ports;
   ports.volume = &watchedVolume;
   ports.search.directory = &volume;
@@ -348,7 +320,7 @@ RunRecord RunEngine(SimulatedVolume& volume, const std::string& root, const Faul
   };
   EXPECT_TRUE(engine.DefragFolder(root, false));
   volume.beforeMove = nullptr;
-  record.largestExtentBuffer = watchedVolume.largest;
+  record.largestExtentBuffer = watchedVolume.largestExtentBuffer;
   return record;
 }
 
