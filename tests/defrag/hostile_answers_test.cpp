@@ -69,6 +69,27 @@ testing::ScriptedVolume::Answer Answering(const Extents& c, int& extentCalls, in
   };
 }
 
+// An engine on a volume answering as Answering does for answer, its debug lines recorded, its
+// extent reads and moves counted. The engine asks the cluster size at its first use, so a test
+// may still set the volume's before then.
+struct ScriptedEngine {
+  explicit ScriptedEngine(const Extents& answer, SearchPorts search = {}) : engine(Ports(search)) {
+    volume.answer = Answering(answer, extentCalls, moves);
+  }
+  testing::DebugRecorder debug;
+  testing::ScriptedVolume volume;
+  int extentCalls = 0, moves = 0;
+  TFastDefragEngine engine;
+
+ private:
+  DefragPorts Ports(const SearchPorts& search) {
+    DefragPorts ports;
+    ports.volume = &volume;
+    ports.search = search;
+    return ports;
+  }
+};
+
 TEST(HostileExtentMaps, AreReadWithinTheBufferAndEndTheirLoops) {
   const Extents cases[] = {
       {"Wine's placeholder: one extent ending before it starts",
@@ -134,27 +155,21 @@ TEST(HostileExtentMaps, AreReadWithinTheBufferAndEndTheirLoops) {
        1},
   };
   for (const Extents& c : cases) {
-    testing::DebugRecorder debug;
-    testing::ScriptedVolume volume;
-    int extentCalls = 0, moves = 0;
-    volume.answer = Answering(c, extentCalls, moves);
-    DefragPorts ports;
-    ports.volume = &volume;
-    TFastDefragEngine engine(ports);
+    ScriptedEngine run(c);
     std::int64_t size = -1;
-    EXPECT_EQ(engine.IsFileContiguous("C:\\G\\x.pak", true, size), c.contiguous) << c.what;
+    EXPECT_EQ(run.engine.IsFileContiguous("C:\\G\\x.pak", true, size), c.contiguous) << c.what;
     EXPECT_EQ(size, c.clusters * 4096) << c.what;
-    EXPECT_LE(extentCalls, c.maxCalls) << c.what;
-    EXPECT_EQ(volume.openHandles, 0) << c.what;
+    EXPECT_LE(run.extentCalls, c.maxCalls) << c.what;
+    EXPECT_EQ(run.volume.openHandles, 0) << c.what;
 
     // Moving it anyway never takes more than the chosen run's 96 clusters.
-    ASSERT_TRUE(engine.ScanFreeSpace('C'));
+    ASSERT_TRUE(run.engine.ScanFreeSpace('C'));
     bool noFreeSpace = false;
-    engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace);
-    EXPECT_LE(moves, 96) << c.what;
-    EXPECT_GE(engine.FreeRunList().at(0).ClusterCount, 0) << c.what;
-    EXPECT_EQ(volume.openHandles, 0) << c.what;
-    EXPECT_EQ(volume.clusterSizeCalls, 1) << c.what << ": the cluster size is learnt once";
+    run.engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace);
+    EXPECT_LE(run.moves, 96) << c.what;
+    EXPECT_GE(run.engine.FreeRunList().at(0).ClusterCount, 0) << c.what;
+    EXPECT_EQ(run.volume.openHandles, 0) << c.what;
+    EXPECT_EQ(run.volume.clusterSizeCalls, 1) << c.what << ": the cluster size is learnt once";
   }
 }
 
@@ -163,20 +178,14 @@ TEST(HostileExtentMaps, AnItemWithMoreClustersThanMeasuredStopsAtTheRunsEnd) {
   // clusters. The first piece of 64 fits, the second no longer does.
   const Extents grown{"grown", 2, 0, {{500, 100}, {1000, 5000}}, 0, err::kSuccess, false,
                       false,   0, 1};
-  testing::DebugRecorder debug;
-  testing::ScriptedVolume volume;
-  int extentCalls = 0, moves = 0;
-  volume.answer = Answering(grown, extentCalls, moves);
-  DefragPorts ports;
-  ports.volume = &volume;
-  TFastDefragEngine engine(ports);
-  ASSERT_TRUE(engine.ScanFreeSpace('C'));
+  ScriptedEngine run(grown);
+  ASSERT_TRUE(run.engine.ScanFreeSpace('C'));
   bool noFreeSpace = false;
-  EXPECT_FALSE(engine.DefragFile(L"C:\\G\\x.pak", false, 2 * 4096, true, false, noFreeSpace));
-  EXPECT_EQ(moves, 1);
+  EXPECT_FALSE(run.engine.DefragFile(L"C:\\G\\x.pak", false, 2 * 4096, true, false, noFreeSpace));
+  EXPECT_EQ(run.moves, 1);
   EXPECT_TRUE(noFreeSpace);
-  EXPECT_EQ(debug.Lines().back(), "Tarnwell:Defrag File Error:Fail to get the free space!");
-  EXPECT_EQ(engine.FreeRunList().at(0).ClusterCount, 32);
+  EXPECT_EQ(run.debug.Lines().back(), "Tarnwell:Defrag File Error:Fail to get the free space!");
+  EXPECT_EQ(run.engine.FreeRunList().at(0).ClusterCount, 32);
 }
 
 TEST(HostileExtentMaps, AReadDeniedFailsTheItemAndAnyOtherErrorEndsItsMapAsDone) {
@@ -186,20 +195,15 @@ TEST(HostileExtentMaps, AReadDeniedFailsTheItemAndAnyOtherErrorEndsItsMapAsDone)
   } cases[] = {{err::kAccessDenied, false}, {38, true}, {err::kInvalidParameter, true}};
   for (const auto& c : cases) {
     const Extents answer{"", 2, 0, {{2, 500}, {4, 600}}, 0, c.error, false, false, 0, 1};
-    testing::DebugRecorder debug;
-    testing::ScriptedVolume volume;
-    int extentCalls = 0, moves = 0;
-    volume.answer = Answering(answer, extentCalls, moves);
-    DefragPorts ports;
-    ports.volume = &volume;
-    TFastDefragEngine engine(ports);
-    ASSERT_TRUE(engine.ScanFreeSpace('C'));
+    ScriptedEngine run(answer);
+    ASSERT_TRUE(run.engine.ScanFreeSpace('C'));
     bool noFreeSpace = false;
-    EXPECT_EQ(engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace), c.result)
+    EXPECT_EQ(run.engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace),
+              c.result)
         << c.error;
-    EXPECT_EQ(moves, 0) << c.error;
-    EXPECT_EQ(debug.Lines().size(), 2u) << c.error << ": the chosen run's lines only";
-    EXPECT_EQ(volume.openHandles, 0) << c.error;
+    EXPECT_EQ(run.moves, 0) << c.error;
+    EXPECT_EQ(run.debug.Lines().size(), 2u) << c.error << ": the chosen run's lines only";
+    EXPECT_EQ(run.volume.openHandles, 0) << c.error;
   }
 }
 
@@ -228,38 +232,26 @@ TEST(HostileExtentMaps, SizesAndLcnsPastTheLargestNumberAreHeldNotWrapped) {
     bool defragged;  // moved and seen contiguous after
   } cases[] = {{huge, 2 * 1024 * 1024, kMost, false}, {wrapping, 4096, 8 * 4096, false}};
   for (const auto& c : cases) {
-    testing::DebugRecorder debug;
-    testing::ScriptedVolume volume;
-    int extentCalls = 0, moves = 0;
-    volume.answer = Answering(c.answer, extentCalls, moves);
-    volume.clusterSize = c.clusterSize;
-    DefragPorts ports;
-    ports.volume = &volume;
-    TFastDefragEngine engine(ports);
+    ScriptedEngine run(c.answer);
+    run.volume.clusterSize = c.clusterSize;
     std::int64_t size = -1;
-    EXPECT_EQ(engine.IsFileContiguous("C:\\G\\x.pak", true, size), c.answer.contiguous)
+    EXPECT_EQ(run.engine.IsFileContiguous("C:\\G\\x.pak", true, size), c.answer.contiguous)
         << c.answer.what;
     EXPECT_EQ(size, c.size) << c.answer.what;
     // Moved into the run of 96 as far as it goes: the map read again is not contiguous.
-    ASSERT_TRUE(engine.ScanFreeSpace('C'));
+    ASSERT_TRUE(run.engine.ScanFreeSpace('C'));
     bool noFreeSpace = false;
-    EXPECT_EQ(engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace),
+    EXPECT_EQ(run.engine.DefragFile(L"C:\\G\\x.pak", false, 4096, true, false, noFreeSpace),
               c.defragged)
         << c.answer.what;
   }
   // Growth room on a size already the largest: no run has room for it.
-  testing::DebugRecorder debug;
-  testing::ScriptedVolume volume;
-  int extentCalls = 0, moves = 0;
-  volume.answer = Answering(wrapping, extentCalls, moves);
-  DefragPorts ports;
-  ports.volume = &volume;
-  TFastDefragEngine engine(ports);
-  ASSERT_TRUE(engine.ScanFreeSpace('C'));
+  ScriptedEngine run(wrapping);
+  ASSERT_TRUE(run.engine.ScanFreeSpace('C'));
   bool noFreeSpace = false;
-  EXPECT_FALSE(engine.DefragFile(L"C:\\G\\x.txt", false, kMost, true, true, noFreeSpace));
+  EXPECT_FALSE(run.engine.DefragFile(L"C:\\G\\x.txt", false, kMost, true, true, noFreeSpace));
   EXPECT_TRUE(noFreeSpace);
-  EXPECT_EQ(moves, 0);
+  EXPECT_EQ(run.moves, 0);
 }
 
 // Bitmap answers from a volume that claims more than NTFS has, or answers a byte at a time: the
@@ -320,39 +312,26 @@ TEST(ClusterSize, AnUnknownSizeMovesNothingAndAFailedQueryEndsTheFolderRun) {
   files.AddFile("C:\\G\\a.pak", 8192);
   const Extents fragmented{"", 2, 0, {{2, 500}, {4, 600}}, 0, err::kSuccess, false, false, 4, 1};
   {  // a volume that says its clusters have no size: nothing to measure, nothing moved or logged
-    testing::DebugRecorder debug;
-    testing::ScriptedVolume volume;
-    int extentCalls = 0, moves = 0;
-    volume.answer = Answering(fragmented, extentCalls, moves);
-    volume.clusterSize = 0;
-    DefragPorts ports;
-    ports.volume = &volume;
-    TFastDefragEngine engine(ports);
+    ScriptedEngine run(fragmented);
+    run.volume.clusterSize = 0;
     std::int64_t size = -1;
-    EXPECT_TRUE(engine.IsFileContiguous("C:\\G\\a.pak", true, size));
+    EXPECT_TRUE(run.engine.IsFileContiguous("C:\\G\\a.pak", true, size));
     EXPECT_EQ(size, 0);
     bool noFreeSpace = false;
-    EXPECT_FALSE(engine.DefragFile(L"C:\\G\\a.pak", false, 8192, true, true, noFreeSpace));
-    EXPECT_EQ(extentCalls + moves, 0);
-    EXPECT_TRUE(debug.Lines().empty());
+    EXPECT_FALSE(run.engine.DefragFile(L"C:\\G\\a.pak", false, 8192, true, true, noFreeSpace));
+    EXPECT_EQ(run.extentCalls + run.moves, 0);
+    EXPECT_TRUE(run.debug.Lines().empty());
   }
   {  // the query fails: its error leaves the folder run, after the search has ended
-    testing::ScriptedVolume volume;
-    int extentCalls = 0, moves = 0;
-    volume.answer = Answering(fragmented, extentCalls, moves);
-    volume.clusterSizeError = err::kPathNotFound;
-    DefragPorts ports;
-    ports.volume = &volume;
-    ports.search.directory = &files;
-    ports.search.paths = &files;
-    TFastDefragEngine engine(ports);
+    ScriptedEngine run(fragmented, {&files, &files});
+    run.volume.clusterSizeError = err::kPathNotFound;
     try {
-      engine.DefragFolder("C:\\G", false);
+      run.engine.DefragFolder("C:\\G", false);
       ADD_FAILURE() << "no exception";
     } catch (const KestravaError& e) {
       EXPECT_EQ(std::string(e.what()), "Df Error 2009" + SystemMessage(err::kPathNotFound));
     }
-    EXPECT_EQ(volume.openHandles, 0);
+    EXPECT_EQ(run.volume.openHandles, 0);
     EXPECT_EQ(files.openHandles, 0);
   }
 }
