@@ -190,20 +190,15 @@ if must win32-configure configure win32 &&
   fi
   run_script small-screen bash tests/wine/small_screen.sh "$exe" "$builds/win32/tools/kdrive.exe"
   if [ -f "$probe" ]; then
-    for arch in win32 win64; do
-      name=boost
-      [ "$arch" = win64 ] && name=boost-wow64
-      KESTRAVA_WINE_ARCH=$arch run_script "$name" bash tests/wine/boost.sh "$exe" \
-        "$builds/win32/tools/kdrive.exe" "$probe" "$builds/win32/tools/dbgcapture.exe" \
-        "$(dirname "$probe")/test_service.exe"
-    done
-    # The preview and the last run's details, 32-bit and under WOW64.
-    for arch in win32 win64; do
-      name=report
-      [ "$arch" = win64 ] && name=report-wow64
-      KESTRAVA_WINE_ARCH=$arch run_script "$name" bash tests/wine/report.sh "$exe" \
-        "$builds/win32/tools/kdrive.exe" "$probe" "$builds/win32/tools/dbgcapture.exe" \
-        "$(dirname "$probe")/test_service.exe"
+    # The boost and restore, then the preview and the last run's details; 32-bit and under WOW64.
+    for script in boost report; do
+      for arch in win32 win64; do
+        name=$script
+        [ "$arch" = win64 ] && name=$script-wow64
+        KESTRAVA_WINE_ARCH=$arch run_script "$name" bash "tests/wine/$script.sh" "$exe" \
+          "$builds/win32/tools/kdrive.exe" "$probe" "$builds/win32/tools/dbgcapture.exe" \
+          "$(dirname "$probe")/test_service.exe"
+      done
     done
   fi
   # The defragmentation of the game path, as Windows 7 in the 32-bit prefix.
