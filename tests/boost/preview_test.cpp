@@ -13,6 +13,7 @@
 #include "boost/thread_boost.h"
 #include "common/system_message.h"
 #include "defrag/fast_defrag_engine.h"
+#include "tests/doubles/catalogue_services.h"
 #include "tests/doubles/debug_recorder.h"
 #include "tests/doubles/fixed_version.h"
 #include "tests/doubles/fake_process_list.h"
@@ -70,21 +71,13 @@ struct World {
   std::function<void(const std::string&)> onProgress;
 
   World() {
-    for (const CatalogueOption& option : kCatalogueOptions) {
-      for (int code : {kOsXP, kOsVista, kOsSeven}) Running(OptionService(option, code));
-    }
-    for (int code : {kOsXP, kOsVista, kOsSeven}) {
-      for (const char* name : FixedServices(code)) Running(name);
-    }
+    testing::InstallCatalogueServices(services);
     request.checked.fill(true);
     request.gamePath = "C:\\Games\\Quarry";
     processes.Add(4, 256, 256, 1 << 20);
     processes.Add(8, 256, 256, 3 << 20);
     processes.Add(12, 0, 256, 100 << 20);
     memory.available = std::uint64_t{5} << 30;
-  }
-  void Running(const std::string& name) {
-    if (!name.empty()) services.services[name].display = name + " service";
   }
   BoostPorts Ports() {
     BoostPorts ports;

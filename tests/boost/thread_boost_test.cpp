@@ -16,6 +16,7 @@
 #include "boost/record.h"
 #include "common/error.h"
 #include "boost/os_version.h"
+#include "tests/doubles/catalogue_services.h"
 #include "tests/doubles/debug_recorder.h"
 #include "tests/doubles/fixed_version.h"
 #include "tests/doubles/fake_registry.h"
@@ -115,19 +116,7 @@ struct World {
   std::atomic<bool> finished{false};
 
   // Every catalogue service exists and runs.
-  World() {
-    for (const CatalogueOption& option : kCatalogueOptions) {
-      for (int code : {kOsXP, kOsVista, kOsSeven}) Running(OptionService(option, code));
-    }
-    for (int code : {kOsXP, kOsVista, kOsSeven}) {
-      for (const char* name : FixedServices(code)) Running(name);
-    }
-  }
-  void Running(const std::string& name) {
-    if (name.empty()) return;
-    services.services[name].display = name + " service";
-    services.services[name].state = svc::kRunning;
-  }
+  World() { testing::InstallCatalogueServices(services); }
   void Version(std::uint32_t platform, std::uint32_t major, std::uint32_t minor) {
     version.report = {platform, major, minor};
   }
