@@ -115,7 +115,7 @@ void AddFreeRun(TFreeRuns& runs, std::int64_t startLcn, std::int64_t clusterCoun
     runs.back().ClusterCount += clusterCount;
   } else {
     // Field by field: a whole TFreeRun built on the stack and copied in is written as two 8-byte
-    // stores read back as one 16-byte load, a stall that cost a fifth of the scan.
+    // stores read back as one 16-byte load, a stall.
     TFreeRun& run = runs.emplace_back();
     run.StartLcn = startLcn;
     run.ClusterCount = clusterCount;
