@@ -10,7 +10,7 @@
 //     counts it, leaving out what the simulator allocates inside its calls).
 // All times are this thread's CPU time (best of a few rounds), so other work on the machine
 // disturbs them little. The ratios are what to look at. On a shared 2-core Debian 12 machine the
-// scan took 3.5 to 4.7 x the copy in five runs, within its 5 x target: the copy is a read of the
+// scan took 4.0 to 4.7 x the copy in five runs, within its 5 x target: the copy is a read of the
 // 64 MiB bitmap from memory, the scan that, a pass that marks the words that change, and the
 // listing of two million changes between free and used (README, benchmarks).
 #include <algorithm>
