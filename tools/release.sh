@@ -83,7 +83,8 @@ crlf <"$build/src/docs/user-readme.txt" >"$build/stage/ReadMe.txt"
 crlf <"$build/src/LICENSE" >"$build/stage/LICENSE.txt"
 
 # The compiler the build used, and the Debian package of each runtime part it linked in.
-cxx=$(sed -nE 's/^CMAKE_CXX_COMPILER:[A-Z]+=(.*)/\1/p' "$build/out/CMakeCache.txt")
+cxx=$(sed -nE 's/^set\(CMAKE_CXX_COMPILER "(.*)"\)$/\1/p' "$build/out"/CMakeFiles/*/CMakeCXXCompiler.cmake)
+[ -x "$cxx" ] || { echo "release: cannot tell which compiler the build used" >&2; exit 1; }
 package_of() { dpkg -S "$(readlink -f "$1")" | sed -n '1s/:.*//p'; }
 package_version() { dpkg-query -W -f '${Version}' "$1"; }
 runtime_packages=$(for part in crt2.o libmingw32.a libmingwex.a libmsvcrt.a libmoldname.a \
