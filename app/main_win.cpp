@@ -9,6 +9,9 @@
 #include "app/startup_win.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  // Before anything can load a DLL by name: the folder the exe was started from may be writable by
+  // programs that do not run as administrator.
+  kestrava::RestrictDllSearch();
   // The program never shows an error and always ends with exit code 0: a failure it did not
   // foresee ends it as silently as a refused second start.
   try {

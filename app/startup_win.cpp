@@ -12,6 +12,7 @@
 #include "common/scope_guard.h"
 #include "common/texts.h"
 #include "defrag/fast_defrag_engine.h"
+#include "win32/dynamic_calls_win.h"
 
 namespace kestrava {
 namespace {
@@ -37,6 +38,16 @@ bool StartBoostWorker(BoostWindowPort& window, bool boost, ReceiptSlot& receipts
 }
 
 }  // namespace
+
+void RestrictDllSearch() {
+  // Where the system has it, only the system folder is searched (and a DLL's own folder when it is
+  // loaded by full path). Elsewhere the current folder at least is taken out of the order; the
+  // program's folder stays in it there, which is why the exe imports only KnownDLLs and loads
+  // the other DLLs it needs by full path (win32/dynamic_calls_win.cpp).
+  const SetDefaultDllDirectoriesFn setDefault = SystemCalls().setDefaultDllDirectories;
+  if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  SetDllDirectoryW(L"");
+}
 
 StartupPort::Window StartupWin::FindRunningInstance() {
   // The running instance's only top-level window is its main window, so the search finds it

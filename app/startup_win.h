@@ -7,6 +7,11 @@
 
 namespace kestrava {
 
+// Takes the program's folder and the current folder out of the search for DLLs that are loaded
+// by name from now on (by the program or by the system on its behalf: shell, themes, common
+// dialogs). The first thing the program does.
+void RestrictDllSearch();
+
 class StartupWin final : public StartupPort {
  public:
   StartupWin(HINSTANCE instance, int showCommand)

@@ -1,6 +1,6 @@
 // The Win32 answers to the search ports: FindFirstFileNoRedir / FindNextFileA / FindClose,
-// GetFullPathNameA and WNetGetUniversalNameA, FileTimeToLocalFileTime, and the error box of a
-// threaded search.
+// GetFullPathNameA and WNetGetUniversalNameA (looked up at run time: MPR is no KnownDLL),
+// FileTimeToLocalFileTime, and the error box of a threaded search.
 #include <windows.h>
 #include <winnetwk.h>
 
@@ -8,6 +8,7 @@
 
 #include "win32/redirection_win.h"
 #include "search/search_ports.h"
+#include "win32/dynamic_calls_win.h"
 #include "win32/last_error.h"
 #include "win32/unique_handle.h"
 
@@ -71,15 +72,18 @@ class Win32Paths final : public PathPort {
     }
   }
 
-  // The call gives its code as its result, not through the last error.
+  // The call gives its code as its result, not through the last error. A system whose MPR could
+  // not be loaded has no network provider to name a share.
   WinError UniversalName(const std::string& path, std::string* unc) override {
+    const WNetGetUniversalNameAFn getUniversalName = SystemCalls().wNetGetUniversalNameA;
+    if (getUniversalName == nullptr) return ERROR_NO_NETWORK;
     std::vector<char> buffer(1024);
     DWORD result = ERROR_MORE_DATA;
     // A second attempt with the size the first one asked for; a provider that asks again gets
     // its ERROR_MORE_DATA back.
     for (int attempt = 0; attempt < 2 && result == ERROR_MORE_DATA; ++attempt) {
       DWORD size = static_cast<DWORD>(buffer.size());
-      result = WNetGetUniversalNameA(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.data(), &size);
+      result = getUniversalName(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.data(), &size);
       if (result == ERROR_MORE_DATA) buffer.resize(size);
     }
     if (result != NO_ERROR) return result;

@@ -8,8 +8,8 @@
 #      a 32-bit prefix and again in a 64-bit one (WOW64, where most users run a 32-bit program)
 #   4. the product build (build/win32): the XP import check of Kestrava.exe, and the end-to-end
 #      tests of Kestrava.exe under Wine on a virtual display: as XP, 7 and 8 in a 32-bit prefix, as
-#      7 under WOW64; the boost against Wine's services in both prefixes; the game-path
-#      defragmentation as 7 in the 32-bit prefix
+#      7 under WOW64; the boost against Wine's services and a DLL planted beside the exe in both
+#      prefixes; the game-path defragmentation as 7 in the 32-bit prefix
 #   5. the release (tools/release.sh) built twice, in two folders and 400 days apart as the tools
 #      see it, compared byte for byte
 #
@@ -190,8 +190,9 @@ if must win32-configure configure win32 &&
   fi
   run_script small-screen bash tests/wine/small_screen.sh "$exe" "$builds/win32/tools/kdrive.exe"
   if [ -f "$probe" ]; then
-    # The boost and restore, then the preview and the last run's details; 32-bit and under WOW64.
-    for script in boost report; do
+    # The boost and restore, then the preview and the last run's details, then a DLL planted beside
+    # the exe (which needs only the exe and kdrive); 32-bit and under WOW64.
+    for script in boost report planted_dll; do
       for arch in win32 win64; do
         name=$script
         [ "$arch" = win64 ] && name=$script-wow64

@@ -26,8 +26,8 @@ std::string WindowsDirectory() {
 // The machine a PE image is built for (IMAGE_FILE_MACHINE_I386, ...); 0 when it cannot be read.
 // The file is opened as any file call would open it: through the redirection in force.
 WORD ImageMachine(const std::string& path) {
-  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
+  UniqueFileHandle file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return 0;
   IMAGE_DOS_HEADER dos;
   DWORD read = 0;
@@ -186,13 +186,26 @@ TEST(Redirection, IsWow64AgreesWithTheTracesWow64Leaves) {
   EXPECT_EQ(IsWow64, hasSysWow64);
 }
 
-// Wine, like every Windows since XP x64, has all four entry points; a misspelt name in the table
-// would leave its pointer null and its feature silently off.
+// Wine, like Windows 8 and later, has every entry point of the table; a misspelt name would leave
+// its pointer null and its feature silently off.
 TEST(SystemCalls, FindsEveryEntryPointOfTheTable) {
   const DynamicCalls& calls = SystemCalls();
   EXPECT_NE(calls.isWow64Process, nullptr);
   EXPECT_NE(calls.wow64DisableWow64FsRedirection, nullptr);
   EXPECT_NE(calls.wow64RevertWow64FsRedirection, nullptr);
+  EXPECT_NE(calls.setDefaultDllDirectories, nullptr);
+
+  // MPR, which the program does not import, is the system folder's.
+  ASSERT_NE(calls.wNetGetUniversalNameA, nullptr);
+  HMODULE mpr = nullptr;
+  ASSERT_TRUE(GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(calls.wNetGetUniversalNameA)), &mpr));
+  wchar_t file[MAX_PATH];
+  wchar_t system[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(mpr, file, MAX_PATH), 0u);
+  ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+  EXPECT_EQ(lstrcmpiW(file, (std::wstring(system) + L"\\mpr.dll").c_str()), 0);
   ASSERT_NE(calls.querySystemInformation, nullptr);
 
   // The typed pointer is called as the system defines it: a buffer too small is asked to grow

@@ -43,18 +43,55 @@ check "the same $zip and SHA256SUMS" \
   bash -c "cmp '$a/dist/$zip' '$b/dist/$zip' && cmp '$a/dist/SHA256SUMS' '$b/dist/SHA256SUMS'"
 check "SHA256SUMS verifies the zip" bash -c "cd '$a/dist' && sha256sum --check --quiet SHA256SUMS"
 
-check "the zip holds the built exe and a CRLF read-me" python3 - "$a/dist/$zip" \
-  "$a/out/app/Kestrava.exe" <<'EOF'
+# The version resource names the release: the version alone for a commit tagged v<version>, else
+# the version and the commit.
+commit=$(git rev-parse HEAD)
+version=$(sed -nE 's/^project\(Kestrava VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
+product_version=$version+${commit:0:10}
+git tag --points-at HEAD | grep -qxF "v$version" && product_version=$version
+
+check "the zip holds the built exe, a CRLF read-me, the licence, the notices and the build's facts" \
+  python3 - "$a/dist/$zip" "$a/out/app/Kestrava.exe" "$commit" "$product_version" <<'EOF'
 import sys, zipfile
 z = zipfile.ZipFile(sys.argv[1])
+commit, product_version = sys.argv[3], sys.argv[4]
 names = z.namelist()
-if names != ["Kestrava.exe", "ReadMe.txt"]:
+if names != ["BUILDINFO.txt", "Kestrava.exe", "LICENSE.txt", "NOTICES.txt", "ReadMe.txt"]:
     sys.exit(f"entries {names}")
-if z.read("Kestrava.exe") != open(sys.argv[2], "rb").read():
+exe = z.read("Kestrava.exe")
+if exe != open(sys.argv[2], "rb").read():
     sys.exit("Kestrava.exe in the zip is not the built one")
-text = z.read("ReadMe.txt")
-if b"Quit Kestrava Mode" not in text or text.count(b"\n") != text.count(b"\r\n"):
-    sys.exit("ReadMe.txt: no undo or not CRLF throughout")
+texts = {name: z.read(name) for name in names if name.endswith(".txt")}
+for name, text in texts.items():
+    if text.count(b"\n") != text.count(b"\r\n"):
+        sys.exit(f"{name}: not CRLF throughout")
+wanted = {
+    "ReadMe.txt": [b"Quit Kestrava Mode", b"Program Files"],
+    "LICENSE.txt": [b"MIT License", b"Copyright (c)"],
+    # The mingw-w64 runtime's licence, and the exception that lets libstdc++ and libgcc travel in a
+    # program under its own licence.
+    "NOTICES.txt": [b"mingw-w64-i686-dev", b"ZPL-2.1", b"GCC RUNTIME LIBRARY EXCEPTION"],
+    "BUILDINFO.txt": [f"Kestrava {product_version}\r\n".encode(), f"commit: {commit}".encode(),
+                      b"source date: ", b"compiler: ", b"binutils: GNU ld",
+                      b"wine (the tests' Windows): wine-"],
+}
+for name, parts in wanted.items():
+    for part in parts:
+        if part not in texts[name]:
+            sys.exit(f"{name} does not say {part!r}")
+# VERSIONINFO strings are UTF-16: "ProductVersion", padding to 32 bits, then the value.
+key = "ProductVersion\0".encode("utf-16-le")
+at = exe.find(key)
+if at < 0:
+    sys.exit("no ProductVersion in the exe")
+at += len(key)
+at += (4 - at % 4) % 4
+end = at
+while exe[end:end + 2] != b"\0\0":
+    end += 2
+value = exe[at:end].decode("utf-16-le")
+if value != product_version:
+    sys.exit(f"ProductVersion {value!r}, expected {product_version!r}")
 EOF
 
 # The linker's stamp in the file header, the debug directory (which carries another) and the

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks that a 32-bit Windows executable can start on Windows XP SP3.
 
-    check_xp_exe.py EXE [--allowlist FILE] [--objdump PROGRAM]
+    check_xp_exe.py EXE [--allowlist FILE] [--known-dlls FILE] [--objdump PROGRAM]
 
 Fails (exit code 1, one line per fault) when the file
 - is not a PE32 image for i386 or not a GUI program (subsystem 2),
@@ -9,8 +9,10 @@ Fails (exit code 1, one line per fault) when the file
 - imports a function that is not on the allowlist of functions XP SP3 exports, or imports by
   ordinal, or imports from a DLL that is not on the allowlist at all (the compiler's runtime DLLs
   libgcc_s, libstdc++ and libwinpthread are named as such: XP has none of them),
-- has no application manifest (resource type 24, id 1) that requests requireAdministrator and
-  depends on the common controls version 6.
+- imports from a DLL that is not on the list of DLLs the loader takes from the system folder on
+  every supported Windows (known-dlls.txt): the loader would look for it in the exe's folder first,
+- has no application manifest (resource type 24, id 1) that requests requireAdministrator,
+  depends on the common controls version 6 and declares the program DPI-aware.
 """
 import argparse
 import re
@@ -33,6 +35,12 @@ def load_allowlist(path):
                 raise SystemExit(f"{path}:{number}: expected DLL!Function, got {line!r}")
             allowed.setdefault(dll.lower(), set()).add(function)
     return allowed
+
+
+def load_names(path):
+    """The lower-case names of a file with one name a line (# comments)."""
+    with open(path, encoding="utf-8") as f:
+        return {line.strip().lower() for line in f if line.strip() and not line.startswith("#")}
 
 
 def read_imports(objdump, exe):
@@ -121,7 +129,7 @@ class Pe:
                     yield name, self.data[start:start + size]
 
 
-def check(exe, allowlist_path, objdump):
+def check(exe, allowlist_path, known_dlls_path, objdump):
     faults = []
     with open(exe, "rb") as f:
         data = f.read()
@@ -144,6 +152,12 @@ def check(exe, allowlist_path, objdump):
     if not imports:
         faults.append("no imports found (objdump's format not understood?)")
     allowed = load_allowlist(allowlist_path)
+    known = load_names(known_dlls_path)
+    for dll in sorted({dll for dll, _ in imports}, key=str.lower):
+        if dll.lower() not in known and not COMPILER_RUNTIME.match(dll):
+            faults.append(f"imports from {dll}, which is not a KnownDLL of every supported Windows:"
+                          " the loader looks for it in the exe's folder first (load it at run time"
+                          " from the system folder)")
     for dll, function in imports:
         if COMPILER_RUNTIME.match(dll) or dll.lower() not in allowed:
             what = ("a compiler runtime DLL that Windows does not have" if COMPILER_RUNTIME.match(dll)
@@ -171,6 +185,8 @@ def check(exe, allowlist_path, objdump):
             r"<assemblyIdentity\s[^>]*name\s*=\s*[\"']Microsoft\.Windows\.Common-Controls[\"'][^>]*>", text)
         if not dependency or not re.search(r"version\s*=\s*[\"']6\.0\.0\.0[\"']", dependency.group(0)):
             faults.append("manifest does not depend on Microsoft.Windows.Common-Controls 6.0.0.0")
+        if not re.search(r"<dpiAware(\s[^>]*)?>\s*true\s*</dpiAware>", text, re.IGNORECASE):
+            faults.append("manifest does not declare the program DPI-aware")
     return faults, len(imports)
 
 
@@ -178,14 +194,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("exe")
     parser.add_argument("--allowlist", default=__file__.rsplit("/", 1)[0] + "/xp-sp3-allowlist.txt")
+    parser.add_argument("--known-dlls", default=__file__.rsplit("/", 1)[0] + "/known-dlls.txt")
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     args = parser.parse_args()
-    faults, count = check(args.exe, args.allowlist, args.objdump)
+    faults, count = check(args.exe, args.allowlist, args.known_dlls, args.objdump)
     for fault in faults:
         print(f"{args.exe}: {fault}")
     if faults:
         return 1
-    print(f"{args.exe}: PE32 i386 GUI program, {count} imports all on the XP SP3 list, manifest fine")
+    print(f"{args.exe}: PE32 i386 GUI program, {count} imports all on the XP SP3 list, from KnownDLLs only, manifest fine")
     return 0
 
 

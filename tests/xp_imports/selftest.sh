@@ -31,7 +31,16 @@ cat >ordinal.c <<'C'
 void WINAPI ILFree(void*);
 int WINAPI WinMain(HINSTANCE i, HINSTANCE p, LPSTR c, int s) { ILFree(0); return 0; }
 C
+cat >mpr.c <<'C'
+#include <windows.h>
+#include <winnetwk.h>
+int WINAPI WinMain(HINSTANCE i, HINSTANCE p, LPSTR c, int s) {
+  char b[512]; DWORD n = sizeof b;
+  return (int)WNetGetUniversalNameA("Z:\\", UNIVERSAL_NAME_INFO_LEVEL, b, &n);
+}
+C
 printf 'LIBRARY SHELL32.dll\nEXPORTS\nILFree@4 @155 NONAME\n' >shell32-ordinal.def
+# manifest LEVEL DPI_AWARE: a process manifest asking for LEVEL, declaring DPI_AWARE (true, false).
 manifest() {
   cat <<XML
 <?xml version="1.0" encoding="UTF-8" standalone="yes"?>
@@ -43,12 +52,16 @@ manifest() {
   <trustInfo xmlns="urn:schemas-microsoft-com:asm.v2"><security><requestedPrivileges>
     <requestedExecutionLevel level="$1" uiAccess="false"/>
   </requestedPrivileges></security></trustInfo>
+  <application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings>
+    <dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">$2</dpiAware>
+  </windowsSettings></application>
 </assembly>
 XML
 }
-manifest requireAdministrator >admin.manifest
-manifest asInvoker >invoker.manifest
-for m in admin invoker; do
+manifest requireAdministrator true >admin.manifest
+manifest asInvoker true >invoker.manifest
+manifest requireAdministrator false >unaware.manifest
+for m in admin invoker unaware; do
   echo "1 24 \"$m.manifest\"" >$m.rc
   i686-w64-mingw32-windres $m.rc -O coff -o $m.res.o || exit 1
 done
@@ -65,6 +78,8 @@ build runtime.exe i686-w64-mingw32-g++-win32 -Os -mwindows runtime.cpp admin.res
 build console.exe $cc -mconsole -static good.c admin.res.o
 build nomanifest.exe $cc -mwindows -static good.c
 build invoker.exe $cc -mwindows -static good.c invoker.res.o
+build unaware.exe $cc -mwindows -static good.c unaware.res.o
+build mpr.exe $cc -mwindows -static mpr.c admin.res.o -lmpr
 build newsubsystem.exe $cc -mwindows -static good.c admin.res.o -Wl,--major-subsystem-version,6
 build ordinal.exe $cc -mwindows -static ordinal.c admin.res.o -L. -lshell32-ordinal
 
@@ -88,6 +103,8 @@ expect runtime.exe 1 "a compiler runtime DLL"
 expect console.exe 1 "subsystem 3, expected 2"
 expect nomanifest.exe 1 "no manifest resource"
 expect invoker.exe 1 "manifest does not request requireAdministrator"
+expect unaware.exe 1 "manifest does not declare the program DPI-aware"
+expect mpr.exe 1 "imports from MPR.DLL, which is not a KnownDLL"
 expect newsubsystem.exe 1 "subsystem version 6.0 in the header"
 expect ordinal.exe 1 "ordinal 155"
 echo "$passed passed, $failed failed"
