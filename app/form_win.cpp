@@ -28,17 +28,6 @@ constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT;
 
 int ControlIdOf(ControlId id) { return kFirstControlId + static_cast<int>(id); }
 
-// The check boxes the worker reads, in the order of OptionBox.
-constexpr std::array<ControlId, kOptionBoxCount> kOptionControls{
-    ControlId::chkDefragMem,          ControlId::chkDefragGamePath,
-    ControlId::chkStopPrinterSupport, ControlId::chkStopAeroEffect,
-    ControlId::chkStopTabletInput,    ControlId::chkStopAppCache,
-    ControlId::chkStopLanView,        ControlId::chkStopScanner,
-    ControlId::chkStopKeyboardHotkey, ControlId::chkStopLanshare,
-    ControlId::chkStopTasks,          ControlId::chkStopProxyAutoDetect,
-    ControlId::chkStopShareMedia,     ControlId::chkStopWindowsUpdate,
-};
-
 int ScreenDpi() {
   const UniqueScreenDc screen(GetDC(nullptr));
   const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : kDesignDpi;
@@ -143,7 +132,9 @@ void TfrmKestrava::CreateControls(HINSTANCE instance) {
   BoostWindowControls worker;
   worker.statusBar = StatusBar;
   worker.gamePath = Control(ControlId::edtGamePath);
-  for (std::size_t i = 0; i < kOptionBoxCount; ++i) worker.boxes[i] = Control(kOptionControls[i]);
+  for (std::size_t i = 0; i < kOptionBoxCount; ++i) {
+    worker.boxes[i] = Control(OptionControl(static_cast<OptionBox>(i)));
+  }
   boostWindow_ = std::make_unique<BoostWindowWin>(worker, run_.SysAbortFlag());
 }
 
@@ -230,8 +221,8 @@ void TfrmKestrava::AddReportMenuItems() {
 PreviewRequest TfrmKestrava::CurrentPreviewRequest() const {
   PreviewRequest request;
   for (std::size_t i = 0; i < kOptionBoxCount; ++i) {
-    request.checked[i] =
-        SendMessageA(Control(kOptionControls[i]), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    HWND box = Control(OptionControl(static_cast<OptionBox>(i)));
+    request.checked[i] = SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
   }
   request.gamePath = WindowText(Control(ControlId::edtGamePath));
   return request;

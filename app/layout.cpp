@@ -15,31 +15,30 @@ constexpr int kLeftColumn = 12;
 constexpr int kLeftColumnWidth = 355;
 constexpr int kOptionHeight = 17;
 
-constexpr ControlSpec RightOption(ControlId id, const char* name, int top, const char* caption) {
-  return {id,
-          name,
-          ControlKind::CheckBox,
-          ControlId::GroupBox1,
-          {kRightColumn, top, kRightColumnWidth, kOptionHeight},
-          kAnchorsDefault,
-          caption,
-          true};
+constexpr std::size_t Index(ControlId id) { return static_cast<std::size_t>(id); }
+
+constexpr ControlId ServiceOptionControl(const BoostOption& option) {
+  return static_cast<ControlId>(static_cast<int>(ControlId::FirstServiceOption) + option.tabIndex);
 }
-constexpr ControlSpec LeftOption(ControlId id, const char* name, int top, const char* caption) {
-  return {id,
-          name,
+
+constexpr ControlSpec ServiceOptionSpec(const BoostOption& option) {
+  const bool right = option.column == OptionColumn::Right;
+  return {ServiceOptionControl(option),
+          option.name,
           ControlKind::CheckBox,
           ControlId::GroupBox1,
-          {kLeftColumn, top, kLeftColumnWidth, kOptionHeight},
+          {right ? kRightColumn : kLeftColumn, option.top,
+           right ? kRightColumnWidth : kLeftColumnWidth, kOptionHeight},
           kAnchorsDefault,
-          caption,
+          option.caption,
           true};
 }
 
 using K = ControlKind;
 using C = ControlId;
 
-constexpr std::array<ControlSpec, kControlCount> kControls{{
+// Every control but the service options.
+constexpr ControlSpec kFixedControls[] = {
     {C::plTip, "plTip", K::Panel, C::Form, {7, 5, 777, 502}, kAnchorsAll, "", false},
     {C::lblTips, "lblTips", K::Label, C::plTip, {208, 16, 552, 68}, kLeftTopRight, nullptr, false},
     {C::Bevel1, "Bevel1", K::Bevel, C::plTip, {8, 101, 758, 2}, kAnchorsDefault, "", false},
@@ -60,22 +59,6 @@ constexpr std::array<ControlSpec, kControlCount> kControls{{
      kLeftTopRight,
      "Boost Option 2",
      false},
-    RightOption(C::chkStopPrinterSupport, "chkStopPrinterSupport", 25, "Stop Printer Support"),
-    RightOption(C::chkStopAeroEffect, "chkStopAeroEffect", 58,
-                "Stop Aero Glass effect(Vista, Win7only)"),
-    RightOption(C::chkStopTabletInput, "chkStopTabletInput", 91,
-                "Stop tablet input support(Vista, Win7 only)"),
-    RightOption(C::chkStopAppCache, "chkStopAppCache", 125, "Stop application compatibility cache"),
-    RightOption(C::chkStopLanView, "chkStopLanView", 158, "Stop Network Neiborhood"),
-    RightOption(C::chkStopScanner, "chkStopScanner", 192, "Stop Graphics Scanner and other Device"),
-    LeftOption(C::chkStopKeyboardHotkey, "chkStopKeyboardHotkey", 25, "Stop Keyboard Hotkey"),
-    LeftOption(C::chkStopLanshare, "chkStopLanshare", 58, "Stop Network Share"),
-    LeftOption(C::chkStopTasks, "chkStopTasks", 91, "Stop scheduled tasks"),
-    LeftOption(C::chkStopProxyAutoDetect, "chkStopProxyAutoDetect", 192,
-               "Stop Proxy Auto-discovery"),
-    LeftOption(C::chkStopShareMedia, "chkStopShareMedia", 158,
-               "Stop sharing media to other media devices"),
-    LeftOption(C::chkStopWindowsUpdate, "chkStopWindowsUpdate", 125, "Stop Windows Update"),
     {C::GroupBox2,
      "GroupBox2",
      K::GroupBox,
@@ -124,7 +107,28 @@ constexpr std::array<ControlSpec, kControlCount> kControls{{
      kRightBottom,
      nullptr,
      false},
-}};
+};
+
+constexpr std::array<ControlSpec, kControlCount> MakeControls() {
+  std::array<ControlSpec, kControlCount> controls{};
+  for (const ControlSpec& entry : kFixedControls) controls[Index(entry.id)] = entry;
+  for (const BoostOption& option : kBoostOptions) {
+    const ControlSpec entry = ServiceOptionSpec(option);
+    controls[Index(entry.id)] = entry;
+  }
+  return controls;
+}
+
+constexpr std::array<ControlSpec, kControlCount> kControls = MakeControls();
+
+// Each slot holds the control of its own id: no control is missing and none is there twice.
+constexpr bool EverySlotFilled() {
+  for (std::size_t i = 0; i < kControls.size(); ++i) {
+    if (kControls[i].name == nullptr || Index(kControls[i].id) != i) return false;
+  }
+  return true;
+}
+static_assert(EverySlotFilled(), "one control per ControlId");
 
 // One axis of AnchorRect: position and length along it, and whether each end is anchored.
 void AnchorAxis(int& position, int& length, int designParent, int parent, bool nearEdge,
@@ -161,7 +165,17 @@ int PlaceAxis(int length, int screen, int low, int high) {
 
 const std::array<ControlSpec, kControlCount>& FormControls() { return kControls; }
 
-const ControlSpec& FormControl(ControlId id) { return kControls[static_cast<std::size_t>(id)]; }
+const ControlSpec& FormControl(ControlId id) { return kControls[Index(id)]; }
+
+ControlId OptionControl(OptionBox box) {
+  switch (box) {
+    case OptionBox::chkDefragMem: return ControlId::chkDefragMem;
+    case OptionBox::chkDefragGamePath: return ControlId::chkDefragGamePath;
+    default: break;
+  }
+  const BoostOption* option = FindBoostOption(box);
+  return option != nullptr ? ServiceOptionControl(*option) : ControlId::Count;
+}
 
 int ScaleLength(int length, int dpi) {
   const long long product = static_cast<long long>(length) * dpi;

@@ -1,9 +1,12 @@
 #pragma once
 // The main window's controls: kind, parent, bounds at 96 DPI, anchors and fixed captions, in
-// creation order, plus the arithmetic that scales them to the screen's DPI and keeps them
-// anchored when the window is resized. Windows-free, so that the geometry is testable anywhere.
+// creation order, plus the arithmetic that scales them to the screen's DPI and keeps them anchored
+// when the window is resized. The service options' come from the option table
+// (boost/boost_option.h). Windows-free, so that the geometry is testable anywhere.
 #include <array>
 #include <cstddef>
+
+#include "boost/boost_option.h"
 
 namespace kestrava {
 
@@ -48,19 +51,10 @@ enum class ControlId {
   Image1,
   btnRecovery,
   GroupBox1,
-  chkStopPrinterSupport,
-  chkStopAeroEffect,
-  chkStopTabletInput,
-  chkStopAppCache,
-  chkStopLanView,
-  chkStopScanner,
-  chkStopKeyboardHotkey,
-  chkStopLanshare,
-  chkStopTasks,
-  chkStopProxyAutoDetect,
-  chkStopShareMedia,
-  chkStopWindowsUpdate,
-  GroupBox2,
+  // The twelve service options of GroupBox1 follow, each at FirstServiceOption plus its tabIndex in
+  // kBoostOptions; OptionControl finds a box's.
+  FirstServiceOption,
+  GroupBox2 = FirstServiceOption + static_cast<int>(kServiceOptionCount),
   chkDefragGamePath,
   chkDefragMem,
   edtGamePath,
@@ -85,6 +79,10 @@ struct ControlSpec {
 // Every control of the window, indexed by ControlId.
 const std::array<ControlSpec, kControlCount>& FormControls();
 const ControlSpec& FormControl(ControlId id);
+
+// The check box of one of the boxes the worker reads: the window hands the worker, and a preview,
+// the state of this control for the box.
+ControlId OptionControl(OptionBox box);
 
 // The window's client area at 96 DPI.
 inline constexpr Size kFormClientSize{792, 533};

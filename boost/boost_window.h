@@ -5,31 +5,12 @@
 // window's adapter does this through a HandOff, common/hand_off.h). Once the window is gone nothing
 // runs and Synchronize returns false.
 #include <atomic>
-#include <cstddef>
 #include <functional>
 #include <string>
 
-namespace kestrava {
+#include "boost/boost_option.h"
 
-// The check boxes the worker reads, named after their controls.
-enum class OptionBox {
-  chkDefragMem,
-  chkDefragGamePath,
-  chkStopPrinterSupport,
-  chkStopAeroEffect,
-  chkStopTabletInput,
-  chkStopAppCache,
-  chkStopLanView,
-  chkStopScanner,
-  chkStopKeyboardHotkey,
-  chkStopLanshare,
-  chkStopTasks,
-  chkStopProxyAutoDetect,
-  chkStopShareMedia,
-  chkStopWindowsUpdate,
-  Count,
-};
-inline constexpr std::size_t kOptionBoxCount = static_cast<std::size_t>(OptionBox::Count);
+namespace kestrava {
 
 class BoostWindowPort {
  public:

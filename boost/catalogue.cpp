@@ -194,26 +194,11 @@ constexpr ServiceList ListOf(const char* const (&names)[N]) {
 
 }  // namespace
 
-const std::array<CatalogueOption, 12> kCatalogueOptions{{
-    {OptionBox::chkStopLanView, "Browser", "Browser", "Browser"},
-    {OptionBox::chkStopKeyboardHotkey, "hidserv", "hidserv", "hidserv"},
-    {OptionBox::chkStopPrinterSupport, "Spooler", "Spooler", "Spooler"},
-    {OptionBox::chkStopLanshare, "LanmanServer", "LanmanServer", "LanmanServer"},
-    {OptionBox::chkStopAeroEffect, "", "UxSms", "UxSms"},
-    {OptionBox::chkStopTasks, "Schedule", "Schedule", "Schedule"},
-    {OptionBox::chkStopTabletInput, "", "TabletInputService", "TabletInputService"},
-    {OptionBox::chkStopProxyAutoDetect, "", "WinHttpAutoProxySvc", "WinHttpAutoProxySvc"},
-    {OptionBox::chkStopAppCache, "", "AeLookupSvc", "AeLookupSvc"},
-    {OptionBox::chkStopShareMedia, "", "WMPNetworkSvc", "WMPNetworkSvc"},
-    {OptionBox::chkStopWindowsUpdate, "BITS", "BITS", "BITS"},
-    {OptionBox::chkStopScanner, "StiSvc", "StiSvc", "StiSvc"},
-}};
-
 bool HasCatalogue(int versionCode) {
   return versionCode == kOsXP || versionCode == kOsVista || versionCode == kOsSeven;
 }
 
-const char* OptionService(const CatalogueOption& option, int versionCode) {
+const char* OptionService(const BoostOption& option, int versionCode) {
   switch (versionCode) {
     case kOsXP: return option.xp;
     case kOsVista: return option.vista;

@@ -1,29 +1,25 @@
 #pragma once
-// Which services a boost stops: one per option of "Boost Option 2", chosen by the Windows version,
-// then a fixed list per version. Compiled in; nothing adds to it or changes it. Only XP, Vista and
-// Seven (version codes 6, 8, 9) have entries: on any other system a boost stops no service.
-#include <array>
+// Which services a boost stops: one per option of "Boost Option 2", chosen by the Windows version
+// (the option table, boost/boost_option.h, holds each option's services), then a fixed list per
+// version. Compiled in; nothing adds to it or changes it. Only XP, Vista and Seven (version codes
+// 6, 8, 9) have entries: on any other system a boost stops no service.
 #include <cstddef>
 
-#include "boost/boost_window.h"
+#include "boost/boost_option.h"
 
 namespace kestrava {
 
-struct CatalogueOption {
-  OptionBox box;
-  const char* xp;  // "" where the option has no service on that version
-  const char* vista;
-  const char* seven;
-};
-
-// The twelve options in the order a boost visits them (not the order of the boxes on the window).
-extern const std::array<CatalogueOption, 12> kCatalogueOptions;
+// The catalogue's rows are the option table's: the twelve options in the order a boost visits
+// them, each with its service per version.
+using CatalogueOption = BoostOption;
+inline constexpr const std::array<BoostOption, kServiceOptionCount>& kCatalogueOptions =
+    kBoostOptions;
 
 // Whether the version has services to stop; a boost on any other stops none.
 bool HasCatalogue(int versionCode);
 
 // The option's service on the version; "" when it has none there or the version has no entries.
-const char* OptionService(const CatalogueOption& option, int versionCode);
+const char* OptionService(const BoostOption& option, int versionCode);
 
 // The version's fixed list, stopped after the options in this order.
 struct ServiceList {

@@ -22,27 +22,44 @@ bool Has(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// The design's option table, row by row in the order a boost visits them: box, XP, Vista, Seven.
+// The design's option table, row by row in the order a boost visits them: box, control, caption,
+// XP, Vista, Seven.
 struct OptionRow {
   OptionBox box;
+  const char* name;
+  const char* caption;
   const char* xp;
   const char* vista;
   const char* seven;
 };
+// clang-format off
 const OptionRow kDesignOptions[] = {
-    {OptionBox::chkStopLanView, "Browser", "Browser", "Browser"},
-    {OptionBox::chkStopKeyboardHotkey, "hidserv", "hidserv", "hidserv"},
-    {OptionBox::chkStopPrinterSupport, "Spooler", "Spooler", "Spooler"},
-    {OptionBox::chkStopLanshare, "LanmanServer", "LanmanServer", "LanmanServer"},
-    {OptionBox::chkStopAeroEffect, "", "UxSms", "UxSms"},
-    {OptionBox::chkStopTasks, "Schedule", "Schedule", "Schedule"},
-    {OptionBox::chkStopTabletInput, "", "TabletInputService", "TabletInputService"},
-    {OptionBox::chkStopProxyAutoDetect, "", "WinHttpAutoProxySvc", "WinHttpAutoProxySvc"},
-    {OptionBox::chkStopAppCache, "", "AeLookupSvc", "AeLookupSvc"},
-    {OptionBox::chkStopShareMedia, "", "WMPNetworkSvc", "WMPNetworkSvc"},
-    {OptionBox::chkStopWindowsUpdate, "BITS", "BITS", "BITS"},
-    {OptionBox::chkStopScanner, "StiSvc", "StiSvc", "StiSvc"},
+    {OptionBox::chkStopLanView, "chkStopLanView", "Stop Network Neiborhood",
+     "Browser", "Browser", "Browser"},
+    {OptionBox::chkStopKeyboardHotkey, "chkStopKeyboardHotkey", "Stop Keyboard Hotkey",
+     "hidserv", "hidserv", "hidserv"},
+    {OptionBox::chkStopPrinterSupport, "chkStopPrinterSupport", "Stop Printer Support",
+     "Spooler", "Spooler", "Spooler"},
+    {OptionBox::chkStopLanshare, "chkStopLanshare", "Stop Network Share",
+     "LanmanServer", "LanmanServer", "LanmanServer"},
+    {OptionBox::chkStopAeroEffect, "chkStopAeroEffect", "Stop Aero Glass effect(Vista, Win7only)",
+     "", "UxSms", "UxSms"},
+    {OptionBox::chkStopTasks, "chkStopTasks", "Stop scheduled tasks",
+     "Schedule", "Schedule", "Schedule"},
+    {OptionBox::chkStopTabletInput, "chkStopTabletInput", "Stop tablet input support(Vista, Win7 only)",
+     "", "TabletInputService", "TabletInputService"},
+    {OptionBox::chkStopProxyAutoDetect, "chkStopProxyAutoDetect", "Stop Proxy Auto-discovery",
+     "", "WinHttpAutoProxySvc", "WinHttpAutoProxySvc"},
+    {OptionBox::chkStopAppCache, "chkStopAppCache", "Stop application compatibility cache",
+     "", "AeLookupSvc", "AeLookupSvc"},
+    {OptionBox::chkStopShareMedia, "chkStopShareMedia", "Stop sharing media to other media devices",
+     "", "WMPNetworkSvc", "WMPNetworkSvc"},
+    {OptionBox::chkStopWindowsUpdate, "chkStopWindowsUpdate", "Stop Windows Update",
+     "BITS", "BITS", "BITS"},
+    {OptionBox::chkStopScanner, "chkStopScanner", "Stop Graphics Scanner and other Device",
+     "StiSvc", "StiSvc", "StiSvc"},
 };
+// clang-format on
 
 // The design's fixed lists, in their order.
 // clang-format off
@@ -82,10 +99,16 @@ TEST(Catalogue, OptionsAreVisitedInTheBoostsOwnOrder) {
     SCOPED_TRACE(i);
     const CatalogueOption& option = kCatalogueOptions[i];
     EXPECT_EQ(option.box, kDesignOptions[i].box);
+    EXPECT_STREQ(option.name, kDesignOptions[i].name);
+    EXPECT_STREQ(option.caption, kDesignOptions[i].caption);
+    EXPECT_EQ(FindBoostOption(option.box), &option);
     EXPECT_STREQ(OptionService(option, kOsXP), kDesignOptions[i].xp);
     EXPECT_STREQ(OptionService(option, kOsVista), kDesignOptions[i].vista);
     EXPECT_STREQ(OptionService(option, kOsSeven), kDesignOptions[i].seven);
   }
+  // The boxes of "Boost Option 1" stop no service.
+  EXPECT_EQ(FindBoostOption(OptionBox::chkDefragMem), nullptr);
+  EXPECT_EQ(FindBoostOption(OptionBox::chkDefragGamePath), nullptr);
 }
 
 TEST(Catalogue, FixedListsPerVersionAndNothingForOtherSystems) {

@@ -9,11 +9,13 @@
 namespace kestrava {
 namespace {
 
-// Polls until the service reports the state (or five seconds have passed); the last status read.
+// Polls until the service reports the state; the last status read. The bound only ends a wait
+// for a service that hangs: on a busy machine Wine may take seconds to start one.
 ServiceStatus WaitForState(ServiceManagerPort& port, ServiceManagerPort::Handle service,
                            std::uint32_t state) {
   ServiceStatus status;
-  for (int i = 0; i < 500; ++i) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 30000) {
     if (port.QueryStatus(service, &status) == err::kSuccess && status.currentState == state) break;
     Sleep(10);
   }

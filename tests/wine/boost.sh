@@ -76,13 +76,16 @@ t_run "$probe" record-read
 t_eq "and deleted the record" "" "$t_out"
 
 # A service that asks for no wait at all: the wait pauses between its queries and ends at the 3 s
-# backstop (without the pause Wine answers thousands of queries a second).
+# backstop (without the pause Wine answers thousands of queries a second). The service goes down
+# 5 s after its control: a stop that ends as failed ended at the backstop, not with the service,
+# however busy the machine.
 t_run "$probe" stop-timed hidserv
 timed=$(tr '\n' ' ' <<<"$t_out")
 echo "stopping a service with a wait hint of 0: $timed"
 ms=$(sed -n 's/^ms //p' <<<"$t_out")
 queries=$(sed -n 's/^queries //p' <<<"$t_out")
-[ -n "$ms" ] && [ "$ms" -ge 3000 ] && [ "$ms" -lt 4000 ] && t_pass "a wait hint of 0: the wait ends at 3 s" ||
+result=$(sed -n 's/^result //p' <<<"$t_out")
+[ "$result" == 0 ] && [ -n "$ms" ] && [ "$ms" -ge 3000 ] && t_pass "a wait hint of 0: the wait ends at 3 s" ||
   t_fail "a wait hint of 0: the wait ends at 3 s" "[$timed]"
 [ -n "$queries" ] && [ $((queries * 1000)) -le $((ms * 150)) ] &&
   t_pass "a wait hint of 0: at most 150 queries a second" ||
@@ -214,12 +217,14 @@ wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 app=$!
 t_run "$kdrive" wait 15
 t_run "$kdrive" click "Enter Kestrava Mode"
-# The boost waits on the slow services for seconds; the window must go on answering meanwhile.
+# The boost waits on the slow services for seconds; the window must go on answering meanwhile. A
+# window that waited with the worker would not answer for the 3 s of hidserv's wait; on a busy
+# machine a window that answers may still take some hundreds of milliseconds.
 t_run "$kdrive" ping 2
 worst=$(sed -n 's/^worst //p' <<<"$t_out")
 echo "window round trip during the boost: worst ${worst:-?} ms ($(sed -n 's/^sent //p' <<<"$t_out") messages)"
-[ -n "$worst" ] && [ "$worst" -le 100 ] && t_pass "the window answers within 100 ms during the boost" ||
-  t_fail "the window answers within 100 ms during the boost" "worst ${worst:-none} ms"
+[ -n "$worst" ] && [ "$worst" -lt 2000 ] && t_pass "the window answers during the boost" ||
+  t_fail "the window answers during the boost" "worst ${worst:-none} ms"
 for _ in $(seq 100); do
   t_run "$probe" record-read
   [ -n "$t_out" ] && break

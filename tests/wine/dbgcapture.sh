@@ -30,8 +30,10 @@ t_eq "lines on stdout without -o" 1002 "$(grep -c -e '^main ' -e '^thread ' <<<"
 t_run "$capture" -t 60 "$debuggee" crash
 t_eq "crash passed back to the program" 5 "$t_rc"
 
+# The program would sleep for a minute: ending well before that is the limit's doing, however long
+# Wine takes to start the two programs on a busy machine.
 start=$SECONDS
 t_run "$capture" -t 1 "$debuggee" sleep
 t_eq "time limit ends the program" 124 "$t_rc"
-if [ $((SECONDS - start)) -lt 20 ]; then t_pass "time limit is prompt"; else t_fail "time limit is prompt" "took $((SECONDS - start)) s"; fi
+if [ $((SECONDS - start)) -lt 45 ]; then t_pass "time limit is prompt"; else t_fail "time limit is prompt" "took $((SECONDS - start)) s"; fi
 t_finish
