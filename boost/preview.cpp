@@ -72,6 +72,7 @@ bool InCatalogue(const std::string& name, int version) {
 // A service row's cells, in the order of the table's columns.
 struct ServiceRow {
   std::string name, display, state, startType, description, verdict;
+  bool disabled = false;  // its start type says so: a start is refused
   std::vector<std::string> Cells() const {
     return {kServices, name, display, state, startType, description, verdict};
   }
@@ -83,7 +84,7 @@ class Preview {
           const std::function<void(const std::string&)>& progress, const std::atomic<bool>& cancel)
       : ports_(ports), engine_(engine), request_(request), progress_(progress), cancel_(cancel) {
     table_.columns = {"Section", "Name", "Detail", "State", "Start type", "Description", "Verdict"};
-    table_.keyColumns = {1, 6};
+    table_.keyColumns = {1, 6};  // Name and Verdict
   }
 
   ReportTable Run() {
@@ -182,6 +183,7 @@ class Preview {
     const WinError error = services.QueryConfig(service.Get(), &config);
     row.startType = error == err::kSuccess ? StartTypeText(config.startType)
                                            : "could not be queried: " + SystemMessage(error);
+    row.disabled = error == err::kSuccess && config.startType == kStartDisabled;
     if (services.Description(service.Get(), &row.description) != err::kSuccess) {
       row.description.clear();
     }
@@ -280,7 +282,7 @@ class Preview {
         status.currentState == svc::kRunning) {
       return "already running";
     }
-    if (row.startType == StartTypeText(kStartDisabled)) {
+    if (row.disabled) {
       return "would be refused: " + SystemMessage(err::kServiceDisabled);
     }
     return "would start";

@@ -4,8 +4,9 @@
 # kdrive. Services: Wine's own that the catalogue names (Spooler, StiSvc, BITS, TermService), and
 # our test service under more catalogue names: one running with a description (hidserv), one
 # installed and stopped (Browser), one that refuses the stop (WMPNetworkSvc), one that accepts only
-# the shutdown control (ALG), one that takes two seconds to stop (SensrSvc), and one (pla) that
-# another running one (Wecsvc) depends on; the catalogue's others are missing. Every preview's
+# the shutdown control (ALG), one that takes two seconds to stop (SensrSvc); the catalogue's others
+# are missing. (Wine's manager stops a service that running ones depend on, where Windows refuses
+# with 1051: the preview's rule for dependents is proven on the host.) Every preview's
 # verdicts must be the outcomes of the run that follows, service by service in order: a boost, a
 # restore with the mode on (a name planted in the record that no boost stops included), a boost
 # ended early by a game path on a missing drive, and as Vista a boost that tries AeLookupSvc twice.
@@ -49,6 +50,7 @@ read_details() {
   t_run "$kdrive" "${details[@]}" wait 15
   t_run "$kdrive" "${details[@]}" rows
   printf '%s\n' "$t_out" >"$T_WORK/details.txt"
+  [ -n "$t_out" ] || echo "read_details: no rows (rc $t_rc)" >>"$T_WORK/stderr.log"
   t_run "$kdrive" "${details[@]}" click Close
   t_run "$kdrive" "${details[@]}" wait-gone 10
 }
@@ -99,19 +101,15 @@ cell() {
 }
 
 declare -A behaviour=([hidserv]=plain [Browser]=plain [WMPNetworkSvc]=refuse-stop
-  [SensrSvc]="stop-after 2000" [ALG]=shutdown-only [pla]=plain)
+  [SensrSvc]="stop-after 2000" [ALG]=shutdown-only)
 t_create_services behaviour
-wine sc create Wecsvc binPath= "$service plain" DisplayName= "Test Wecsvc" depend= pla \
-  </dev/null >/dev/null 2>&1
 description="Stops at once: the test service under a catalogue name."
 wine sc description hidserv "$description" </dev/null >/dev/null 2>&1
-running=(ALG BITS SensrSvc Spooler StiSvc TermService WMPNetworkSvc hidserv pla Wecsvc)
+running=(ALG BITS SensrSvc Spooler StiSvc TermService WMPNetworkSvc hidserv)
 t_start_services "${running[@]}"
 t_eq "the running services run, Browser is stopped" \
   "$(printf '%s RUNNING\n' "${running[@]}"; echo Browser STOPPED)" \
   "$(for s in "${running[@]}" Browser; do echo "$s $(t_service_state "$s")"; done)"
-# Who depends on whom, as the system answers: the preview asks the same.
-wine sc enumdepend pla </dev/null 2>/dev/null | tr -d '\r' >"$T_WORK/enumdepend.txt"
 
 wine "$dbgcapture" "$exe" </dev/null >"$T_WORK/debug.txt" 2>>"$T_WORK/stderr.log" &
 capture=$!
@@ -123,6 +121,7 @@ t_eq "before any run: the last run's window says so" \
   "$(printf 'Run\nNo boost or restore has run since Kestrava started.')" "$(cat "$T_WORK/details.txt")"
 
 open_preview
+cp "$T_WORK/preview.txt" "$T_WORK/preview-boost.txt"
 t_run "$kdrive" "${preview[@]}" click Copy
 sleep 0.5
 wine "$kdrive" clipboard </dev/null >"$T_WORK/clipboard.txt" 2>>"$T_WORK/stderr.log"
@@ -134,10 +133,9 @@ t_eq "the description of a service given one is in its row" "$description" \
   "$(cell "$T_WORK/preview.txt" hidserv Description)"
 t_eq "one that accepts only the shutdown control does not accept a stop" \
   "does not accept a stop now" "$(cell "$T_WORK/preview.txt" ALG Verdict)"
-t_eq "one that a running service depends on is refused" \
-  "would be refused: Test Wecsvc depends on it" "$(cell "$T_WORK/preview.txt" pla Verdict)"
 # As it opens, the name and verdict columns lie whole inside the list.
 t_run "$kdrive" "${preview[@]}" columns
+t_eq "kdrive reads the columns" 0 "$t_rc"
 t_eq "the name and verdict columns are whole inside the list at the opening size" "" \
   "$(awk -F'\t' 'NR == 1 { split($0, c, " "); width = c[2]; next }
     { right = $2 + $3; if (right > width) print $1 " ends at " right " beyond " width
@@ -161,12 +159,12 @@ recorded=$(LC_ALL=C sort <<<"$t_out")
 t_eq "the boost recorded what runs and accepts a stop" \
   "$(printf '%s\n' BITS SensrSvc Spooler StiSvc TermService hidserv | LC_ALL=C sort)" "$recorded"
 t_eq "the preview's would-stop set is the set the boost recorded" "$recorded" \
-  "$(services_with "$T_WORK/preview.txt" "would stop")"
+  "$(services_with "$T_WORK/preview-boost.txt" "would stop")"
 read_details
 cp "$T_WORK/details.txt" "$T_WORK/details-boost.txt"
 t_eq "the last run's stopped services are the record" "$recorded" \
   "$(services_with "$T_WORK/details-boost.txt" stopped "stopped late, recorded all the same")"
-t_eq "the boost's outcomes are the preview's verdicts" "$(foreseen "$T_WORK/preview.txt")" \
+t_eq "the boost's outcomes are the preview's verdicts" "$(foreseen "$T_WORK/preview-boost.txt")" \
   "$(met "$T_WORK/details-boost.txt")"
 now=$(awk -F'\t' '$1 == "Memory" && $2 ~ /^Available physical memory now \([0-9]+ s after the trim\)$/ { print $2 }
   $1 == "Memory" && $2 == "Sum of working sets now" { print $2 }' "$T_WORK/details-boost.txt")
@@ -254,19 +252,19 @@ while IFS=$'\t' read -r section name rest; do
         mismatch+="$name: refuses but [$got]; "
       ;;
   esac
-done <"$T_WORK/preview.txt"
+done <"$T_WORK/preview-boost.txt"
 t_eq "the preview's verdicts match the boost's debug lines" "" "$mismatch"
 t_eq "the preview has a verdict of each kind" \
   "$(printf '%s\n' "Browser already stopped" "UxSms not installed" \
     "WMPNetworkSvc does not accept a stop now" "hidserv would stop" | LC_ALL=C sort)" \
   "$(awk -F'\t' '$1 == "Services" && ($2 == "Browser" || $2 == "UxSms" || $2 == "WMPNetworkSvc" ||
-    $2 == "hidserv") { print $2 " " $NF }' "$T_WORK/preview.txt" | LC_ALL=C sort)"
+    $2 == "hidserv") { print $2 " " $NF }' "$T_WORK/preview-boost.txt" | LC_ALL=C sort)"
 declare -A outcome_line=([stopped]="Tarnwell:Stop service Successfully"
   ["already stopped"]="Tarnwell:Already Stopped"
   ["not installed"]="Tarnwell:OpenService Error:Service does not exist"
   [refused]="Tarnwell:ControlService Error:Invalid service control")
 mismatch=
-while IFS=$'\t' read -r section name outcome details; do
+while IFS=$'\t' read -r section name outcome _; do
   [ "$section" == Services ] && [ -n "$name" ] && [ -n "${outcome_line[$outcome]:-}" ] || continue
   got=$(debug_after Stop "$name")
   [ "$got" == "${outcome_line[$outcome]}" ] || mismatch+="$name: $outcome but [$got]; "
@@ -275,7 +273,7 @@ t_eq "the boost's outcomes match its debug lines" "" "$mismatch"
 t_eq "the boost's outcome of the one that refuses" "refused" \
   "$(awk -F'\t' '$1 == "Services" && $2 == "WMPNetworkSvc" { print $3 }' "$T_WORK/details-boost.txt")"
 mismatch=
-while IFS=$'\t' read -r section name outcome details; do
+while IFS=$'\t' read -r section name outcome _; do
   [ "$section" == Services ] && [ -n "$name" ] || continue
   got=$(debug_after Start "$name")
   case $outcome in
