@@ -34,8 +34,9 @@ std::string StartTypeText(std::uint32_t startType) {
   return "start type " + std::to_string(startType);
 }
 
+// The megabytes first: where the list cuts the text short, they are what stays on screen.
 std::string BytesText(std::uint64_t bytes) {
-  return std::to_string(bytes) + " bytes (" + std::to_string(bytes >> 20) + " MiB)";
+  return std::to_string(bytes >> 20) + " MiB (" + std::to_string(bytes) + " bytes)";
 }
 
 // The name of a Windows version whose code has no services to stop.

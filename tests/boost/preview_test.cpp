@@ -350,8 +350,8 @@ TEST(PreviewBoost, MemoryRowsCountWhatTheTrimWouldReachAndTrimNothing) {
   EXPECT_EQ(Section(world.Preview(), "Memory"),
             (std::vector<Row>{
                 {"Processes whose working sets would be trimmed", "2"},
-                {"Their working sets", "108003328 bytes (103 MiB)"},
-                {"Available physical memory", "5368709120 bytes (5120 MiB)"},
+                {"Their working sets", "103 MiB (108003328 bytes)"},
+                {"Available physical memory", "5120 MiB (5368709120 bytes)"},
             }));
   EXPECT_TRUE(world.processes.trimmed.empty());
   EXPECT_EQ(world.processes.open, 0);
