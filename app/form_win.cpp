@@ -249,7 +249,7 @@ void TfrmKestrava::LastRunDetailsClick() {
 
 ReportTable TfrmKestrava::LastRunTable() {
   const std::shared_ptr<const BoostReceipt> receipt = LastReceipt();
-  return receipt ? ReceiptTable(*receipt) : NoRunTable();
+  return LastRunReport(receipt.get(), PlatformBoostPorts());
 }
 
 // BoostRunHost

@@ -6,8 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "app/layout.h"
+#include "boost/boost_ports.h"
+#include "boost/receipt.h"
 #include "boost/report_table.h"
 
 namespace kestrava {
@@ -36,8 +39,9 @@ enum class ReportControl { lvReport, lblProgress, btnCancel, btnCopy, btnClose, 
 inline constexpr std::size_t kReportControlCount = static_cast<std::size_t>(ReportControl::Count);
 using ReportRects = std::array<Rect, kReportControlCount>;
 
-// The client area at 96 DPI as it opens, and the smallest it may be made.
-inline constexpr Size kReportClientSize{640, 400};
+// The client area at 96 DPI as it opens, and the smallest it may be made. As it opens, a preview's
+// service name and verdict fit whole beside the narrowest of its other columns.
+inline constexpr Size kReportClientSize{760, 440};
 inline constexpr Size kReportMinimumClientSize{400, 160};
 
 // The bounds of every control, indexed by ReportControl, for a client area of that size at dpi.
@@ -47,11 +51,25 @@ ReportRects ArrangeReport(Size client, int dpi);
 // is added.
 Size ReportOpeningClientSize(int dpi, Size frame, Size workArea);
 
+// The width of each column of a list whose client area is available pixels wide, from the width
+// each column's widest text needs (needed). When they all fit, each is as wide as it needs. When
+// not, no column reaches past the right edge: the key columns (the table's keyColumns) stay whole
+// while every other column keeps at least floor (or what it needs, if less), and the other columns
+// share what is left, the narrow ones whole and the widest cut to one width, where the list ends
+// their texts with an ellipsis. Only when even that does not fit are the key columns cut alike.
+std::vector<int> FitColumns(const std::vector<int>& needed, const std::vector<std::size_t>& keys,
+                            int available, int floor);
+
 // A cell as the list shows it: a tab, CR or LF becomes one space, as in the clipboard text, so
 // that a system message's line break does not show as a box.
 std::string ListCellText(const std::string& cell);
 
 // The table shown by "Last run details..." before any run has finished.
 ReportTable NoRunTable();
+
+// What "Last run details..." shows when it is opened: NoRunTable before any run, else the receipt;
+// after a boost that trimmed, with memory read now through ports (as the worker reads it around
+// the trim) beside the readings right after the trim.
+ReportTable LastRunReport(const BoostReceipt* receipt, const BoostPorts& ports);
 
 }  // namespace kestrava

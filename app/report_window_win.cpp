@@ -143,6 +143,7 @@ void ReportWindow::Arrange() {
     SetWindowPos(controls_[i], nullptr, r.left, r.top, r.width, r.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  FitColumnsToList();
 }
 
 void ReportWindow::ShowTable(const ReportTable& table) {
@@ -176,8 +177,9 @@ void ReportWindow::ShowTable(const ReportTable& table) {
       SendTo(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(row), &cell);
     }
   }
-  // Each column as wide as its widest text, its header's included, and a margin on either side.
+  // What each column needs: its widest text, its header's included, and a margin on either side.
   const int margins = ScaleLength(16, dpi_);
+  columnNeeds_.assign(table.columns.size(), 0);
   for (std::size_t c = 0; c < table.columns.size(); ++c) {
     auto width = SendTo(list, LVM_GETSTRINGWIDTHA, 0, table.columns[c].c_str());
     for (const std::vector<std::string>& cells : table.rows) {
@@ -186,10 +188,32 @@ void ReportWindow::ShowTable(const ReportTable& table) {
             std::max(width, SendTo(list, LVM_GETSTRINGWIDTHA, 0, ListCellText(cells[c]).c_str()));
       }
     }
-    SendMessageA(list, LVM_SETCOLUMNWIDTH, c, width + margins);
+    columnNeeds_[c] = static_cast<int>(width) + margins;
   }
+  FitColumnsToList();
   SendMessageA(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
+}
+
+// The columns as wide as the list is, so that none reaches past its right edge; the texts cut short
+// end with an ellipsis on screen and stay whole in Copy.
+void ReportWindow::FitColumnsToList() {
+  HWND list = Control(ReportControl::lvReport);
+  if (list == nullptr || columnNeeds_.empty()) return;
+  RECT client;
+  GetClientRect(list, &client);
+  int available = client.right - client.left;
+  // The vertical scroll bar the rows are about to need takes its width from the columns too.
+  const auto perPage = SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0);
+  const auto count = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+  if ((GetWindowLongA(list, GWL_STYLE) & WS_VSCROLL) == 0 && count > perPage) {
+    available -= GetSystemMetrics(SM_CXVSCROLL);
+  }
+  const std::vector<int> widths =
+      FitColumns(columnNeeds_, table_.keyColumns, available, ScaleLength(48, dpi_));
+  for (std::size_t c = 0; c < widths.size(); ++c) {
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, c, widths[c]);
+  }
 }
 
 void ReportWindow::SetProgress(const char* text) {

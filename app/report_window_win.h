@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "app/report_job.h"
 #include "app/report_window.h"
@@ -39,6 +40,7 @@ class ReportWindow {
   bool Create(HINSTANCE instance, const char* title, bool withProgress);
   void Arrange();
   void ShowTable(const ReportTable& table);
+  void FitColumnsToList();
   void SetProgress(const char* text);
   void JobDone(ReportTable table);
   void CopyToClipboard();
@@ -51,6 +53,7 @@ class ReportWindow {
   std::array<HWND, kReportControlCount> controls_{};
   Size minimumTrackSize_{};
   ReportTable table_;               // what the list shows and Copy copies
+  std::vector<int> columnNeeds_;    // the width each column's widest text needs
   std::unique_ptr<ReportJob> job_;  // the preview being made; ends when the window does
 };
 

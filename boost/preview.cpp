@@ -1,10 +1,14 @@
 #include "boost/preview.h"
 
 #include <exception>
+#include <set>
+#include <vector>
 
 #include "boost/catalogue.h"
 #include "boost/os_version.h"
+#include "boost/record.h"
 #include "boost/trim.h"
+#include "common/ascii_fold.h"
 #include "common/system_message.h"
 #include "common/wide.h"
 
@@ -30,8 +34,9 @@ std::string StartTypeText(std::uint32_t startType) {
   return "start type " + std::to_string(startType);
 }
 
+// The megabytes first: where the list cuts the text short, they are what stays on screen.
 std::string BytesText(std::uint64_t bytes) {
-  return std::to_string(bytes) + " bytes (" + std::to_string(bytes >> 20) + " MiB)";
+  return std::to_string(bytes >> 20) + " MiB (" + std::to_string(bytes) + " bytes)";
 }
 
 // The name of a Windows version whose code has no services to stop.
@@ -48,18 +53,50 @@ std::string VersionText(int version, const OsVersionReport& report) {
          ")";
 }
 
+// Whether the restore would start a recorded name: only a service of this version's catalogue,
+// whatever the case of its letters, as the Service Control Manager compares them. Anything else
+// under the record key was put there by someone else.
+bool InCatalogue(const std::string& name, int version) {
+  const std::string folded = FoldAsciiLower(name);
+  const auto same = [&folded](const char* listed) {
+    return *listed != '\0' && FoldAsciiLower(listed) == folded;
+  };
+  for (const CatalogueOption& option : kCatalogueOptions) {
+    if (same(OptionService(option, version))) return true;
+  }
+  for (const char* listed : FixedServices(version)) {
+    if (same(listed)) return true;
+  }
+  return false;
+}
+
+// A service row's cells, in the order of the table's columns.
+struct ServiceRow {
+  std::string name, display, state, startType, description, verdict;
+  bool disabled = false;  // its start type says so: a start is refused
+  std::vector<std::string> Cells() const {
+    return {kServices, name, display, state, startType, description, verdict};
+  }
+};
+
 class Preview {
  public:
   Preview(const BoostPorts& ports, DefragEngine& engine, const PreviewRequest& request,
           const std::function<void(const std::string&)>& progress, const std::atomic<bool>& cancel)
       : ports_(ports), engine_(engine), request_(request), progress_(progress), cancel_(cancel) {
-    table_.columns = {"Section", "Name", "Detail", "State", "Start type", "Verdict"};
+    table_.columns = {"Section", "Name", "Detail", "State", "Start type", "Description", "Verdict"};
+    table_.keyColumns = {1, 6};  // Name and Verdict
   }
 
   ReportTable Run() {
-    Services();
-    if (!Cancelled()) Memory();
-    if (!Cancelled()) GameFolder();
+    // A press restores while the record holds names: that is what it would do.
+    std::vector<std::string> recorded;
+    if (ports_.registry != nullptr) ReadBoostedServices(*ports_.registry, recorded);
+    if (recorded.empty()) {
+      Boost();
+    } else {
+      Restore(recorded);
+    }
     if (Cancelled()) {
       table_.Add({"Run", "Cancelled",
                   "the preview was cancelled: the rows above are what it had "
@@ -75,6 +112,14 @@ class Preview {
     if (progress_) progress_(line);
   }
 
+  // The boost's steps in its order, each told what the steps before it would have done.
+  void Boost() {
+    table_.Add({"Run", "Boost", "what a press of \"Enter Kestrava Mode\" would do now"});
+    Memory();
+    if (!Cancelled()) GameFolder();
+    if (!Cancelled()) Services();
+  }
+
   // The services in the order the boost tries them: the ticked options, then the fixed list.
   void Services() {
     OsVersionReport report;
@@ -82,7 +127,7 @@ class Preview {
     const bool known = ports_.version->Query(report) == err::kSuccess;
     const int version = known ? ClassifyOsVersion(report) : static_cast<int>(kOsOther);
     if (!HasCatalogue(version)) {
-      table_.Add({kServices, "", "", "", "",
+      table_.Add({kServices, "", "", "", "", "",
                   "no service would be stopped: " +
                       (known ? VersionText(version, report) + " has no list of services to stop"
                              : std::string("the Windows version could not be read"))});
@@ -100,54 +145,148 @@ class Preview {
     }
   }
 
-  // One service's row. The verdict follows the stop's rules: a stopped service is left alone; any
-  // other is sent the stop, which Windows refuses to one that does not accept it now (while it is
-  // on its way to a state, or when its accepted controls lack the stop); the stop is recorded when
-  // it is accepted.
+  // One service's row, its verdict decided as the stop decides it, on the machine as the boost
+  // would have left it by then: a stopped service is left alone; any other is sent the stop, which
+  // Windows refuses to one that does not accept it now (on its way to a state, or its accepted
+  // controls lack the stop) and to one that services still running depend on.
   void Service(const std::string& name) {
     Progress(std::string(kServices) + ": " + name);
+    ServiceRow row = Look(name);
+    const std::string key = FoldAsciiLower(name);
+    if (!endedEarly_.empty()) {
+      row.verdict = "not tried: the boost would end early: " + endedEarly_;
+    } else if (stoppedByThen_.count(key) != 0) {
+      row.verdict = "already stopped by then";
+    } else {
+      row.verdict = StopVerdict(name);
+      if (row.verdict == kWouldStop) stoppedByThen_.insert(key);
+    }
+    table_.Add(row.Cells());
+  }
+
+  // What can be read of a service without the right to change anything: its display name, start
+  // type, description and state. A service that cannot be looked at leaves its cells empty.
+  ServiceRow Look(const std::string& name) {
+    ServiceRow row;
+    row.name = name;
+    ServiceManagerPort& services = *ports_.services;
+    ServiceHandle manager(services);
+    if (services.OpenManager("", manager.Put()) != err::kSuccess) return row;
+    ServiceHandle service(services);
+    if (services.OpenNamedService(manager.Get(), name, svc::kAccessQuery, service.Put()) !=
+        err::kSuccess) {
+      return row;
+    }
+    if (services.DisplayName(manager.Get(), name, &row.display) != err::kSuccess) {
+      row.display = name;
+    }
+    ServiceConfig config;
+    const WinError error = services.QueryConfig(service.Get(), &config);
+    row.startType = error == err::kSuccess ? StartTypeText(config.startType)
+                                           : "could not be queried: " + SystemMessage(error);
+    row.disabled = error == err::kSuccess && config.startType == kStartDisabled;
+    if (services.Description(service.Get(), &row.description) != err::kSuccess) {
+      row.description.clear();
+    }
+    ServiceStatus status;
+    if (services.QueryStatus(service.Get(), &status) == err::kSuccess) {
+      row.state = StateText(status.currentState);
+    }
+    return row;
+  }
+
+  // The stop's own steps up to the control it would send, with the stop's access.
+  std::string StopVerdict(const std::string& name) {
     ServiceManagerPort& services = *ports_.services;
     ServiceHandle manager(services);
     WinError error = services.OpenManager("", manager.Put());
-    if (error != err::kSuccess) {
-      table_.Add({kServices, name, "", "", "", "could not be queried: " + SystemMessage(error)});
-      return;
-    }
+    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
     ServiceHandle service(services);
-    error = services.OpenNamedService(manager.Get(), name, svc::kAccessQuery, service.Put());
-    if (error == err::kServiceDoesNotExist) {
-      table_.Add({kServices, name, "", "", "", "not installed"});
-      return;
-    }
-    if (error != err::kSuccess) {
-      table_.Add({kServices, name, "", "", "", "could not be queried: " + SystemMessage(error)});
-      return;
-    }
-    std::string display;
-    if (services.DisplayName(manager.Get(), name, &display) != err::kSuccess) display = name;
-    ServiceConfig config;
-    error = services.QueryConfig(service.Get(), &config);
-    const std::string startType = error == err::kSuccess
-                                      ? StartTypeText(config.startType)
-                                      : "could not be queried: " + SystemMessage(error);
+    error = services.OpenNamedService(manager.Get(), name, svc::kAccessStop, service.Put());
+    if (error == err::kServiceDoesNotExist) return "not installed";
+    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
     ServiceStatus status;
     error = services.QueryStatus(service.Get(), &status);
-    if (error != err::kSuccess) {
-      table_.Add({kServices, name, display, "", startType,
-                  "could not be queried: " + SystemMessage(error)});
-      return;
+    // The boost sends the stop to a service whose state it cannot read: what follows is unknown.
+    if (error != err::kSuccess) return "could not be queried: " + SystemMessage(error);
+    if (status.currentState == svc::kStopped) return "already stopped";
+    if (status.currentState == svc::kStopPending || status.currentState == svc::kStartPending ||
+        (status.controlsAccepted & svc::kAcceptStop) == 0) {
+      return "does not accept a stop now";
     }
-    std::string verdict;
-    if (status.currentState == svc::kStopped) {
-      verdict = "already stopped";
-    } else if (status.currentState == svc::kStopPending ||
-               status.currentState == svc::kStartPending ||
-               (status.controlsAccepted & svc::kAcceptStop) == 0) {
-      verdict = "does not accept a stop now";
-    } else {
-      verdict = "would stop";
+    const std::string dependent = RunningDependent(manager.Get(), name);
+    if (!dependent.empty()) return "would be refused: " + dependent + " depends on it";
+    return kWouldStop;
+  }
+
+  // The display name of a service that needs this one and would still run when the boost comes
+  // to it (one the boost stops earlier no longer counts); "" when there is none, or when the
+  // dependents cannot be read.
+  std::string RunningDependent(ServiceManagerPort::Handle manager, const std::string& name) {
+    ServiceManagerPort& services = *ports_.services;
+    ServiceHandle service(services);
+    if (services.OpenNamedService(manager, name, svc::kAccessQuery, service.Put()) !=
+        err::kSuccess) {
+      return "";
     }
-    table_.Add({kServices, name, display, StateText(status.currentState), startType, verdict});
+    std::vector<DependentService> dependents;
+    if (services.ActiveDependents(service.Get(), &dependents) != err::kSuccess) return "";
+    for (const DependentService& dependent : dependents) {
+      if (stoppedByThen_.count(FoldAsciiLower(dependent.name)) != 0) continue;
+      return dependent.display.empty() ? dependent.name : dependent.display;
+    }
+    return "";
+  }
+
+  // What a press in boost mode does: each recorded name, by the restore's rules.
+  void Restore(const std::vector<std::string>& recorded) {
+    table_.Add({"Run", "Restore",
+                "the record holds " + std::to_string(recorded.size()) +
+                    (recorded.size() == 1 ? " service" : " services") +
+                    ": a press of \"Quit Kestrava Mode\" starts them again and clears the "
+                    "record"});
+    const int version = RestoreVersion();
+    for (const std::string& name : recorded) {
+      Progress(std::string(kServices) + ": " + name);
+      ServiceRow row;
+      row.name = name;
+      if (!InCatalogue(name, version)) {
+        // Nothing is asked of a name that is no service of ours.
+        row.verdict = "not started: not a service this program stops";
+      } else {
+        row = Look(name);
+        row.verdict = StartVerdict(name, row);
+      }
+      table_.Add(row.Cells());
+      if (Cancelled()) return;
+    }
+  }
+
+  int RestoreVersion() {
+    OsVersionReport report;
+    if (ports_.version->Query(report) != err::kSuccess) return kOsOther;
+    return ClassifyOsVersion(report);
+  }
+
+  // The start's own steps up to the request it would send, with the start's access.
+  std::string StartVerdict(const std::string& name, const ServiceRow& row) {
+    ServiceManagerPort& services = *ports_.services;
+    ServiceHandle manager(services);
+    WinError error = services.OpenManager("", manager.Put());
+    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
+    ServiceHandle service(services);
+    error = services.OpenNamedService(manager.Get(), name, svc::kAccessStart, service.Put());
+    if (error == err::kServiceDoesNotExist) return "not installed";
+    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
+    ServiceStatus status;
+    if (services.QueryStatus(service.Get(), &status) == err::kSuccess &&
+        status.currentState == svc::kRunning) {
+      return "already running";
+    }
+    if (row.disabled) {
+      return "would be refused: " + SystemMessage(err::kServiceDisabled);
+    }
+    return "would start";
   }
 
   void Memory() {
@@ -200,7 +339,9 @@ class Preview {
     try {
       surveyed = engine_.SurveyFolder(folder, false, survey);
     } catch (const std::exception& e) {
-      table_.Add({kGameFolder, "Volume", "could not be surveyed: " + OneLine(e.what())});
+      // The folder run raises where the survey does, and that ends the boost before its services.
+      endedEarly_ = OneLine(e.what());
+      table_.Add({kGameFolder, "Volume", "could not be surveyed: " + endedEarly_});
       return;
     }
     if (!surveyed) {
@@ -223,12 +364,19 @@ class Preview {
     table_.Add({kGameFolder, "Seek penalty", seek});
   }
 
+  static constexpr char kWouldStop[] = "would stop";
+  static constexpr std::uint32_t kStartDisabled = 4;
+
   const BoostPorts& ports_;
   DefragEngine& engine_;
   const PreviewRequest& request_;
   const std::function<void(const std::string&)>& progress_;
   const std::atomic<bool>& cancel_;
   ReportTable table_;
+  // What the walk carries from step to step: why the boost would have ended by now ("" while it
+  // goes on), and the services it would have stopped by now (key names, folded).
+  std::string endedEarly_;
+  std::set<std::string> stoppedByThen_;
 };
 
 }  // namespace

@@ -111,6 +111,24 @@ ReportTable ReceiptTable(const BoostReceipt& receipt) {
   return table;
 }
 
+ReportTable ReceiptTable(const BoostReceipt& receipt, const MemoryReading& now,
+                         std::uint32_t nowMs) {
+  ReportTable table = ReceiptTable(receipt);
+  if (!receipt.boost || !receipt.trimmed) return table;
+  ReportTable rows;
+  AddMemoryRows(rows, now, "now");
+  // Whole seconds, the nearest; the difference is right across the clock's wrap.
+  const std::uint32_t seconds = (nowMs - receipt.trimEndedAt + 500) / 1000;
+  rows.rows.front()[1] += " (" + std::to_string(seconds) + " s after the trim)";
+  // Beside the readings right after the trim: after the last memory row.
+  auto at = table.rows.end();
+  for (auto it = table.rows.begin(); it != table.rows.end(); ++it) {
+    if (!it->empty() && (*it)[0] == "Memory") at = it + 1;
+  }
+  table.rows.insert(at, rows.rows.begin(), rows.rows.end());
+  return table;
+}
+
 std::string EndedEarlyLine(const BoostReceipt& receipt) {
   if (!receipt.endedEarly) return "";
   return "Boost ended early: " + OneLine(receipt.reason);

@@ -61,7 +61,8 @@ struct BoostReceipt {
   bool trimmed = false;  // "Defrag the memory" was ticked: before and after say what it did
   MemoryReading beforeTrim;
   MemoryReading afterTrim;
-  bool defragmented = false;  // the game folder was handed to the engine
+  std::uint32_t trimEndedAt = 0;  // the clock's milliseconds when the trim was over
+  bool defragmented = false;      // the game folder was handed to the engine
   std::string gameFolder;
   DefragTally defrag;
   bool endedEarly = false;
@@ -70,6 +71,13 @@ struct BoostReceipt {
 
 // The receipt as the user reads it.
 ReportTable ReceiptTable(const BoostReceipt& receipt);
+
+// The memory that came back: when the details are opened after a boost that trimmed, the
+// readings as of that moment (now, taken at nowMs on the clock that stamped trimEndedAt) follow
+// those right after the trim, so that a gain that flowed back in seconds shows. The receipt itself
+// stays as the worker left it.
+ReportTable ReceiptTable(const BoostReceipt& receipt, const MemoryReading& now,
+                         std::uint32_t nowMs);
 
 // The one line status panel 0 shows after a run that ended early ("Boost ended early: " and the
 // reason, its line breaks made single spaces); empty after a run that completed.

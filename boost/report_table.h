@@ -2,6 +2,7 @@
 // A read-only table for the user: what the next boost would do (the preview) or what the last
 // boost or restore did (the receipt). The window shows it in a list view in report style and
 // copies it to the clipboard as text; neither reads back the debug log.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@ namespace kestrava {
 struct ReportTable {
   std::vector<std::string> columns;            // the header, one text per column
   std::vector<std::vector<std::string>> rows;  // in order; a short row leaves its last cells empty
+  // The columns a reader must see whole on screen (a service's name and its verdict); the others
+  // give up width first when the table is wider than the window. Copy has every text whole.
+  std::vector<std::size_t> keyColumns;
 
   // Appends a row of cells.
   void Add(std::vector<std::string> cells) { rows.push_back(std::move(cells)); }

@@ -4,6 +4,7 @@
 // leaves its outputs alone.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/port_handle.h"
 #include "common/win_error.h"
@@ -27,6 +28,13 @@ struct ServiceConfig {
   std::uint32_t startType = 0;  // 0 boot, 1 system, 2 automatic, 3 on demand, 4 disabled
 };
 
+// One entry of EnumDependentServices' answer.
+struct DependentService {
+  std::string name;  // key name
+  std::string display;
+  std::uint32_t currentState = 0;
+};
+
 namespace svc {
 inline constexpr std::uint32_t kStopped = 1;
 inline constexpr std::uint32_t kStartPending = 2;
@@ -39,8 +47,9 @@ inline constexpr std::uint32_t kControlStop = 1;
 inline constexpr std::uint32_t kAcceptStop = 1;             // in ServiceStatus::controlsAccepted
 inline constexpr std::uint32_t kAccessStop = 0x20 | 0x04;   // SERVICE_STOP | SERVICE_QUERY_STATUS
 inline constexpr std::uint32_t kAccessStart = 0x10 | 0x04;  // SERVICE_START | SERVICE_QUERY_STATUS
-// SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG: looking without the right to change anything.
-inline constexpr std::uint32_t kAccessQuery = 0x04 | 0x01;
+// SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | SERVICE_ENUMERATE_DEPENDENTS: looking without the
+// right to change anything.
+inline constexpr std::uint32_t kAccessQuery = 0x04 | 0x01 | 0x08;
 }  // namespace svc
 
 class ServiceManagerPort {
@@ -59,6 +68,13 @@ class ServiceManagerPort {
   virtual WinError QueryStatus(Handle service, ServiceStatus* status) = 0;
   // QueryServiceConfigA; needs a service opened with SERVICE_QUERY_CONFIG.
   virtual WinError QueryConfig(Handle service, ServiceConfig* config) = 0;
+  // QueryServiceConfig2A's SERVICE_CONFIG_DESCRIPTION: "" for a service that has none. Needs a
+  // service opened with SERVICE_QUERY_CONFIG.
+  virtual WinError Description(Handle service, std::string* description) = 0;
+  // EnumDependentServicesA for the active ones (any state but stopped): each service that needs
+  // this one running, directly or through another, in the order the system stops them. Needs a
+  // service opened with SERVICE_ENUMERATE_DEPENDENTS.
+  virtual WinError ActiveDependents(Handle service, std::vector<DependentService>* dependents) = 0;
   // ControlService; on success status holds the state the service reported.
   virtual WinError Control(Handle service, std::uint32_t control, ServiceStatus* status) = 0;
   // StartServiceA without arguments.

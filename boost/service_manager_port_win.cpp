@@ -70,6 +70,55 @@ class Win32ServiceManager final : public ServiceManagerPort {
     config->startType = answer->dwStartType;
     return err::kSuccess;
   }
+  WinError Description(Handle service, std::string* description) override {
+    // The text behind the structure makes its size; the call says how much it needs.
+    DWORD needed = 0;
+    if (!QueryServiceConfig2A(AsSc(service), SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &needed)) {
+      const WinError error = FailureCode();
+      if (error != ERROR_INSUFFICIENT_BUFFER) return error;
+    }
+    std::vector<std::uint8_t> buffer(std::max<DWORD>(needed, sizeof(SERVICE_DESCRIPTIONA)));
+    if (!QueryServiceConfig2A(AsSc(service), SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                              static_cast<DWORD>(buffer.size()), &needed)) {
+      return FailureCode();
+    }
+    const auto* answer = reinterpret_cast<const SERVICE_DESCRIPTIONA*>(buffer.data());
+    // A service without one answers a null pointer; the text ends within the buffer it was given.
+    const char* text = answer->lpDescription;
+    const char* end = reinterpret_cast<const char*>(buffer.data() + buffer.size());
+    const bool inside =
+        text != nullptr && text >= reinterpret_cast<const char*>(buffer.data()) && text < end;
+    description->assign(inside ? std::string(text, std::find(text, end, '\0')) : std::string());
+    return err::kSuccess;
+  }
+  WinError ActiveDependents(Handle service, std::vector<DependentService>* dependents) override {
+    DWORD needed = 0;
+    DWORD count = 0;
+    std::vector<std::uint8_t> buffer;
+    // A dependent that starts between the two calls makes the second one short of room again.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      buffer.assign(std::max<DWORD>(needed, sizeof(ENUM_SERVICE_STATUSA)), 0);
+      if (EnumDependentServicesA(AsSc(service), SERVICE_ACTIVE,
+                                 reinterpret_cast<ENUM_SERVICE_STATUSA*>(buffer.data()),
+                                 static_cast<DWORD>(buffer.size()), &needed, &count)) {
+        break;
+      }
+      const WinError error = FailureCode();
+      if (error != ERROR_MORE_DATA || attempt == 3) return error;
+    }
+    const auto* entries = reinterpret_cast<const ENUM_SERVICE_STATUSA*>(buffer.data());
+    const std::size_t fits = buffer.size() / sizeof(ENUM_SERVICE_STATUSA);
+    std::vector<DependentService> found;
+    for (std::size_t i = 0; i < count && i < fits; ++i) {
+      DependentService dependent;
+      if (entries[i].lpServiceName != nullptr) dependent.name = entries[i].lpServiceName;
+      if (entries[i].lpDisplayName != nullptr) dependent.display = entries[i].lpDisplayName;
+      dependent.currentState = entries[i].ServiceStatus.dwCurrentState;
+      found.push_back(std::move(dependent));
+    }
+    dependents->swap(found);
+    return err::kSuccess;
+  }
   WinError Control(Handle service, std::uint32_t control, ServiceStatus* status) override {
     SERVICE_STATUS s{};
     if (!ControlService(AsSc(service), control, &s)) return FailureCode();
@@ -87,7 +136,8 @@ static_assert(svc::kAccessStop == (SERVICE_STOP | SERVICE_QUERY_STATUS) &&
                   svc::kStopped == SERVICE_STOPPED && svc::kStopPending == SERVICE_STOP_PENDING &&
                   svc::kStartPending == SERVICE_START_PENDING && svc::kRunning == SERVICE_RUNNING &&
                   svc::kControlStop == SERVICE_CONTROL_STOP &&
-                  svc::kAccessQuery == (SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG) &&
+                  svc::kAccessQuery == (SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG |
+                                        SERVICE_ENUMERATE_DEPENDENTS) &&
                   svc::kAcceptStop == SERVICE_ACCEPT_STOP &&
                   svc::kContinuePending == SERVICE_CONTINUE_PENDING &&
                   svc::kPausePending == SERVICE_PAUSE_PENDING && svc::kPaused == SERVICE_PAUSED,

@@ -100,6 +100,7 @@ bool TThreadBoost::DoBoost() {
     receipt_->trimmed = true;
     receipt_->beforeTrim = ReadMemory();
     TrimProcessWorkingSets(*ports_.processes);
+    receipt_->trimEndedAt = ports_.clock->Milliseconds();
     receipt_->afterTrim = ReadMemory();
   }
 

@@ -21,6 +21,7 @@ static_assert(kMoreData == ERROR_MORE_DATA);
 static_assert(kNoMoreItems == ERROR_NO_MORE_ITEMS);
 static_assert(kKeyDeleted == ERROR_KEY_DELETED);
 static_assert(kChildMustBeVolatile == ERROR_CHILD_MUST_BE_VOLATILE);
+static_assert(kServiceDisabled == ERROR_SERVICE_DISABLED);
 static_assert(kServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
 static_assert(kNotConnected == ERROR_NOT_CONNECTED);
 

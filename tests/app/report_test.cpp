@@ -9,6 +9,8 @@
 
 #include "app/report_job.h"
 #include "app/report_window.h"
+#include "tests/doubles/fake_process_list.h"
+#include "tests/doubles/fake_service_manager.h"
 #include "tests/doubles/pump_until.h"
 
 namespace kestrava {
@@ -51,6 +53,87 @@ TEST(ReportLayout, OpensInsideASmallScreenWithEveryControlApartDownToTheMinimum)
   const Size tiny = ReportOpeningClientSize(96, frame, {300, 150});
   EXPECT_EQ(tiny.width, kReportMinimumClientSize.width);
   EXPECT_EQ(tiny.height, kReportMinimumClientSize.height);
+}
+
+// The columns never reach past the list's right edge; the key columns stay whole while the others
+// can still show a little, and the widest texts give up their width first.
+TEST(ReportLayout, ColumnsFitTheListKeyColumnsWholeTheWidestCutFirst) {
+  struct Case {
+    const char* what;
+    std::vector<int> needed;
+    std::vector<std::size_t> keys;
+    int available;
+    std::vector<int> widths;
+  } cases[] = {
+      {"all fit: as wide as they need", {60, 100, 200}, {1}, 400, {60, 100, 200}},
+      {"the widest other is cut to what is left",
+       {60, 100, 300, 80},
+       {1, 3},
+       400,
+       {60, 100, 160, 80}},
+      {"two wide others share what is left alike",
+       {60, 100, 300, 300, 80},
+       {1, 4},
+       400,
+       {60, 100, 80, 80, 80}},
+      {"no key columns: the narrow whole, the wide alike", {50, 400, 300}, {}, 400, {50, 175, 175}},
+      // Every other column keeps the floor of 40 (or less, when it needs less); the two keys
+      // share the remaining 400 - 30 - 40 = 330.
+      {"too narrow even for the keys: the keys are cut alike",
+       {30, 300, 200, 250},
+       {1, 3},
+       400,
+       {30, 165, 40, 165}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<int> widths = FitColumns(c.needed, c.keys, c.available, 40);
+    EXPECT_EQ(widths, c.widths);
+    int total = 0;
+    for (const int width : widths) total += width;
+    EXPECT_LE(total, c.available);
+  }
+}
+
+// "Last run details..." reads memory when it is opened, with the debug privilege on as around the
+// trim, and puts it beside the readings right after the trim; before any run, it says so.
+TEST(ReportWindow, LastRunDetailsReadTheMemoryNow) {
+  testing::FakeClock clock;
+  testing::FakeMemoryStatus memory;
+  testing::FakeProcessList processes;
+  processes.Add(4, 256, 256, 1 << 20);
+  processes.Add(8, 0, 256, 3 << 20);
+  processes.refusing = {8};
+  memory.available = std::uint64_t{2} << 30;
+  class Privileges final : public PrivilegePort {
+   public:
+    std::function<void()> onDebug;
+    WinError Enable(const std::string& name) override {
+      if (name == "SeDebugPrivilege") onDebug();
+      return err::kSuccess;
+    }
+  } privileges;
+  privileges.onDebug = [&processes] { processes.refusing.clear(); };
+  BoostPorts ports;
+  ports.memory = &memory;
+  ports.processes = &processes;
+  ports.privileges = &privileges;
+  ports.clock = &clock;
+
+  EXPECT_EQ(ClipboardText(LastRunReport(nullptr, ports)), ClipboardText(NoRunTable()));
+
+  BoostReceipt receipt;
+  receipt.trimmed = true;
+  receipt.trimEndedAt = clock.now - 61600;
+  const std::string text = ClipboardText(LastRunReport(&receipt, ports));
+  EXPECT_NE(text.find("Memory\tAvailable physical memory now (62 s after the trim)\t2048.0 MB\t\r\n"
+                      "Memory\tSum of working sets now\t4.0 MB\t2 processes\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_TRUE(processes.trimmed.empty());
+
+  receipt.trimmed = false;
+  EXPECT_EQ(LastRunReport(&receipt, ports).rows.size(), ReceiptTable(receipt).rows.size());
 }
 
 TEST(ReportJob, ProgressAndTheTableReachTheWindowThreadAndAnErrorBecomesTheReport) {

@@ -45,7 +45,11 @@ class Window final : public BoostWindowPort {
 
 class Privileges final : public PrivilegePort {
  public:
-  WinError Enable(const std::string&) override { return err::kSuccess; }
+  std::function<void(const std::string&)> onEnable;
+  WinError Enable(const std::string& name) override {
+    if (onEnable) onEnable(name);
+    return err::kSuccess;
+  }
 };
 
 constexpr char kVolume[] = R"(volume C clusters 8192 cluster_size 4096
@@ -109,13 +113,25 @@ struct World {
   }
   // A boost on the same doubles (the folder left alone): the names it recorded, in order.
   Lines Boost() {
-    Window window(request);
-    std::atomic<bool> finished{false};
-    TThreadBoost worker(window, true, Ports(), NoDefragEngine, finished);
-    worker.Execute();
+    Run(true, false);
     Lines names;
     ReadBoostedServices(registry, names);
     return names;
+  }
+  // A boost (or restore) on the same doubles, the folder run on the simulated volume or left
+  // alone: its receipt.
+  BoostReceipt Run(bool boost, bool defragment) {
+    Window window(request);
+    std::atomic<bool> finished{false};
+    DefragEngineFactory engines = NoDefragEngine;
+    if (defragment) {
+      engines = [this]() -> std::unique_ptr<DefragEngine> {
+        return std::make_unique<TFastDefragEngine>(Volume());
+      };
+    }
+    TThreadBoost worker(window, boost, Ports(), engines, finished);
+    worker.Execute();
+    return worker.Receipt();
   }
 };
 
@@ -134,8 +150,12 @@ Lines Column(const std::vector<Row>& rows, std::size_t column) {
   return cells;
 }
 
+// The service rows' cells after the section: name, display name, state, start type, description,
+// verdict.
+constexpr std::size_t kVerdict = 5;
+
 TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWouldStop) {
-  const std::string kDenied = "could not be queried: " + SystemMessage(err::kAccessDenied);
+  const std::string kDenied = "would be refused: " + SystemMessage(err::kAccessDenied);
   struct Case {
     const char* name;  // of Seven's fixed list
     void (*set)(testing::FakeService&);
@@ -147,21 +167,35 @@ TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWou
        "already stopped"},
       {"ALG", [](testing::FakeService& s) { s.controlsAccepted = 0; }, "running",
        "does not accept a stop now"},
-      {"AppMgmt", [](testing::FakeService& s) { s.state = svc::kStopPending; }, "stop pending",
+      // It accepts a control, only not the stop: Windows refuses the stop all the same.
+      {"AppMgmt", [](testing::FakeService& s) { s.controlsAccepted = 4; }, "running",
+       "does not accept a stop now"},  // SERVICE_ACCEPT_SHUTDOWN
+      {"BDESVC", [](testing::FakeService& s) { s.state = svc::kStopPending; }, "stop pending",
        "does not accept a stop now"},
-      {"BDESVC", [](testing::FakeService& s) { s.state = svc::kStartPending; }, "start pending",
+      {"bthserv", [](testing::FakeService& s) { s.state = svc::kStartPending; }, "start pending",
        "does not accept a stop now"},
-      {"bthserv", [](testing::FakeService& s) { s.state = svc::kPaused; }, "paused", "would stop"},
-      {"PeerDistSvc", [](testing::FakeService& s) { s.queryError = err::kAccessDenied; }, "",
-       kDenied},
-      {"CertPropSvc", [](testing::FakeService& s) { s.openError = err::kAccessDenied; }, "",
-       kDenied},
+      {"PeerDistSvc", [](testing::FakeService& s) { s.state = svc::kPaused; }, "paused",
+       "would stop"},
+      {"CertPropSvc", [](testing::FakeService& s) { s.queryError = err::kAccessDenied; }, "",
+       "could not be queried: " + SystemMessage(err::kAccessDenied)},
+      {"VaultSvc", [](testing::FakeService& s) { s.openError = err::kAccessDenied; }, "", kDenied},
+      // A running service that needs it: the stop is refused with 1051.
+      {"DPS", [](testing::FakeService& s) { s.dependents = {"WSearch"}; }, "running",
+       "would be refused: WSearch service depends on it"},
+      // The one that needs it is stopped earlier in the same boost, or is stopped already.
+      {"WdiServiceHost",
+       [](testing::FakeService& s) {
+         s.dependents = {"AxInstSV", "SensrSvc"};
+       },
+       "running", "would stop"},
   };
   World world;
   world.request.checked.fill(false);
-  world.services.services.erase("VaultSvc");  // the next of Seven's list
+  world.services.services.erase("WdiSystemHost");  // the next of Seven's list
   world.services.services["AxInstSV"].startType = 4;
   world.services.services["AxInstSV"].display = "";  // the key name stands in
+  world.services.services["AxInstSV"].description = "Installs ActiveX controls.";
+  world.services.services["SensrSvc"].descriptionError = err::kAccessDenied;  // stays empty
   for (const Case& c : cases) c.set(world.services.services[c.name]);
 
   const std::vector<Row> rows = Section(world.Preview(), "Services");
@@ -170,21 +204,108 @@ TEST(PreviewBoost, EachServiceStateHasItsVerdictAndTheFollowingBoostStopsWhatWou
     SCOPED_TRACE(cases[i].name);
     EXPECT_EQ(rows[i][0], cases[i].name);
     EXPECT_EQ(rows[i][2], cases[i].state);
-    EXPECT_EQ(rows[i][4], cases[i].verdict);
+    EXPECT_EQ(rows[i][kVerdict], cases[i].verdict);
   }
-  EXPECT_EQ(rows[0], (Row{"AxInstSV", "AxInstSV", "running", "disabled", "would stop"}));
-  EXPECT_EQ(rows[1], (Row{"SensrSvc", "SensrSvc service", "stopped", "manual", "already stopped"}));
-  EXPECT_EQ(rows[std::size(cases)], (Row{"VaultSvc", "", "", "", "not installed"}));
+  EXPECT_EQ(rows[0], (Row{"AxInstSV", "AxInstSV", "running", "disabled",
+                          "Installs ActiveX controls.", "would stop"}));
+  EXPECT_EQ(rows[1],
+            (Row{"SensrSvc", "SensrSvc service", "stopped", "manual", "", "already stopped"}));
+  EXPECT_EQ(rows[std::size(cases)], (Row{"WdiSystemHost", "", "", "", "", "not installed"}));
 
   EXPECT_EQ(world.services.controls + world.services.starts, 0);  // until the boost below
 
   Lines wouldStop;
   for (const Row& row : rows) {
-    if (row[4] == "would stop") wouldStop.push_back(row[0]);
+    if (row[kVerdict] == "would stop") wouldStop.push_back(row[0]);
   }
   // A service whose state cannot be read is sent the stop all the same, and recorded when it goes.
-  wouldStop.insert(wouldStop.begin() + 2, "PeerDistSvc");
+  wouldStop.insert(wouldStop.begin() + 2, "CertPropSvc");
   EXPECT_EQ(world.Boost(), wouldStop);
+}
+
+// The walk carries what the steps before would have done: the preview's verdict of each service is
+// the outcome the boost that follows meets, on every course a boost can take.
+TEST(PreviewBoost, VerdictsAreTheOutcomesOfTheBoostThatFollows) {
+  struct Case {
+    const char* what;
+    OsVersionReport version;
+    const char* gamePath;  // "" leaves the folder out
+    void (*set)(World&);
+    const char* verdictOf;  // a service and the verdict it must have
+    const char* verdict;
+  } cases[] = {
+      {"a game folder on a missing drive ends the boost before its first stop",
+       {2, 6, 1},
+       "Q:\\Games",
+       [](World&) {},
+       "Browser",
+       "not tried: the boost would end early: CreateFile \\\\.\\Q: "},
+      {"Vista tries AeLookupSvc twice: the second finds it stopped",
+       {2, 6, 0},
+       "",
+       [](World&) {},
+       "AeLookupSvc",
+       "already stopped by then"},
+      {"a dependent stopped earlier in the same boost no longer holds the stop back",
+       {2, 6, 1},
+       "",
+       [](World& w) {
+         w.services.services["W32Time"].dependents = {"Browser", "WSearch"};
+         w.services.services["WSearch"].controlsAccepted = 0;
+       },
+       "W32Time",
+       "would be refused: WSearch service depends on it"},
+      {"XP, with a service that refuses and one that is missing",
+       {2, 5, 1},
+       "",
+       [](World& w) {
+         w.services.services["Spooler"].controlsAccepted = 0;
+         w.services.services.erase("Alerter");
+       },
+       "Alerter",
+       "not installed"},
+  };
+  // What a verdict says the boost meets.
+  const auto expected = [](const std::string& verdict) {
+    if (verdict == "would stop") return ServiceOutcome::kStopped;
+    if (verdict == "already stopped" || verdict == "already stopped by then") {
+      return ServiceOutcome::kAlreadyStopped;
+    }
+    if (verdict == "not installed") return ServiceOutcome::kNotInstalled;
+    if (verdict == "does not accept a stop now" || verdict.rfind("would be refused: ", 0) == 0) {
+      return ServiceOutcome::kRefused;
+    }
+    return ServiceOutcome::kNotTried;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    World world;
+    world.version.report = c.version;
+    world.request.gamePath = c.gamePath;
+    world.request.checked[static_cast<int>(OptionBox::chkDefragGamePath)] = *c.gamePath != '\0';
+    c.set(world);
+    const std::vector<Row> rows = Section(world.Preview(), "Services");
+    std::vector<std::pair<std::string, ServiceOutcome>> foreseen;
+    bool found = false;
+    for (const Row& row : rows) {
+      if (row[0] == c.verdictOf && row[kVerdict].rfind(c.verdict, 0) == 0) found = true;
+      const ServiceOutcome outcome = expected(row[kVerdict]);
+      ASSERT_TRUE(outcome != ServiceOutcome::kNotTried ||
+                  row[kVerdict].rfind("not tried: the boost would end early: ", 0) == 0)
+          << row[0] << ": " << row[kVerdict];
+      if (outcome != ServiceOutcome::kNotTried) foreseen.emplace_back(row[0], outcome);
+    }
+    EXPECT_TRUE(found) << c.verdictOf << " reads " << c.verdict;
+    EXPECT_EQ(world.services.controls + world.services.starts, 0);
+
+    const BoostReceipt receipt = world.Run(true, *c.gamePath != '\0');
+    std::vector<std::pair<std::string, ServiceOutcome>> met;
+    for (const ServiceReceipt& service : receipt.services) {
+      met.emplace_back(service.name, service.result.outcome);
+    }
+    EXPECT_EQ(foreseen, met);
+    EXPECT_EQ(receipt.endedEarly, *c.gamePath != '\0');
+  }
 }
 
 TEST(PreviewBoost, ListsTheServicesInTheOrderTheBoostTriesThemOnEachVersion) {
@@ -217,7 +338,7 @@ TEST(PreviewBoost, AVersionWithoutAListSaysWhyNoServiceWouldBeStopped) {
   world.version.report = {2, 5, 0};
   const std::vector<Row> rows = Section(world.Preview(), "Services");
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][4],
+  EXPECT_EQ(rows[0][kVerdict],
             "no service would be stopped: Windows 2000 (version 5.0) has no list of services to "
             "stop");
   EXPECT_TRUE(world.services.accesses.empty());
@@ -229,8 +350,8 @@ TEST(PreviewBoost, MemoryRowsCountWhatTheTrimWouldReachAndTrimNothing) {
   EXPECT_EQ(Section(world.Preview(), "Memory"),
             (std::vector<Row>{
                 {"Processes whose working sets would be trimmed", "2"},
-                {"Their working sets", "108003328 bytes (103 MiB)"},
-                {"Available physical memory", "5368709120 bytes (5120 MiB)"},
+                {"Their working sets", "103 MiB (108003328 bytes)"},
+                {"Available physical memory", "5120 MiB (5368709120 bytes)"},
             }));
   EXPECT_TRUE(world.processes.trimmed.empty());
   EXPECT_EQ(world.processes.open, 0);
@@ -256,8 +377,13 @@ TEST(PreviewBoost, NeverStopsStartsTrimsMovesOrLogs) {
 
   EXPECT_EQ(world.services.controls, 0);
   EXPECT_EQ(world.services.starts, 0);
-  EXPECT_TRUE(std::all_of(world.services.accesses.begin(), world.services.accesses.end(),
-                          [](std::uint32_t a) { return a == svc::kAccessQuery; }));
+  // Opened to look, or with the stop's own access to meet what the stop would meet.
+  EXPECT_TRUE(
+      std::all_of(world.services.accesses.begin(), world.services.accesses.end(),
+                  [](std::uint32_t a) { return a == svc::kAccessQuery || a == svc::kAccessStop; }));
+  EXPECT_NE(
+      std::count(world.services.accesses.begin(), world.services.accesses.end(), svc::kAccessStop),
+      0);
   EXPECT_EQ(world.services.OpenHandleCount(), 0u);
   EXPECT_EQ(world.processes.opened.size(), 3u);
   EXPECT_TRUE(world.processes.trimmed.empty());
@@ -299,33 +425,132 @@ TEST(PreviewBoost, TheGameFolderIsSurveyedAndAMissingDriveIsARow) {
 TEST(PreviewBoost, ACancelledPreviewEndsWithWhatItHasAndSaysSo) {
   struct Case {
     const char* cancelAt;  // the progress line (its start) at which the user cancels
+    bool options;          // the service options ticked
+    bool folder;           // rows of the game folder kept
     std::size_t services;  // rows of services kept
-    bool memory, folder;
   } cases[] = {
-      {"Services: ", 1, false, false},
-      {"Memory: working sets", 0, true, false},
-      {"Game folder: C:\\Games\\Quarry\\save", 0, true, true},
+      {"Memory: working sets", true, false, 0},
+      {"Game folder: C:\\Games\\Quarry\\save", true, true, 0},
+      {"Services: ", true, true, 1},
+      // No option ticked: the first service is the fixed list's, whose loop ends there too.
+      {"Services: ", false, true, 1},
+      // With the mode on: the restore's loop over the record.
+      {"Services: Spooler", true, false, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.cancelAt);
     World world;
+    if (&c == &cases[std::size(cases) - 1]) {
+      for (const char* name : {"Spooler", "BITS", "Schedule"}) {
+        SetBoostedService(world.registry, name, false);
+      }
+    }
+    for (const CatalogueOption& option : kCatalogueOptions) {
+      world.request.checked[static_cast<int>(option.box)] = c.options;
+    }
     world.onProgress = [&](const std::string& line) {
       if (line.rfind(c.cancelAt, 0) == 0) world.cancel = true;
     };
     const ReportTable table = world.Preview();
-    if (c.services > 0) {
-      EXPECT_EQ(Section(table, "Services").size(), c.services);
-    }
-    EXPECT_EQ(!Section(table, "Memory").empty(), c.memory);
+    EXPECT_EQ(Section(table, "Services").size(), c.services);
     const std::vector<Row> folder = Section(table, "Game folder");
     EXPECT_EQ(!folder.empty(), c.folder);
-    if (c.folder) {
+    if (c.folder && c.services == 0) {
       EXPECT_EQ(folder[1], (Row{"Items", "2"}));  // data and quarry.exe, listed before save
     }
     ASSERT_FALSE(table.rows.empty());
     EXPECT_EQ(table.rows.back()[0], "Run");
     EXPECT_EQ(table.rows.back()[1], "Cancelled");
   }
+}
+
+// The count is made with the debug privilege on, as the trim is: without it the processes of
+// other users and of services are left out.
+TEST(PreviewBoost, TheWorkingSetsAreCountedWithTheDebugPrivilegeOn) {
+  World world;
+  world.processes.refusing = {4, 8};
+  world.privileges.onEnable = [&world](const std::string& name) {
+    if (name == "SeDebugPrivilege") world.processes.refusing.clear();
+  };
+  const std::vector<Row> rows = Section(world.Preview(), "Memory");
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows[0], (Row{"Processes whose working sets would be trimmed", "3"}));
+}
+
+// With the mode on, a press restores: each recorded name by the restore's rules, and the restore
+// that follows meets what the preview said.
+TEST(PreviewBoost, WithTheModeOnItShowsTheRestore) {
+  World world;
+  world.services.services["Spooler"].state = svc::kStopped;
+  world.services.services["Spooler"].description = "Loads files to memory for later printing.";
+  world.services.services["WSearch"].state = svc::kStopped;
+  world.services.services["WSearch"].startType = 4;
+  world.services.services.erase("W32Time");
+  const Lines recorded = {"Spooler", "BITS", "W32Time", "WSearch", "RTCore64"};
+  for (const std::string& name : recorded) SetBoostedService(world.registry, name, false);
+
+  const ReportTable table = world.Preview();
+  EXPECT_TRUE(Section(table, "Memory").empty());
+  EXPECT_TRUE(Section(table, "Game folder").empty());
+  const std::vector<Row> runs = Section(table, "Run");
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0][0], "Restore");
+  const std::vector<Row> rows = Section(table, "Services");
+  EXPECT_EQ(Column(rows, 0), recorded);
+  EXPECT_EQ(Column(rows, kVerdict),
+            (Lines{"would start", "already running", "not installed",
+                   "would be refused: " + SystemMessage(err::kServiceDisabled),
+                   "not started: not a service this program stops"}));
+  EXPECT_EQ(rows[0], (Row{"Spooler", "Spooler service", "stopped", "manual",
+                          "Loads files to memory for later printing.", "would start"}));
+  EXPECT_EQ(world.services.controls + world.services.starts, 0);
+  // Looked at, or opened with the start's own access; the name that is no service of ours never.
+  EXPECT_TRUE(std::all_of(
+      world.services.accesses.begin(), world.services.accesses.end(),
+      [](std::uint32_t a) { return a == svc::kAccessQuery || a == svc::kAccessStart; }));
+  EXPECT_EQ(world.services.accesses.size(), 8u);
+
+  // The restore that follows, for the names of the catalogue.
+  const BoostReceipt receipt = world.Run(false, false);
+  std::vector<std::pair<std::string, ServiceOutcome>> met;
+  for (const ServiceReceipt& service : receipt.services) {
+    if (service.name != "RTCore64") met.emplace_back(service.name, service.result.outcome);
+  }
+  EXPECT_EQ(met, (std::vector<std::pair<std::string, ServiceOutcome>>{
+                     {"Spooler", ServiceOutcome::kStarted},
+                     {"BITS", ServiceOutcome::kAlreadyRunning},
+                     {"W32Time", ServiceOutcome::kFailedToStart},
+                     {"WSearch", ServiceOutcome::kFailedToStart},
+                 }));
+}
+
+// "Last run details..." opened a while after a boost that trimmed: the readings as of then follow
+// those right after the trim, with the seconds since the worker's trim on the clock.
+TEST(LastRunDetails, TheMemoryNowFollowsTheReadingsAfterTheTrim) {
+  World world;
+  world.clock.now = 0xFFFFF000u;  // the trim a little before the clock wraps
+  world.request.checked.fill(false);
+  world.request.checked[static_cast<int>(OptionBox::chkDefragMem)] = true;
+  const BoostReceipt receipt = world.Run(true, false);
+  EXPECT_EQ(receipt.trimEndedAt, 0xFFFFF000u);
+
+  MemoryReading now;
+  now.availableKnown = true;
+  now.availableBytes = std::uint64_t{3} << 30;
+  now.workingSetsKnown = true;
+  now.processes = 2;
+  now.workingSetBytes = std::uint64_t{5} << 20;
+  const std::vector<Row> rows = Section(ReceiptTable(receipt, now, 0xFFFFF000u + 12400), "Memory");
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[3].at(0), "Sum of working sets after the trim");
+  EXPECT_EQ(rows[4], (Row{"Available physical memory now (12 s after the trim)", "3072.0 MB"}));
+  EXPECT_EQ(rows[5], (Row{"Sum of working sets now", "5.0 MB", "2 processes"}));
+
+  // A restore, or a boost that did not trim, has nothing to compare with.
+  world.request.checked.fill(false);
+  EXPECT_TRUE(Section(ReceiptTable(world.Run(true, false), now, 0), "Memory").empty());
+  SetBoostedService(world.registry, "Spooler", false);
+  EXPECT_TRUE(Section(ReceiptTable(world.Run(false, false), now, 0), "Memory").empty());
 }
 
 }  // namespace

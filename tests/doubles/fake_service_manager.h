@@ -46,6 +46,13 @@ struct FakeService {
   // Reported by the queries after an accepted request; empty: the target state at once.
   std::vector<ServiceStatus> afterRequest;
   int requests = 0;
+
+  // What the preview reads besides the status: the description, and the services that need this
+  // one running (key names, in the order the system would list them). A stop is refused with 1051
+  // while one of them is not stopped, as Windows refuses it.
+  std::string description;
+  WinError descriptionError = err::kSuccess;
+  std::vector<std::string> dependents;
 };
 
 class FakeServiceManager final : public ServiceManagerPort {
@@ -119,12 +126,24 @@ class FakeServiceManager final : public ServiceManagerPort {
         return 1061;  // ERROR_SERVICE_CANNOT_ACCEPT_CTRL
       }
       if ((s.controlsAccepted & svc::kAcceptStop) == 0) return 1052;  // not valid for it
+      if (!ActiveDependentsOf(s).empty()) return 1051;  // ERROR_DEPENDENT_SERVICES_RUNNING
     }
     return Request(service, svc::kStopped, status);
   }
   WinError Start(Handle service) override {
     ++starts;
+    if (Of(service).startType == 4) return 1058;  // ERROR_SERVICE_DISABLED
     return Request(service, svc::kRunning, nullptr);
+  }
+  WinError Description(Handle service, std::string* description) override {
+    const FakeService& s = Of(service);
+    if (s.descriptionError != err::kSuccess) return s.descriptionError;
+    *description = s.description;
+    return err::kSuccess;
+  }
+  WinError ActiveDependents(Handle service, std::vector<DependentService>* dependents) override {
+    *dependents = ActiveDependentsOf(Of(service));
+    return err::kSuccess;
   }
   void Close(Handle handle) override {
     if (open_.erase(handle) == 0) {
@@ -142,6 +161,16 @@ class FakeServiceManager final : public ServiceManagerPort {
     if (!open_.insert(handle).second) ++badCloses;  // handed out again while still open
   }
   FakeService& Of(Handle service) { return services[names_[service - kManager - 1]]; }
+  std::vector<DependentService> ActiveDependentsOf(const FakeService& s) const {
+    std::vector<DependentService> active;
+    for (const std::string& name : s.dependents) {
+      const auto it = services.find(name);
+      if (it != services.end() && it->second.state != svc::kStopped) {
+        active.push_back({name, it->second.display, it->second.state});
+      }
+    }
+    return active;
+  }
   WinError Request(Handle service, std::uint32_t target, ServiceStatus* status) {
     FakeService& s = Of(service);
     if (s.requestError != err::kSuccess) return s.requestError;

@@ -85,6 +85,15 @@ TEST(Win32ServiceManager, TheConfigurationNeedsTheQueryAccessAndGivesTheStartTyp
   // The query access does not give the right to stop.
   EXPECT_EQ(port.Control(looker.Get(), svc::kControlStop, &status), err::kAccessDenied);
 
+  // The description and the active dependents answer to the same access; Spooler has none that
+  // run in a new prefix.
+  std::string description = "unread";
+  EXPECT_EQ(port.Description(looker.Get(), &description), err::kSuccess);
+  EXPECT_NE(description, "unread");
+  std::vector<DependentService> dependents{{"unread", "", 0}};
+  EXPECT_EQ(port.ActiveDependents(looker.Get(), &dependents), err::kSuccess);
+  EXPECT_TRUE(dependents.empty());
+
   ServiceHandle stopper(port);
   ASSERT_EQ(port.OpenNamedService(manager.Get(), "Spooler", svc::kAccessStop, stopper.Put()),
             err::kSuccess);
@@ -92,6 +101,11 @@ TEST(Win32ServiceManager, TheConfigurationNeedsTheQueryAccessAndGivesTheStartTyp
   kept.startType = 77;
   EXPECT_EQ(port.QueryConfig(stopper.Get(), &kept), err::kAccessDenied);
   EXPECT_EQ(kept.startType, 77u);
+  std::string keptText = "kept";
+  EXPECT_EQ(port.Description(stopper.Get(), &keptText), err::kAccessDenied);
+  EXPECT_EQ(keptText, "kept");
+  // Wine answers EnumDependentServices whatever the access; Windows wants
+  // SERVICE_ENUMERATE_DEPENDENTS, which the look access has.
 }
 
 }  // namespace

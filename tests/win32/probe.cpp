@@ -58,6 +58,13 @@ class CountingServices final : public kestrava::ServiceManagerPort {
   kestrava::WinError QueryConfig(Handle service, kestrava::ServiceConfig* config) override {
     return real_.QueryConfig(service, config);
   }
+  kestrava::WinError Description(Handle service, std::string* description) override {
+    return real_.Description(service, description);
+  }
+  kestrava::WinError ActiveDependents(Handle service,
+                                      std::vector<kestrava::DependentService>* dependents) override {
+    return real_.ActiveDependents(service, dependents);
+  }
   kestrava::WinError Control(Handle service, std::uint32_t control,
                    kestrava::ServiceStatus* status) override {
     controlled = kestrava::PlatformClock().Milliseconds();

@@ -1,14 +1,15 @@
 // A Windows service of our own for the Wine tests, installed under a catalogue name, that behaves
 // as its command line says:
-//   test_service.exe slow-stop     stop: STOP_PENDING with rising check points for 3 s, then
-//   stopped test_service.exe pending-zero  stop: STOP_PENDING with a wait hint of 0 for 5 s, then
-//   stopped test_service.exe stop-after MS stop: STOP_PENDING (wait hint 500, rising check points)
-//   until MS
-//                                  milliseconds after the stop control, then stopped
-//   test_service.exe refuse-stop   accepts no stop control (ControlService fails with 1052)
-//   test_service.exe checkpoint-back  stop: STOP_PENDING whose check point goes back, then stopped
-//   test_service.exe slow-start    start: START_PENDING with rising check points for 3 s
-//   test_service.exe plain         starts and stops at once
+//   slow-stop        stop: STOP_PENDING with rising check points for 3 s, then stopped
+//   pending-zero     stop: STOP_PENDING with a wait hint of 0 for 5 s, then stopped
+//   stop-after MS    stop: STOP_PENDING (wait hint 500, rising check points) until MS
+//                    milliseconds after the stop control, then stopped
+//   refuse-stop      accepts no stop control (ControlService fails with 1052)
+//   shutdown-only    accepts the shutdown control and no other, so not the stop
+//   checkpoint-back  stop: STOP_PENDING whose check point goes back, then stopped
+//   slow-start       start: START_PENDING with rising check points for 3 s
+//   plain            starts and stops at once
+// (test_service.exe MODE [MS])
 #include <windows.h>
 
 #include <cstdlib>
@@ -25,8 +26,14 @@ SERVICE_STATUS g_state{};
 void Report(DWORD state, DWORD checkPoint, DWORD waitHint) {
   g_state.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   g_state.dwCurrentState = state;
-  g_state.dwControlsAccepted =
-      state == SERVICE_RUNNING && std::strcmp(g_mode, "refuse-stop") != 0 ? SERVICE_ACCEPT_STOP : 0;
+  g_state.dwControlsAccepted = 0;
+  if (state == SERVICE_RUNNING) {
+    if (std::strcmp(g_mode, "shutdown-only") == 0) {
+      g_state.dwControlsAccepted = SERVICE_ACCEPT_SHUTDOWN;
+    } else if (std::strcmp(g_mode, "refuse-stop") != 0) {
+      g_state.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    }
+  }
   g_state.dwWin32ExitCode = NO_ERROR;
   g_state.dwCheckPoint = checkPoint;
   g_state.dwWaitHint = waitHint;
@@ -75,7 +82,9 @@ DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
     }
     return NO_ERROR;
   }
-  if (control == SERVICE_CONTROL_INTERROGATE) return NO_ERROR;
+  if (control == SERVICE_CONTROL_INTERROGATE || control == SERVICE_CONTROL_SHUTDOWN) {
+    return NO_ERROR;
+  }
   return ERROR_CALL_NOT_IMPLEMENTED;
 }
 

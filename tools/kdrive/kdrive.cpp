@@ -47,6 +47,8 @@
 //   rows                    prints the first list view of the window: its column headers, then one
 //                           line per row, the cells separated by tabs
 //   clipboard               prints the clipboard's text (CF_TEXT) exactly as it is, CR LF and all
+//   columns                 prints the first list view's client width ("client W"), then one line
+//                           per column: its header, its left edge and its width, tab-separated
 //
 // Exit code 0 on success, 1 when the window, control or condition was not found in time, 2 on a
 // usage error.
@@ -849,6 +851,30 @@ int Rows() {
   return 0;
 }
 
+int Columns() {
+  HWND main = MainWindowOrComplain();
+  if (main == nullptr) return 1;
+  HWND listView = FirstOfClass(main, WC_LISTVIEWA);
+  if (listView == nullptr) {
+    fprintf(stderr, "kdrive: no list view\n");
+    return 1;
+  }
+  RemoteList list(listView);
+  if (!list.Ok()) return 1;
+  RECT client{};
+  GetClientRect(listView, &client);
+  Print("client " + std::to_string(client.right - client.left));
+  int left = 0;
+  for (int c = 0; c < list.Columns(); ++c) {
+    DWORD_PTR width = 0;
+    SendMessageTimeoutA(listView, LVM_GETCOLUMNWIDTH, c, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                        &width);
+    Print(list.Column(c) + "\t" + std::to_string(left) + "\t" + std::to_string(width));
+    left += static_cast<int>(width);
+  }
+  return 0;
+}
+
 int Clipboard() {
   if (!OpenClipboard(nullptr)) {
     fprintf(stderr, "kdrive: cannot open the clipboard (error %lu)\n", GetLastError());
@@ -925,6 +951,7 @@ int main(int argc, char** argv) {
   if (command == "release" && args == 1) return Release(arg[0]);
   if (command == "syscommand" && args == 1) return SysCommand(arg[0]);
   if (command == "rows") return Rows();
+  if (command == "columns") return Columns();
   if (command == "clipboard") return Clipboard();
   return Usage();
 }
