@@ -6,9 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <functional>
-#include <map>
 #include <stdexcept>
 #include <thread>
 
@@ -17,49 +14,13 @@
 #include "common/error.h"
 #include "common/system_message.h"
 #include "boost/os_version.h"
-#include "tests/doubles/catalogue_services.h"
+#include "tests/doubles/boost_doubles.h"
 #include "tests/doubles/debug_recorder.h"
-#include "tests/doubles/fixed_version.h"
-#include "tests/doubles/fake_process_list.h"
-#include "tests/doubles/fake_registry.h"
-#include "tests/doubles/fake_service_manager.h"
 
 namespace kestrava {
 namespace {
 
-using testing::FakeClock;
-using testing::FakeRegistry;
-using testing::FakeServiceManager;
 using Lines = std::vector<std::string>;
-
-class FakeWindow final : public BoostWindowPort {
- public:
-  std::map<OptionBox, bool> boxes;  // missing: checked, as the window opens
-  std::string gamePath;
-  bool sysAbort = false;
-  Lines status;
-  std::function<void(const std::string&)> onStatus;  // called with every text shown
-  bool IsChecked(OptionBox box) override { return boxes.count(box) == 0 || boxes[box]; }
-  std::string GamePath() override { return gamePath; }
-  bool SysAbort() const override { return sysAbort; }
-  void SetStatusText(const std::string& text) override {
-    status.push_back(text);
-    if (onStatus) onStatus(text);
-  }
-  bool Synchronize(const std::function<void()>& routine) override {
-    routine();
-    return true;
-  }
-};
-
-class RecordingPrivileges final : public PrivilegePort {
- public:
-  Lines enabled;
-  WinError Enable(const std::string& name) override {
-    enabled.push_back(name);
-    return err::kSuccess;
-  }
-};
 
 // An engine that reports one item and remembers what it was asked.
 class ScriptedEngine final : public DefragEngine {
@@ -95,37 +56,21 @@ class TrimmedMemory final : public MemoryStatusPort {
   const testing::FakeProcessList& processes_;
 };
 
-struct World {
-  FakeWindow window;
-  testing::FakeProcessList processes;
-  TrimmedMemory memory{processes};
-  FakeClock clock;
-  FakeServiceManager services{clock};
-  FakeRegistry registry;
-  FixedVersion version;
-  RecordingPrivileges privileges;
+// Every catalogue service installed and running, Windows 7; two processes hold 3 MB and 5 MB.
+struct World : testing::FakeBoostSystem {
+  testing::FakeBoostWindow window;
+  TrimmedMemory trimmedMemory{processes};
   Lines engineCalls;
   bool engineFails = false;
   std::atomic<bool> finished{false};
 
-  // Every catalogue service exists and runs; two processes hold 3 MB and 5 MB.
   World() {
-    testing::InstallCatalogueServices(services);
     processes.Add(4, 256, 256, 3 << 20);
     processes.Add(8, 0, 256, 5 << 20);
   }
-  void Version(std::uint32_t platform, std::uint32_t major, std::uint32_t minor) {
-    version.report = {platform, major, minor};
-  }
   std::unique_ptr<TThreadBoost> Worker(bool boost) {
-    BoostPorts ports;
-    ports.registry = &registry;
-    ports.services = &services;
-    ports.processes = &processes;
-    ports.memory = &memory;
-    ports.privileges = &privileges;
-    ports.version = &version;
-    ports.clock = &clock;
+    BoostPorts ports = Ports();
+    ports.memory = &trimmedMemory;
     return std::make_unique<TThreadBoost>(
         window, boost, ports,
         [this] { return std::make_unique<ScriptedEngine>(engineCalls, engineFails); }, finished);
