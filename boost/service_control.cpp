@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "boost/record.h"
+#include "common/ascii_fold.h"
 #include "common/debug_log.h"
 #include "common/system_message.h"
 #include "common/texts.h"
@@ -118,6 +119,17 @@ std::string StateText(std::uint32_t state) {
   }
 }
 
+// Whether the record holds the name already (value names compare without regard to case).
+bool Recorded(RegistryPort& registry, const std::string& name) {
+  std::vector<std::string> names;
+  ReadBoostedServices(registry, names);
+  const std::string folded = FoldAsciiLower(name);
+  for (const std::string& recorded : names) {
+    if (FoldAsciiLower(recorded) == folded) return true;
+  }
+  return false;
+}
+
 // Takes back the name written before a stop that did not happen. A record left empty goes with
 // it, so that a boost that stopped nothing leaves no record key.
 void Unrecord(RegistryPort& registry, const std::string& name) {
@@ -142,6 +154,9 @@ ServiceResult StopOpened(ServiceControl& control, const std::string& name,
   // Recorded before the control: from the moment it is sent the service may go down, and a run
   // killed in the wait must still leave it in the record. A record that cannot be written sends
   // no control at all: no restore would give the service back.
+  // A name recorded already (an earlier try of this boost left the service going down) stays
+  // whatever this try comes to.
+  const bool recordedBefore = Recorded(control.registry, name);
   WinError error = SetBoostedService(control.registry, name, false);
   if (error != err::kSuccess) {
     LogError("SetBoostedService", error);
@@ -150,7 +165,7 @@ ServiceResult StopOpened(ServiceControl& control, const std::string& name,
   error = services.Control(service, svc::kControlStop, &status);
   if (error != err::kSuccess) {
     LogError("ControlService", error);
-    Unrecord(control.registry, name);
+    if (!recordedBefore) Unrecord(control.registry, name);
     return {ServiceOutcome::kRefused, SystemMessage(error)};
   }
   // Accepted: whatever it reports, it may go down because of this call, so it stays recorded. A

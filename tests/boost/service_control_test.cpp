@@ -160,6 +160,15 @@ TEST(StopNamedService, EveryOutcome) {
        {"Stop:Spooler", "ControlService Error:" + kRefusedStop, kFailed},
        {O::kRefused, kRefusedStop},
        {"BITS"}},
+      // An earlier try of the boost left it going down and recorded: a refusal now keeps it.
+      {"refused while going down after an earlier try: it stays recorded",
+       [](Scene& s) {
+         s.Spooler().state = svc::kStopPending;
+         SetBoostedService(s.registry, "SPOOLER", false);
+       },
+       {"Stop:Spooler", "ControlService Error:" + SystemMessage(1061), kFailed},
+       {O::kRefused, SystemMessage(1061)},
+       {"SPOOLER"}},
       // A status that cannot be read before the control: the control tells it was stopped.
       {"status unreadable, found stopped by the control",
        [](Scene& s) {
