@@ -24,7 +24,8 @@ void BoostRun::Execute() {
   host_.ShowBoostMode();
   // The worker put its receipt before it set the flag, so the slot holds this run's.
   const std::shared_ptr<const BoostReceipt> receipt = ran ? receipts_.Get() : nullptr;
-  if (receipt != nullptr && receipt->endedEarly) host_.ShowEndedEarly(EndedEarlyLine(*receipt));
+  const std::string line = receipt != nullptr ? AfterRunLine(*receipt) : "";
+  if (!line.empty()) host_.ShowEndedEarly(line);
   if (closePending_) {
     closePending_ = false;
     host_.DestroyForm();

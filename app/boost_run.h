@@ -20,7 +20,8 @@ class BoostRunHost {
   virtual void EnableBoostAction(bool enabled) = 0;
   // Reads the mode from the record and puts it on the button and the status bar.
   virtual void ShowBoostMode() = 0;
-  // Puts the line of a run that ended early into status panel 0, over the mode's text.
+  // Puts the line of a run that ended early, or of a restore that could not delete the record,
+  // into status panel 0, over the mode's text.
   virtual void ShowEndedEarly(const std::string& line) = 0;
   virtual bool ReadBoostMode() = 0;
   // Creates a worker, suspended, for this window and the flag (true: a boost, false: a restore),

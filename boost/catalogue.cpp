@@ -216,4 +216,26 @@ ServiceList FixedServices(int versionCode) {
   }
 }
 
+bool IsCatalogueService(int versionCode, const std::string& name) {
+  // Service names are ASCII: a name with any other byte matches none of them.
+  const auto same = [&name](const char* listed) {
+    std::size_t i = 0;
+    for (; listed[i] != '\0'; ++i) {
+      if (i == name.size()) return false;
+      const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+      };
+      if (lower(listed[i]) != lower(name[i])) return false;
+    }
+    return i == name.size() && i != 0;  // an empty cell names no service
+  };
+  for (const CatalogueOption& option : kCatalogueOptions) {
+    if (same(OptionService(option, versionCode))) return true;
+  }
+  for (const char* listed : FixedServices(versionCode)) {
+    if (same(listed)) return true;
+  }
+  return false;
+}
+
 }  // namespace kestrava

@@ -4,6 +4,7 @@
 // version. Compiled in; nothing adds to it or changes it. Only XP, Vista and Seven (version codes
 // 6, 8, 9) have entries: on any other system a boost stops no service.
 #include <cstddef>
+#include <string>
 
 #include "boost/boost_option.h"
 
@@ -29,5 +30,10 @@ struct ServiceList {
   const char* const* end() const { return names + count; }
 };
 ServiceList FixedServices(int versionCode);
+
+// Whether a boost on the version could stop the named service: an option's cell or a name of the
+// fixed list, compared without regard to case as the Service Control Manager compares them. The
+// restore starts no other name, whatever the record holds.
+bool IsCatalogueService(int versionCode, const std::string& name);
 
 }  // namespace kestrava

@@ -7,7 +7,9 @@
 namespace kestrava {
 namespace {
 
-const char* OutcomeText(ServiceOutcome outcome) {
+// What became of a service as the user reads it. A restore's failures say where the name is left:
+// the restore deletes the record at its end, unless that failed.
+const char* OutcomeText(ServiceOutcome outcome, bool recordKept) {
   switch (outcome) {
     case ServiceOutcome::kNotTried: return "not tried";
     case ServiceOutcome::kStopped: return "stopped";
@@ -15,10 +17,17 @@ const char* OutcomeText(ServiceOutcome outcome) {
     case ServiceOutcome::kRefused: return "refused";
     case ServiceOutcome::kNotInstalled: return "not installed";
     case ServiceOutcome::kStoppedLate: return "stopped late, recorded all the same";
-    case ServiceOutcome::kNotStopped: return "did not stop";
+    case ServiceOutcome::kNotStopped:
+      return "still running when the wait ended, recorded all the same";
+    case ServiceOutcome::kNotRecorded: return "not stopped: the record could not be written";
     case ServiceOutcome::kStarted: return "started";
     case ServiceOutcome::kAlreadyRunning: return "already running";
-    case ServiceOutcome::kFailedToStart: return "failed to start, no longer in the record";
+    case ServiceOutcome::kStartAccepted:
+      return "start accepted, not running yet when the wait ended";
+    case ServiceOutcome::kFailedToStart:
+      return recordKept ? "failed to start, still in the record"
+                        : "failed to start, no longer in the record";
+    case ServiceOutcome::kNotInCatalogue: return "not started: not a service this program stops";
   }
   return "";
 }
@@ -95,15 +104,21 @@ void DefragTally::Add(const DefragItemReport& report) {
 ReportTable ReceiptTable(const BoostReceipt& receipt) {
   ReportTable table;
   table.columns = {"Section", "Item", "Outcome", "Details"};
-  table.Add({"Run", receipt.boost ? "Boost" : "Restore",
-             receipt.endedEarly ? "ended early" : "completed", receipt.reason});
+  if (receipt.endedEarly) {
+    table.Add({"Run", receipt.boost ? "Boost" : "Restore", "ended early", receipt.reason});
+  } else if (receipt.recordKept) {
+    table.Add({"Run", "Restore", "the record could not be cleared", receipt.recordKeptText});
+  } else {
+    table.Add({"Run", receipt.boost ? "Boost" : "Restore", "completed", ""});
+  }
   if (receipt.trimmed) {
     AddMemoryRows(table, receipt.beforeTrim, "before the trim");
     AddMemoryRows(table, receipt.afterTrim, "after the trim");
   }
   if (receipt.defragmented) AddDefragRows(table, receipt);
   for (const ServiceReceipt& service : receipt.services) {
-    table.Add({"Services", service.name, OutcomeText(service.result.outcome), service.result.text});
+    table.Add({"Services", service.name, OutcomeText(service.result.outcome, receipt.recordKept),
+               service.result.text});
   }
   if (receipt.services.empty() && !receipt.endedEarly) {
     table.Add({"Services", "", receipt.boost ? "none tried" : "none recorded"});
@@ -129,9 +144,11 @@ ReportTable ReceiptTable(const BoostReceipt& receipt, const MemoryReading& now,
   return table;
 }
 
-std::string EndedEarlyLine(const BoostReceipt& receipt) {
-  if (!receipt.endedEarly) return "";
-  return "Boost ended early: " + OneLine(receipt.reason);
+std::string AfterRunLine(const BoostReceipt& receipt) {
+  if (receipt.endedEarly) return "Boost ended early: " + OneLine(receipt.reason);
+  if (receipt.recordKept)
+    return "The record could not be cleared: " + OneLine(receipt.recordKeptText);
+  return "";
 }
 
 void ReceiptSlot::Put(std::shared_ptr<const BoostReceipt> receipt) {

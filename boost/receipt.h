@@ -67,6 +67,10 @@ struct BoostReceipt {
   DefragTally defrag;
   bool endedEarly = false;
   std::string reason;  // why it ended early: the text of the error that ended it
+  // A restore whose record could not be deleted: its names are still there, so the mode stays
+  // on. The system's text for why.
+  bool recordKept = false;
+  std::string recordKeptText;
 };
 
 // The receipt as the user reads it.
@@ -80,8 +84,9 @@ ReportTable ReceiptTable(const BoostReceipt& receipt, const MemoryReading& now,
                          std::uint32_t nowMs);
 
 // The one line status panel 0 shows after a run that ended early ("Boost ended early: " and the
-// reason, its line breaks made single spaces); empty after a run that completed.
-std::string EndedEarlyLine(const BoostReceipt& receipt);
+// reason) or a restore that could not delete the record ("The record could not be cleared: " and
+// the system's text), line breaks made single spaces; empty after a run that completed.
+std::string AfterRunLine(const BoostReceipt& receipt);
 
 // Where the worker leaves its receipt and the window takes the last one. The worker puts it from
 // its own thread when the run is over; the window may look at any time, during a run too.

@@ -1,6 +1,9 @@
 #include "boost/service_control.h"
 
+#include <vector>
+
 #include "boost/record.h"
+#include "common/ascii_fold.h"
 #include "common/debug_log.h"
 #include "common/system_message.h"
 #include "common/texts.h"
@@ -19,31 +22,52 @@ constexpr std::uint32_t kWaitBackstopMs = 3000;
 // thousand queries a second to the Service Control Manager.
 constexpr std::uint32_t kLeastPauseMs = 10;
 
-// The two directions, with the texts and states in which they differ.
-struct Direction {
-  const char* logPrefix;  // "Stop:" / "Start:"
-  std::uint32_t access;
-  const char* statusPrefix;
-  std::uint32_t target;
-  const char* alreadyThere;
-  bool alreadyThereCounts;  // a service found in the target state is a success
-  const char* requestLabel;
-  const char* successLine;
-  const char* failureLine;  // nullptr: a failed start logs nothing more
-};
-
-// clang-format off
-constexpr Direction kStop{"Stop:",          svc::kAccessStop,         STryToStop,
-                          svc::kStopped,    "Already Stopped",        false,
-                          "ControlService", "Stop service Successfully", "Failed to stop service!"};
-constexpr Direction kStart{"Start:",        svc::kAccessStart,         STryToStart,
-                           svc::kRunning,   "Already Started",         true,
-                           "StartService",  "Start Service Successfully", nullptr};
-// clang-format on
-
 void LogError(const char* label, WinError code) {
   DebugLog(std::string(label) + " Error:" + SystemMessage(code));
 }
+
+bool Terminated(const ServiceControl& control) {
+  return control.terminated && control.terminated();
+}
+
+// The connection and the service of one operation. Open logs the call that failed and, once the
+// service is open, shows the status text; Close closes the service before the connection.
+class OpenedService {
+ public:
+  explicit OpenedService(ServiceManagerPort& services)
+      : services_(services), manager_(services), service_(services) {}
+
+  // connected tells the caller whether a failure came before the connection or after it.
+  WinError Open(ServiceControl& control, const std::string& machine, const std::string& name,
+                std::uint32_t access, const char* statusPrefix, bool& connected) {
+    connected = false;
+    WinError error = services_.OpenManager(machine, manager_.Put());
+    if (error != err::kSuccess) {
+      LogError("OpenSCManager", error);
+      return error;
+    }
+    connected = true;
+    error = services_.OpenNamedService(manager_.Get(), name, access, service_.Put());
+    if (error != err::kSuccess) {
+      LogError("OpenService", error);
+      return error;
+    }
+    std::string display;
+    if (services_.DisplayName(manager_.Get(), name, &display) != err::kSuccess) display = name;
+    if (control.showStatus) control.showStatus(std::string(statusPrefix) + " " + display);
+    return err::kSuccess;
+  }
+  ServiceManagerPort::Handle Service() const { return service_.Get(); }
+  void Close() {
+    service_.Reset();
+    manager_.Reset();
+  }
+
+ private:
+  ServiceManagerPort& services_;
+  ServiceHandle manager_;  // declared first: destroyed last
+  ServiceHandle service_;
+};
 
 // Waits, about a second of sleeping at most, while the service moves on towards the target state.
 void WaitForState(ServiceControl& control, ServiceManagerPort::Handle service, std::uint32_t target,
@@ -62,6 +86,28 @@ void WaitForState(ServiceControl& control, ServiceManagerPort::Handle service, s
   }
 }
 
+// After an accepted request: the status read now, then the wait for the target state. The state
+// read last, or the text of the query that failed right after the request (status then holds
+// what the request itself returned).
+struct Arrival {
+  ServiceStatus status;
+  bool known = false;
+  std::string text;
+};
+Arrival Follow(ServiceControl& control, ServiceManagerPort::Handle service, std::uint32_t target,
+               const ServiceStatus& reported) {
+  Arrival arrival{reported, false, ""};
+  const WinError error = control.services.QueryStatus(service, &arrival.status);
+  if (error != err::kSuccess) {
+    LogError("QueryServiceStatus", error);
+    arrival.text = SystemMessage(error);
+    return arrival;
+  }
+  WaitForState(control, service, target, arrival.status);
+  arrival.known = true;
+  return arrival;
+}
+
 // The state a service was left in, for a receipt.
 std::string StateText(std::uint32_t state) {
   switch (state) {
@@ -73,117 +119,138 @@ std::string StateText(std::uint32_t state) {
   }
 }
 
-bool Run(ServiceControl& control, const Direction& d, const std::string& machine,
-         const std::string& name, ServiceResult& outcome) {
-  const bool stop = &d == &kStop;
-  outcome = {};
-  DebugLog(d.logPrefix + name);
-  if (control.terminated && control.terminated()) return false;
-  if (stop && name.empty()) return false;
+// Whether the record holds the name already (value names compare without regard to case).
+bool Recorded(RegistryPort& registry, const std::string& name) {
+  std::vector<std::string> names;
+  ReadBoostedServices(registry, names);
+  const std::string folded = FoldAsciiLower(name);
+  for (const std::string& recorded : names) {
+    if (FoldAsciiLower(recorded) == folded) return true;
+  }
+  return false;
+}
 
-  // A refusal before the service did anything: the system's text, under the direction's word.
-  const auto refused = [&](WinError code) {
-    outcome.outcome = stop ? (code == err::kServiceDoesNotExist ? ServiceOutcome::kNotInstalled
-                                                                : ServiceOutcome::kRefused)
-                           : ServiceOutcome::kFailedToStart;
-    outcome.text = SystemMessage(code);
-  };
+// Takes back the name written before a stop that did not happen. A record left empty goes with
+// it, so that a boost that stopped nothing leaves no record key.
+void Unrecord(RegistryPort& registry, const std::string& name) {
+  if (SetBoostedService(registry, name, true) != err::kSuccess) return;
+  std::vector<std::string> names;
+  if (ReadBoostedServices(registry, names) == err::kSuccess && names.empty()) {
+    ClearBoostedServices(registry);
+  }
+}
 
+// The stop from the open service on; the handles are the caller's to close.
+ServiceResult StopOpened(ServiceControl& control, const std::string& name,
+                         ServiceManagerPort::Handle service) {
   ServiceManagerPort& services = control.services;
-  ServiceHandle manager(services);
-  WinError error = services.OpenManager(machine, manager.Put());
+  ServiceStatus status;
+  // A status that cannot be read: carry on as if it were running.
+  if (services.QueryStatus(service, &status) == err::kSuccess &&
+      status.currentState == svc::kStopped) {
+    DebugLog("Already Stopped");
+    return {ServiceOutcome::kAlreadyStopped, ""};
+  }
+  // Recorded before the control: from the moment it is sent the service may go down, and a run
+  // killed in the wait must still leave it in the record. A record that cannot be written sends
+  // no control at all: no restore would give the service back.
+  // A name recorded already (an earlier try of this boost left the service going down) stays
+  // whatever this try comes to.
+  const bool recordedBefore = Recorded(control.registry, name);
+  WinError error = SetBoostedService(control.registry, name, false);
   if (error != err::kSuccess) {
-    LogError("OpenSCManager", error);
-    refused(error);
-    return false;
+    LogError("SetBoostedService", error);
+    return {ServiceOutcome::kNotRecorded, SystemMessage(error)};
   }
-
-  bool result = false;
-  // A stop: the service accepted the control and is going down because of this call, whether or
-  // not it got there while we watched. A restore must give it back, so it is recorded either way.
-  bool goingDown = false;
-  {
-    ServiceHandle service(services);
-    error = services.OpenNamedService(manager.Get(), name, d.access, service.Put());
-    if (error != err::kSuccess) {
-      LogError("OpenService", error);
-      refused(error);
-    } else {
-      std::string display;
-      if (services.DisplayName(manager.Get(), name, &display) != err::kSuccess) display = name;
-      if (control.showStatus) control.showStatus(std::string(d.statusPrefix) + " " + display);
-
-      ServiceStatus status;
-      const bool known = services.QueryStatus(service.Get(), &status) == err::kSuccess;
-      if (known && status.currentState == d.target) {
-        DebugLog(d.alreadyThere);
-        result = d.alreadyThereCounts;
-        outcome.outcome = stop ? ServiceOutcome::kAlreadyStopped : ServiceOutcome::kAlreadyRunning;
-      } else {
-        error = stop ? services.Control(service.Get(), svc::kControlStop, &status)
-                     : services.Start(service.Get());
-        if (error != err::kSuccess) {
-          LogError(d.requestLabel, error);
-          refused(error);
-        } else {
-          // status holds what the control returned until a query reads a newer one.
-          if ((error = services.QueryStatus(service.Get(), &status)) != err::kSuccess) {
-            LogError("QueryServiceStatus", error);
-            outcome.text = SystemMessage(error);
-          } else {
-            WaitForState(control, service.Get(), d.target, status);
-            result = status.currentState == d.target;
-            outcome.text = StateText(status.currentState);
-          }
-          goingDown = stop && (status.currentState == svc::kStopPending ||
-                               status.currentState == svc::kStopped);
-          if (result) {
-            outcome = {stop ? ServiceOutcome::kStopped : ServiceOutcome::kStarted, ""};
-          } else if (stop) {
-            outcome.outcome =
-                goingDown ? ServiceOutcome::kStoppedLate : ServiceOutcome::kNotStopped;
-          } else {
-            outcome.outcome = ServiceOutcome::kFailedToStart;
-          }
-        }
-      }
-    }
-  }  // the service's handle is closed before the connection's
-
-  manager.Reset();
-  WinError recorded = err::kSuccess;
-  if (result) {
-    DebugLog(d.successLine);
-    recorded = SetBoostedService(control.registry, name, !stop);
-  } else {
-    if (d.failureLine != nullptr) DebugLog(d.failureLine);
-    // It accepted the stop and is going down because of this boost: a restore must give it back.
-    if (goingDown) recorded = SetBoostedService(control.registry, name, false);
+  error = services.Control(service, svc::kControlStop, &status);
+  if (error != err::kSuccess) {
+    LogError("ControlService", error);
+    if (!recordedBefore) Unrecord(control.registry, name);
+    return {ServiceOutcome::kRefused, SystemMessage(error)};
   }
-  // A stopped service the record does not hold is one no restore will give back.
-  if (stop && recorded != err::kSuccess) {
-    if (!outcome.text.empty()) outcome.text += "; ";
-    outcome.text += "the record could not be written: " + SystemMessage(recorded);
+  // Accepted: whatever it reports, it may go down because of this call, so it stays recorded. A
+  // name recorded for one that never stopped is harmless: the restore finds it running.
+  const Arrival arrival = Follow(control, service, svc::kStopped, status);
+  const std::uint32_t state = arrival.status.currentState;
+  if (arrival.known && state == svc::kStopped) return {ServiceOutcome::kStopped, ""};
+  const std::string text = arrival.known ? StateText(state) : arrival.text;
+  return {state == svc::kRunning ? ServiceOutcome::kNotStopped : ServiceOutcome::kStoppedLate,
+          text};
+}
+
+// The start from the open service on; the handles are the caller's to close.
+ServiceResult StartOpened(ServiceControl& control, ServiceManagerPort::Handle service) {
+  ServiceManagerPort& services = control.services;
+  ServiceStatus status;
+  if (services.QueryStatus(service, &status) == err::kSuccess &&
+      status.currentState == svc::kRunning) {
+    DebugLog("Already Started");
+    return {ServiceOutcome::kAlreadyRunning, ""};
   }
-  return result;
+  const WinError error = services.Start(service);
+  if (error != err::kSuccess) {
+    LogError("StartService", error);
+    return {ServiceOutcome::kFailedToStart, SystemMessage(error)};
+  }
+  const Arrival arrival = Follow(control, service, svc::kRunning, status);
+  if (!arrival.known) return {ServiceOutcome::kStartAccepted, arrival.text};
+  switch (arrival.status.currentState) {
+    case svc::kRunning: return {ServiceOutcome::kStarted, ""};
+    case svc::kStopped: return {ServiceOutcome::kFailedToStart, StateText(svc::kStopped)};
+    default: return {ServiceOutcome::kStartAccepted, StateText(arrival.status.currentState)};
+  }
 }
 
 }  // namespace
 
-bool StopNamedService(ServiceControl& control, const std::string& machine, const std::string& name,
-                      ServiceResult* result) {
-  ServiceResult outcome;
-  const bool stopped = Run(control, kStop, machine, name, outcome);
-  if (result != nullptr) *result = std::move(outcome);
-  return stopped;
+bool Stopped(const ServiceResult& result) { return result.outcome == ServiceOutcome::kStopped; }
+
+bool Running(const ServiceResult& result) {
+  return result.outcome == ServiceOutcome::kStarted ||
+         result.outcome == ServiceOutcome::kAlreadyRunning;
 }
 
-bool StartNamedService(ServiceControl& control, const std::string& machine, const std::string& name,
-                       ServiceResult* result) {
-  ServiceResult outcome;
-  const bool running = Run(control, kStart, machine, name, outcome);
-  if (result != nullptr) *result = std::move(outcome);
-  return running;
+ServiceResult StopNamedService(ServiceControl& control, const std::string& machine,
+                               const std::string& name) {
+  DebugLog("Stop:" + VisibleText(name));
+  if (Terminated(control) || name.empty()) return {};
+  OpenedService opened(control.services);
+  bool connected = false;
+  const WinError error =
+      opened.Open(control, machine, name, svc::kAccessStop, STryToStop, connected);
+  // A connection that failed ends the stop without a further line.
+  if (!connected) return {ServiceOutcome::kRefused, SystemMessage(error)};
+  ServiceResult result;
+  if (error != err::kSuccess) {
+    result = {error == err::kServiceDoesNotExist ? ServiceOutcome::kNotInstalled
+                                                 : ServiceOutcome::kRefused,
+              SystemMessage(error)};
+  } else {
+    result = StopOpened(control, name, opened.Service());
+  }
+  opened.Close();
+  DebugLog(Stopped(result) ? "Stop service Successfully" : "Failed to stop service!");
+  return result;
+}
+
+ServiceResult StartNamedService(ServiceControl& control, const std::string& machine,
+                                const std::string& name) {
+  DebugLog("Start:" + VisibleText(name));
+  if (Terminated(control)) return {};
+  OpenedService opened(control.services);
+  bool connected = false;
+  const WinError error =
+      opened.Open(control, machine, name, svc::kAccessStart, STryToStart, connected);
+  const ServiceResult result =
+      error != err::kSuccess ? ServiceResult{ServiceOutcome::kFailedToStart, SystemMessage(error)}
+                             : StartOpened(control, opened.Service());
+  opened.Close();
+  // A failed start writes nothing more: the name stays recorded until the restore clears it.
+  if (Running(result)) {
+    DebugLog("Start Service Successfully");
+    SetBoostedService(control.registry, name, true);
+  }
+  return result;
 }
 
 }  // namespace kestrava

@@ -1,7 +1,8 @@
 #pragma once
 // Stopping and starting one Windows service by name. Every step and every failure goes to the
-// debug log; nothing is raised. A service this call stops is recorded at once, one it starts is
-// removed from the record, so that a run that ends early leaves the record true.
+// debug log; nothing is raised. A stop writes the service into the record before it sends the
+// control, so that a run killed while the service goes down still leaves it in the record, and
+// takes it out again when the stop is refused. A start removes the service it finds running.
 #include <functional>
 #include <string>
 
@@ -24,16 +25,21 @@ struct ServiceControl {
 
 // What became of one service, as the operation decided it.
 enum class ServiceOutcome {
-  kNotTried,        // an empty name, or the worker was asked to terminate first
+  kNotTried,  // an empty name, or the worker was asked to terminate first
+  // A stop.
   kStopped,         // stopped by this call, and recorded
   kAlreadyStopped,  // found stopped: not recorded
-  kRefused,         // the manager or the service refused (text: the system's)
+  kRefused,         // the manager or the service refused (text: the system's): not recorded
   kNotInstalled,    // no service of that name
-  kStoppedLate,     // accepted the stop but was not seen stopped: recorded all the same
-  kNotStopped,      // accepted the stop, yet still runs: not recorded
+  kStoppedLate,     // accepted the stop, not seen stopped when the wait ended: recorded
+  kNotStopped,      // accepted the stop, yet still running when the wait ended: recorded
+  kNotRecorded,     // not stopped, since the record could not be written (text: the system's)
+  // A start.
   kStarted,         // started by this call, and gone from the record
   kAlreadyRunning,  // found running: gone from the record
+  kStartAccepted,   // accepted the start, not seen running when the wait ended
   kFailedToStart,   // not running at the end (text: the system's, or the state it was left in)
+  kNotInCatalogue,  // a recorded name no boost of this program stops: not started
 };
 
 struct ServiceResult {
@@ -41,12 +47,16 @@ struct ServiceResult {
   std::string text;  // why, for the outcomes that have a reason; empty otherwise
 };
 
-// True when this call brought the service to the stopped state; false otherwise, also when it
-// was stopped already. An empty name logs only "Stop:". result, when given, receives the outcome.
-bool StopNamedService(ServiceControl& control, const std::string& machine, const std::string& name,
-                      ServiceResult* result = nullptr);
-// True when the service runs at the end of this call, also when it was running already.
-bool StartNamedService(ServiceControl& control, const std::string& machine, const std::string& name,
-                       ServiceResult* result = nullptr);
+// True when a stop brought the service to the stopped state (not when it was stopped already).
+bool Stopped(const ServiceResult& result);
+// True when the service runs at the end of a start, also when it was running already.
+bool Running(const ServiceResult& result);
+
+// Stops the service and keeps the record true to it. An empty name logs only "Stop:".
+ServiceResult StopNamedService(ServiceControl& control, const std::string& machine,
+                               const std::string& name);
+// Starts the service; once it runs, it is removed from the record.
+ServiceResult StartNamedService(ServiceControl& control, const std::string& machine,
+                                const std::string& name);
 
 }  // namespace kestrava

@@ -5,6 +5,8 @@
 #include "boost/trim.h"
 #include "boost/os_version.h"
 #include "boost/privilege_port.h"
+#include "common/debug_log.h"
+#include "common/system_message.h"
 #include "common/thread.h"
 #include "common/wide.h"
 
@@ -124,38 +126,68 @@ bool TThreadBoost::DoBoost() {
     receipt_->defrag.freeSpaceRead = engine->DefragFolder(receipt_->gameFolder, false);
   }
 
+  // A stop the record could not hold ends the boost: every further stop would be one no restore
+  // gives back.
   for (const CatalogueOption& option : kCatalogueOptions) {
     if (!FForm.IsChecked(option.box)) continue;
     if (HasCatalogue(version)) StopNamedService("", OptionService(option, version));
-    if (Terminated()) return true;
+    if (Terminated() || receipt_->endedEarly) return true;
   }
-  for (const char* name : FixedServices(version)) StopNamedService("", name);
+  for (const char* name : FixedServices(version)) {
+    StopNamedService("", name);
+    if (receipt_->endedEarly) return true;
+  }
   return true;
 }
 
 bool TThreadBoost::DoRestore() {
+  // Without the lines GetOSVersion writes: they belong to a boost's log.
+  OsVersionReport report;
+  const int version =
+      ports_.version->Query(report) == err::kSuccess ? ClassifyOsVersion(report) : kOsOther;
   std::vector<std::string> names;
   ReadBoostedServices(*ports_.registry, names);
   for (const std::string& name : names) {
-    StartNamedService("", name);
+    // The record is in HKCU, which every program of the user can write: only a service a boost
+    // of this program could have stopped is started again.
+    if (IsCatalogueService(version, name)) {
+      StartNamedService("", name);
+    } else {
+      PassOver(name);
+    }
     if (Terminated()) break;
   }
-  ClearBoostedServices(*ports_.registry);
+  const WinError cleared = ClearBoostedServices(*ports_.registry);
+  if (cleared != err::kSuccess) {
+    receipt_->recordKept = true;
+    receipt_->recordKeptText = SystemMessage(cleared);
+  }
   return true;
 }
 
 bool TThreadBoost::StopNamedService(const std::string& machine, const std::string& name) {
-  ServiceResult result;
-  const bool stopped = kestrava::StopNamedService(control_, machine, name, &result);
+  ServiceResult result = kestrava::StopNamedService(control_, machine, name);
+  const bool stopped = Stopped(result);
+  if (result.outcome == ServiceOutcome::kNotRecorded) {
+    receipt_->endedEarly = true;
+    receipt_->reason = "the record could not be written: " + result.text;
+  }
   Keep(name, std::move(result));
   return stopped;
 }
 
 bool TThreadBoost::StartNamedService(const std::string& machine, const std::string& name) {
-  ServiceResult result;
-  const bool running = kestrava::StartNamedService(control_, machine, name, &result);
+  ServiceResult result = kestrava::StartNamedService(control_, machine, name);
+  const bool running = Running(result);
   Keep(name, std::move(result));
   return running;
+}
+
+void TThreadBoost::PassOver(const std::string& name) {
+  DebugLog("Start:" + VisibleText(name));
+  if (Terminated()) return;
+  DebugLog("Not a service this program stops");
+  Keep(name, {ServiceOutcome::kNotInCatalogue, ""});
 }
 
 // A name the operation did not try (an option without a service here, or a run asked to end) is

@@ -1,8 +1,9 @@
 #pragma once
 // TThreadBoost: the worker behind the boost button. One worker per press performs one run: a
 // boost (privileges, trimming, the game folder, then the services of the ticked options and the
-// version's fixed list, each one it stops recorded at once) or a restore (start the recorded
-// services, delete the record). It reads the window's controls when each step begins and shows
+// version's fixed list, each one recorded before its stop is asked for; a record that cannot be
+// written ends the boost) or a restore (start the recorded services that a boost could have
+// stopped, delete the record). It reads the window's controls when each step begins and shows
 // progress in status panel 0, all through BoostWindowPort; BoostFinished is the last thing it sets.
 #include <atomic>
 #include <exception>
@@ -60,6 +61,8 @@ class TThreadBoost {
  private:
   // Available physical memory and the sum of the working sets now, as far as the ports say.
   MemoryReading ReadMemory();
+  // Logs a recorded name the restore does not start, and keeps it in the receipt.
+  void PassOver(const std::string& name);
   // Adds a service's outcome to the receipt.
   void Keep(const std::string& name, ServiceResult result);
 

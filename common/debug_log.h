@@ -23,4 +23,10 @@ DebugOutputPort* SetDebugOutput(DebugOutputPort* port);
 // Writes "Tarnwell:" + message in one call, with no time stamp and no line end.
 void DebugLog(const std::string& message);
 
+// text with every control character (below 0x20, and 0x7F) written as \xNN and every backslash
+// doubled: a name that came from outside the program (a registry value any program of the user
+// can write) can neither break a debug line nor start a "Tarnwell:" line of its own, and the
+// reader still sees exactly what it held.
+std::string VisibleText(const std::string& text);
+
 }  // namespace kestrava

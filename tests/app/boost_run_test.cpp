@@ -110,6 +110,23 @@ TEST_F(BoostRunTest, ARunThatEndedEarlySaysWhyInPanelZero) {
   EXPECT_EQ(host.calls.back(), "show off");
 }
 
+// A restore that could not delete the record says so in panel 0, over the mode's text.
+TEST_F(BoostRunTest, ARestoreThatKeptTheRecordSaysSoInPanelZero) {
+  auto kept = std::make_shared<BoostReceipt>();
+  kept->boost = false;
+  kept->recordKept = true;
+  kept->recordKeptText = "Access is\r\ndenied";
+  host.receipt = kept;
+  host.mode = true;
+  // The record still holds its names: the mode stays on.
+  host.onTurn = [&](int turn) {
+    if (turn == host.finishAfterTurns) host.mode = true;
+  };
+  run.Execute();
+  EXPECT_EQ(host.calls, (Calls{"disable", "start restore", "enable", "show on",
+                               "The record could not be cleared: Access is denied"}));
+}
+
 TEST_F(BoostRunTest, WorkerIsRunningExactlyWhileTheLoopWaits) {
   std::vector<bool> seen;
   host.onTurn = [&](int) { seen.push_back(run.WorkerRunning()); };

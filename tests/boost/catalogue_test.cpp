@@ -137,5 +137,30 @@ TEST(Catalogue, FixedListsPerVersionAndNothingForOtherSystems) {
   }
 }
 
+// What the restore may start: a name a boost on that version could stop, in any case; nothing
+// else, not even a piece of one.
+TEST(Catalogue, TheServicesABoostCouldHaveStopped) {
+  struct Case {
+    int code;
+    const char* name;
+    bool listed;
+  };
+  for (const Case& c : {
+           Case{kOsSeven, "Spooler", true},     // an option's cell
+           Case{kOsSeven, "SPOOLER", true},     // in any case
+           Case{kOsSeven, "W32Time", true},     // the last of the fixed list
+           Case{kOsSeven, "wuauserv", false},   // XP's list only
+           Case{kOsXP, "wuauserv", true},       //
+           Case{kOsXP, "UxSms", false},         // no cell on XP
+           Case{kOsXP, "", false},              // the empty cells name nothing
+           Case{kOsSeven, "Spool", false},      // a piece of a name
+           Case{kOsSeven, "SpoolerX", false},   //
+           Case{kOsSeven, "RTCore64", false},   // never in the catalogue
+           Case{kOsWin2000, "Spooler", false},  // a version without one
+       }) {
+    EXPECT_EQ(IsCatalogueService(c.code, c.name), c.listed) << c.code << " " << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace kestrava

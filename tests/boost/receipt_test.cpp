@@ -67,13 +67,52 @@ TEST(Receipt, ATableRowForEverythingTheRunDid) {
             (std::vector<Row>{{"Run", "Restore", "ended early", "Out of memory"}}));
 }
 
-TEST(Receipt, AnEarlyEndIsOneLineInThePanel) {
+// Every outcome of a service as the user reads it. A restore's failed start says where its name is
+// left: deleted with the record, or still in a record that could not be deleted.
+TEST(Receipt, EveryServiceOutcomeInItsWords) {
+  using O = ServiceOutcome;
+  struct Case {
+    O outcome;
+    bool recordKept;
+    const char* text;
+  };
+  for (const Case& c : {
+           Case{O::kNotTried, false, "not tried"},
+           Case{O::kStopped, false, "stopped"},
+           Case{O::kAlreadyStopped, false, "already stopped"},
+           Case{O::kRefused, false, "refused"},
+           Case{O::kNotInstalled, false, "not installed"},
+           Case{O::kStoppedLate, false, "stopped late, recorded all the same"},
+           Case{O::kNotStopped, false, "still running when the wait ended, recorded all the same"},
+           Case{O::kNotRecorded, false, "not stopped: the record could not be written"},
+           Case{O::kStarted, false, "started"},
+           Case{O::kAlreadyRunning, false, "already running"},
+           Case{O::kStartAccepted, false, "start accepted, not running yet when the wait ended"},
+           Case{O::kFailedToStart, false, "failed to start, no longer in the record"},
+           Case{O::kFailedToStart, true, "failed to start, still in the record"},
+           Case{O::kNotInCatalogue, false, "not started: not a service this program stops"},
+       }) {
+    SCOPED_TRACE(c.text);
+    BoostReceipt receipt;
+    receipt.recordKept = c.recordKept;
+    receipt.services = {{"Spooler", {c.outcome, "why"}}};
+    EXPECT_EQ(ReceiptTable(receipt).rows.back(), (Row{"Services", "Spooler", c.text, "why"}));
+  }
+}
+
+TEST(Receipt, AnEarlyEndOrAKeptRecordIsOneLineInThePanel) {
   BoostReceipt receipt;
-  EXPECT_EQ(EndedEarlyLine(receipt), "");
+  EXPECT_EQ(AfterRunLine(receipt), "");
   receipt.endedEarly = true;
   receipt.reason = "CreateFile \\\\.\\Q:\r\nThe system cannot\nfind\rit";
-  EXPECT_EQ(EndedEarlyLine(receipt),
+  EXPECT_EQ(AfterRunLine(receipt),
             "Boost ended early: CreateFile \\\\.\\Q: The system cannot find it");
+
+  BoostReceipt restore;
+  restore.boost = false;
+  restore.recordKept = true;
+  restore.recordKeptText = "Access is\r\ndenied";
+  EXPECT_EQ(AfterRunLine(restore), "The record could not be cleared: Access is denied");
 }
 
 }  // namespace

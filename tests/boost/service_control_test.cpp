@@ -1,10 +1,9 @@
 // Stopping and starting one service against a scripted service manager: the log lines, the status
-// texts and the record for every outcome.
+// texts, the outcome and the record for every case, one table per direction.
 #include "boost/service_control.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -23,41 +22,16 @@ using testing::FakeService;
 using testing::FakeServiceManager;
 using Lines = std::vector<std::string>;
 using Sleeps = std::vector<std::uint32_t>;
+using O = ServiceOutcome;
 
 Sleeps Repeat(std::uint32_t pause, std::size_t turns) { return Sleeps(turns, pause); }
 
-ServiceStatus Pending(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint) {
+ServiceStatus Status(std::uint32_t state, std::uint32_t checkPoint = 0,
+                     std::uint32_t waitHint = 0) {
   ServiceStatus s;
   s.currentState = state;
   s.checkPoint = checkPoint;
   s.waitHint = waitHint;
-  return s;
-}
-
-FakeService Spooler(std::uint32_t state) {
-  FakeService s;
-  s.display = "Print Spooler";
-  s.state = state;
-  return s;
-}
-
-struct Row {
-  const char* what;
-  bool stop;
-  std::string name;
-  FakeService service;
-  Lines log;     // without the "Tarnwell:" prefix
-  Lines status;  // texts shown in the status panel
-  bool result;
-  Lines record;        // after the call; a start begins with {"Spooler"} recorded
-  Sleeps sleeps = {};  // the pauses of the wait, in order
-  bool terminate = false;
-  WinError managerError = err::kSuccess;
-  std::uint32_t overshoot = 0;  // what each Sleep lasts beyond what it was asked
-};
-
-FakeService With(FakeService s, void (*change)(FakeService&)) {
-  change(s);
   return s;
 }
 
@@ -68,366 +42,355 @@ std::string Literal(WinError code, const std::string& windows, const std::string
 }
 const std::string kAccessDenied = Literal(err::kAccessDenied, "Access is denied", "Access denied");
 // Where only the joining to the label is under test, the system's own text.
-const std::string kNoService = SystemMessage(1060);
+const std::string kNoService = SystemMessage(err::kServiceDoesNotExist);
+const std::string kRefusedStop = SystemMessage(1052);
+const std::string kRefusedStart = SystemMessage(1058);
+const std::string kStopping = "still stopping when the wait ended";
+const char* const kFailed = "Failed to stop service!";
 
-TEST(ServiceControl, EveryOutcomeLogsRecordsAndShowsWhatItShould) {
-  const Lines tryStop{"Try to stop: Print Spooler"};
-  const Lines tryStart{"Try to start: Print Spooler"};
+// What every row starts from: "Spooler", shown as "Print Spooler", running for a stop and stopped
+// (and recorded) for a start. A row's setup changes what it needs.
+struct Scene {
+  FakeClock clock;
+  FakeServiceManager services{clock};
+  FakeRegistry registry;
+  std::string name = "Spooler";
+  bool terminate = false;
+  FakeService& Spooler() { return services.services["Spooler"]; }
+};
+
+struct Row {
+  const char* what;
+  void (*setup)(Scene&);
+  Lines log;  // without the "Tarnwell:" prefix
+  ServiceResult result;
+  Lines record;                         // after the call
+  Sleeps sleeps = {};                   // the pauses of the wait, in order
+  std::string shown = "Print Spooler";  // after "Try to stop: " / "Try to start: "; "": nothing
+};
+
+void Nothing(Scene&) {}
+
+// Runs a row of either table and checks what every row shares: its log, outcome, status texts,
+// record and pauses, and every handle and key closed, the service before its connection.
+void Check(const Row& row, bool stop) {
+  SCOPED_TRACE(row.what);
+  Scene scene;
+  scene.Spooler().display = "Print Spooler";
+  scene.Spooler().state = stop ? svc::kRunning : svc::kStopped;
+  if (!stop) SetBoostedService(scene.registry, "Spooler", false);
+  row.setup(scene);
+  Lines shown;
+  ServiceControl control{scene.services, scene.registry, scene.clock,
+                         [&](const std::string& text) { shown.push_back(text); },
+                         [&] { return scene.terminate; }};
+  testing::DebugRecorder recorder;
+
+  const ServiceResult result =
+      stop ? StopNamedService(control, "", scene.name) : StartNamedService(control, "", scene.name);
+
+  EXPECT_EQ(result.outcome, row.result.outcome);
+  EXPECT_EQ(result.text, row.result.text);
+  Lines log;
+  for (const std::string& line : recorder.Lines()) log.push_back(line.substr(9));
+  EXPECT_EQ(log, row.log);
+  const std::string verb = stop ? "Try to stop: " : "Try to start: ";
+  EXPECT_EQ(shown, row.shown.empty() ? Lines{} : Lines{verb + row.shown});
+  Lines record;
+  ReadBoostedServices(scene.registry, record);
+  EXPECT_EQ(record, row.record);
+  // A boost that stopped nothing leaves no record key behind.
+  if (stop) {
+    EXPECT_EQ(scene.registry.Find(BoostRecordPath()) != nullptr, !record.empty());
+  }
+  EXPECT_EQ(scene.clock.sleeps, row.sleeps);
+  EXPECT_EQ(scene.services.OpenHandleCount(), 0u);
+  EXPECT_EQ(scene.services.badCloses, 0);
+  EXPECT_EQ(scene.services.closed.size(), static_cast<std::size_t>(scene.services.opened));
+  if (!scene.services.closed.empty()) {
+    EXPECT_EQ(scene.services.closed.back(), "manager");
+  }
+  EXPECT_EQ(scene.registry.OpenKeyCount(), 0u);
+}
+
+TEST(StopNamedService, EveryOutcome) {
+  const Lines stopped{"Stop:Spooler", "Stop service Successfully"};
+  const Lines failed{"Stop:Spooler", kFailed};
+  const Lines spooler{"Spooler"};
   const std::vector<Row> rows = {
-      {"stop: terminate asked",
-       true,
-       "Spooler",
-       Spooler(svc::kRunning),
-       {"Stop:Spooler"},
-       {},
-       false,
-       {},
-       {},
-       true},
-      {"stop: empty name", true, "", Spooler(svc::kRunning), {"Stop:"}, {}, false, {}},
-      {"stop: no connection",
-       true,
-       "Spooler",
-       Spooler(svc::kRunning),
-       {"Stop:Spooler", std::string("OpenSCManager Error:") + kAccessDenied},
-       {},
-       false,
+      {"terminate asked", [](Scene& s) { s.terminate = true; }, {"Stop:Spooler"}, {}, {}, {}, ""},
+      {"empty name", [](Scene& s) { s.name = ""; }, {"Stop:"}, {}, {}, {}, ""},
+      {"no connection",
+       [](Scene& s) { s.services.managerError = err::kAccessDenied; },
+       {"Stop:Spooler", "OpenSCManager Error:" + kAccessDenied},
+       {O::kRefused, kAccessDenied},
        {},
        {},
-       false,
-       err::kAccessDenied},
-      {"stop: no such service",
-       true,
-       "Nope",
-       Spooler(svc::kRunning),
-       {"Stop:Nope", std::string("OpenService Error:") + kNoService, "Failed to stop service!"},
+       ""},
+      {"not installed",
+       [](Scene& s) { s.name = "Nope"; },
+       {"Stop:Nope", "OpenService Error:" + kNoService, kFailed},
+       {O::kNotInstalled, kNoService},
        {},
-       false,
+       {},
+       ""},
+      {"the open denied",
+       [](Scene& s) { s.Spooler().openError = err::kAccessDenied; },
+       {"Stop:Spooler", "OpenService Error:" + kAccessDenied, kFailed},
+       {O::kRefused, kAccessDenied},
+       {},
+       {},
+       ""},
+      {"already stopped",
+       [](Scene& s) { s.Spooler().state = svc::kStopped; },
+       {"Stop:Spooler", "Already Stopped", kFailed},
+       {O::kAlreadyStopped, ""},
        {}},
-      {"stop: already stopped",
-       true,
-       "Spooler",
-       Spooler(svc::kStopped),
-       {"Stop:Spooler", "Already Stopped", "Failed to stop service!"},
-       tryStop,
-       false,
+      // Written before the control, taken back when it is refused, and the key with it.
+      {"control refused",
+       [](Scene& s) { s.Spooler().requestError = 1052; },
+       {"Stop:Spooler", "ControlService Error:" + kRefusedStop, kFailed},
+       {O::kRefused, kRefusedStop},
        {}},
-      {"stop: control refused",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning), [](FakeService& s) { s.requestError = 1052; }),
-       {"Stop:Spooler", "ControlService Error:" + SystemMessage(1052), "Failed to stop service!"},
-       tryStop,
-       false,
+      {"control refused after another service was recorded: that one stays",
+       [](Scene& s) {
+         s.Spooler().requestError = 1052;
+         SetBoostedService(s.registry, "BITS", false);
+       },
+       {"Stop:Spooler", "ControlService Error:" + kRefusedStop, kFailed},
+       {O::kRefused, kRefusedStop},
+       {"BITS"}},
+      // An earlier try of the boost left it going down and recorded: a refusal now keeps it.
+      {"refused while going down after an earlier try: it stays recorded",
+       [](Scene& s) {
+         s.Spooler().state = svc::kStopPending;
+         SetBoostedService(s.registry, "SPOOLER", false);
+       },
+       {"Stop:Spooler", "ControlService Error:" + SystemMessage(1061), kFailed},
+       {O::kRefused, SystemMessage(1061)},
+       {"SPOOLER"}},
+      // A status that cannot be read before the control: the control tells it was stopped.
+      {"status unreadable, found stopped by the control",
+       [](Scene& s) {
+         s.Spooler().state = svc::kStopped;
+         s.Spooler().queryError = err::kAccessDenied;
+       },
+       {"Stop:Spooler", "ControlService Error:" + SystemMessage(1062), kFailed},
+       {O::kRefused, SystemMessage(1062)},
        {}},
-      // Once the service has accepted the stop it goes down whatever a later query says: only the
-      // record brings it back.
-      {"stop: status unreadable after the control",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning), [](FakeService& s) { s.queryErrorAfterRequest = 5; }),
-       {"Stop:Spooler", std::string("QueryServiceStatus Error:") + kAccessDenied,
-        "Failed to stop service!"},
-       tryStop,
-       false,
-       {"Spooler"}},
-      {"stop: accepted while pending, status unreadable after the control",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) {
-              s.queryErrorAfterRequest = 5;
-              s.afterRequest = {Pending(svc::kStopPending, 1, 500)};
-            }),
-       {"Stop:Spooler", std::string("QueryServiceStatus Error:") + kAccessDenied,
-        "Failed to stop service!"},
-       tryStop,
-       false,
-       {"Spooler"}},
-      {"stop: every status unreadable, the stop accepted",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning), [](FakeService& s) { s.queryError = 5; }),
-       {"Stop:Spooler", std::string("QueryServiceStatus Error:") + kAccessDenied,
-        "Failed to stop service!"},
-       tryStop,
-       false,
-       {"Spooler"}},
-      {"stop: control ignored (still running), status unreadable after it",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) {
-              s.queryErrorAfterRequest = 5;
-              s.controlReports = svc::kRunning;
-            }),
-       {"Stop:Spooler", std::string("QueryServiceStatus Error:") + kAccessDenied,
-        "Failed to stop service!"},
-       tryStop,
-       false,
+      {"the record cannot be written: no control is sent",
+       [](Scene& s) { s.registry.failCreateWith = err::kAccessDenied; },
+       {"Stop:Spooler", "SetBoostedService Error:" + kAccessDenied, kFailed},
+       {O::kNotRecorded, kAccessDenied},
        {}},
-      {"stop: success",
-       true,
-       "Spooler",
-       Spooler(svc::kRunning),
-       {"Stop:Spooler", "Stop service Successfully"},
-       tryStop,
-       true,
-       {"Spooler"}},
-      {"stop: no display name",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning), [](FakeService& s) { s.display = ""; }),
-       {"Stop:Spooler", "Stop service Successfully"},
-       {"Try to stop: Spooler"},
-       true,
-       {"Spooler"}},
-      {"stop: slow with rising check points",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) {
-              s.afterRequest = {Pending(svc::kStopPending, 1, 300),
-                                Pending(svc::kStopPending, 2, 80),
-                                Pending(svc::kStopPending, 3, 80), Pending(svc::kStopped, 0, 0)};
-            }),
-       {"Stop:Spooler", "Stop service Successfully"},
-       tryStop,
-       true,
-       {"Spooler"},
+      {"success", &Nothing, stopped, {O::kStopped, ""}, spooler},
+      {"no display name",
+       [](Scene& s) { s.Spooler().display = ""; },
+       stopped,
+       {O::kStopped, ""},
+       spooler,
+       {},
+       "Spooler"},
+      // Once the service has accepted the stop it may go down whatever it reports: only the record
+      // brings it back.
+      {"accepted, status unreadable after the control",
+       [](Scene& s) { s.Spooler().queryErrorAfterRequest = err::kAccessDenied; },
+       {"Stop:Spooler", "QueryServiceStatus Error:" + kAccessDenied, kFailed},
+       {O::kStoppedLate, kAccessDenied},
+       spooler},
+      {"accepted while pending, status unreadable after the control",
+       [](Scene& s) {
+         s.Spooler().queryErrorAfterRequest = err::kAccessDenied;
+         s.Spooler().afterRequest = {Status(svc::kStopPending, 1, 500)};
+       },
+       {"Stop:Spooler", "QueryServiceStatus Error:" + kAccessDenied, kFailed},
+       {O::kStoppedLate, kAccessDenied},
+       spooler},
+      {"every status unreadable, the stop accepted",
+       [](Scene& s) { s.Spooler().queryError = err::kAccessDenied; },
+       {"Stop:Spooler", "QueryServiceStatus Error:" + kAccessDenied, kFailed},
+       {O::kStoppedLate, kAccessDenied},
+       spooler},
+      {"accepted, reported running by the control, status unreadable after it",
+       [](Scene& s) {
+         s.Spooler().queryErrorAfterRequest = err::kAccessDenied;
+         s.Spooler().controlReports = svc::kRunning;
+       },
+       {"Stop:Spooler", "QueryServiceStatus Error:" + kAccessDenied, kFailed},
+       {O::kNotStopped, kAccessDenied},
+       spooler},
+      {"accepted, still running when the wait ended",
+       [](Scene& s) { s.Spooler().afterRequest = {Status(svc::kRunning, 0, 5000)}; },
+       failed,
+       {O::kNotStopped, "running"},
+       spooler,
+       Repeat(50, 21)},
+      {"slow with rising check points",
+       [](Scene& s) {
+         s.Spooler().afterRequest = {Status(svc::kStopPending, 1, 300),
+                                     Status(svc::kStopPending, 2, 80),
+                                     Status(svc::kStopPending, 3, 80), Status(svc::kStopped)};
+       },
+       stopped,
+       {O::kStopped, ""},
+       spooler,
        {50, 80, 80}},
       // The slept total decides, not the clock: Sleep's overshoot must not cost the last turns.
-      {"stop: stopped at the 21st turn of 50 ms, each Sleep 16 ms long",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) {
-              s.afterRequest.assign(21, Pending(svc::kStopPending, 1, 5000));
-              s.afterRequest.push_back(Pending(svc::kStopped, 0, 0));
-            }),
-       {"Stop:Spooler", "Stop service Successfully"},
-       tryStop,
-       true,
-       {"Spooler"},
-       Repeat(50, 21),
-       false,
-       err::kSuccess,
-       16},
-      {"stop: a short wait hint is slept as asked",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) {
-              s.afterRequest = {Pending(svc::kStopPending, 1, 30),
-                                Pending(svc::kStopPending, 2, 99),
-                                Pending(svc::kStopPending, 3, 100), Pending(svc::kStopped, 0, 0)};
-            }),
-       {"Stop:Spooler", "Stop service Successfully"},
-       tryStop,
-       true,
-       {"Spooler"},
+      {"stopped at the 21st turn of 50 ms, each Sleep 16 ms long",
+       [](Scene& s) {
+         s.clock.overshoot = 16;
+         s.Spooler().afterRequest.assign(21, Status(svc::kStopPending, 1, 5000));
+         s.Spooler().afterRequest.push_back(Status(svc::kStopped));
+       },
+       stopped,
+       {O::kStopped, ""},
+       spooler,
+       Repeat(50, 21)},
+      {"a short wait hint is slept as asked",
+       [](Scene& s) {
+         s.Spooler().afterRequest = {Status(svc::kStopPending, 1, 30),
+                                     Status(svc::kStopPending, 2, 99),
+                                     Status(svc::kStopPending, 3, 100), Status(svc::kStopped)};
+       },
+       stopped,
+       {O::kStopped, ""},
+       spooler,
        {30, 99, 50}},
-      // A service that accepted the stop and is still going down when the wait ends is recorded:
-      // it stops moments later, and only the record brings it back.
-      {"stop: check point goes back",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) {
-              s.afterRequest = {Pending(svc::kStopPending, 5, 50),
-                                Pending(svc::kStopPending, 4, 50)};
-            }),
-       {"Stop:Spooler", "Failed to stop service!"},
-       tryStop,
-       false,
-       {"Spooler"},
+      {"check point goes back",
+       [](Scene& s) {
+         s.Spooler().afterRequest = {Status(svc::kStopPending, 5, 50),
+                                     Status(svc::kStopPending, 4, 50)};
+       },
+       failed,
+       {O::kStoppedLate, kStopping},
+       spooler,
        {50}},
-      {"stop: still pending after the budget",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) { s.afterRequest = {Pending(svc::kStopPending, 1, 5000)}; }),
-       {"Stop:Spooler", "Failed to stop service!"},
-       tryStop,
-       false,
-       {"Spooler"},
+      {"still pending after the budget",
+       [](Scene& s) { s.Spooler().afterRequest = {Status(svc::kStopPending, 1, 5000)}; },
+       failed,
+       {O::kStoppedLate, kStopping},
+       spooler,
        Repeat(50, 21)},
       // No wait asked: 10 ms a turn, counted as nothing, until 3 s have passed (each fake query
       // takes 1 ms: 273 turns of 11 ms).
-      {"stop: pending for ever with a wait hint of 0",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) { s.afterRequest = {Pending(svc::kStopPending, 0, 0)}; }),
-       {"Stop:Spooler", "Failed to stop service!"},
-       tryStop,
-       false,
-       {"Spooler"},
+      {"pending for ever with a wait hint of 0",
+       [](Scene& s) { s.Spooler().afterRequest = {Status(svc::kStopPending)}; },
+       failed,
+       {O::kStoppedLate, kStopping},
+       spooler,
        Repeat(10, 273)},
-      {"stop: a wait hint of 0 that stops after 2 s",
-       true,
-       "Spooler",
-       With(Spooler(svc::kRunning),
-            [](FakeService& s) {
-              s.afterRequest.assign(182, Pending(svc::kStopPending, 0, 0));
-              s.afterRequest.push_back(Pending(svc::kStopped, 0, 0));
-            }),
-       {"Stop:Spooler", "Stop service Successfully"},
-       tryStop,
-       true,
-       {"Spooler"},
+      {"a wait hint of 0 that stops after 2 s",
+       [](Scene& s) {
+         s.Spooler().afterRequest.assign(182, Status(svc::kStopPending));
+         s.Spooler().afterRequest.push_back(Status(svc::kStopped));
+       },
+       stopped,
+       {O::kStopped, ""},
+       spooler,
        Repeat(10, 182)},
-      {"start: terminate asked",
-       false,
-       "Spooler",
-       Spooler(svc::kStopped),
-       {"Start:Spooler"},
-       {},
-       false,
-       {"Spooler"},
-       {},
-       true},
-      {"start: no such service",
-       false,
-       "Nope",
-       Spooler(svc::kStopped),
-       {"Start:Nope", std::string("OpenService Error:") + kNoService},
-       {},
-       false,
-       {"Spooler"}},
-      {"start: already running",
-       false,
-       "Spooler",
-       Spooler(svc::kRunning),
-       {"Start:Spooler", "Already Started", "Start Service Successfully"},
-       tryStart,
-       true,
-       {}},
-      {"start: refused",
-       false,
-       "Spooler",
-       With(Spooler(svc::kStopped), [](FakeService& s) { s.requestError = 1058; }),
-       {"Start:Spooler", "StartService Error:" + SystemMessage(1058)},
-       tryStart,
-       false,
-       {"Spooler"}},
-      {"start: success",
-       false,
-       "Spooler",
-       Spooler(svc::kStopped),
-       {"Start:Spooler", "Start Service Successfully"},
-       tryStart,
-       true,
-       {}},
-      {"start: slower than the budget",
-       false,
-       "Spooler",
-       With(Spooler(svc::kStopped),
-            [](FakeService& s) { s.afterRequest = {Pending(svc::kStartPending, 1, 90)}; }),
-       {"Start:Spooler"},
-       tryStart,
-       false,
-       {"Spooler"},
-       Repeat(90, 12)},
-      {"start: status unreadable after the start",
-       false,
-       "Spooler",
-       With(Spooler(svc::kStopped), [](FakeService& s) { s.queryErrorAfterRequest = 5; }),
-       {"Start:Spooler", std::string("QueryServiceStatus Error:") + kAccessDenied},
-       tryStart,
-       false,
-       {"Spooler"}},
   };
-
-  // What each row's call reports of the service, for the receipt of the run.
-  using O = ServiceOutcome;
-  const std::string stopping = "still stopping when the wait ended";
-  const std::map<std::string, ServiceResult> outcomes = {
-      {"stop: terminate asked", {O::kNotTried, ""}},
-      {"stop: empty name", {O::kNotTried, ""}},
-      {"stop: no connection", {O::kRefused, kAccessDenied}},
-      {"stop: no such service", {O::kNotInstalled, kNoService}},
-      {"stop: already stopped", {O::kAlreadyStopped, ""}},
-      {"stop: control refused", {O::kRefused, SystemMessage(1052)}},
-      {"stop: status unreadable after the control", {O::kStoppedLate, kAccessDenied}},
-      {"stop: accepted while pending, status unreadable after the control",
-       {O::kStoppedLate, kAccessDenied}},
-      {"stop: every status unreadable, the stop accepted", {O::kStoppedLate, kAccessDenied}},
-      {"stop: control ignored (still running), status unreadable after it",
-       {O::kNotStopped, kAccessDenied}},
-      {"stop: success", {O::kStopped, ""}},
-      {"stop: no display name", {O::kStopped, ""}},
-      {"stop: slow with rising check points", {O::kStopped, ""}},
-      {"stop: stopped at the 21st turn of 50 ms, each Sleep 16 ms long", {O::kStopped, ""}},
-      {"stop: a short wait hint is slept as asked", {O::kStopped, ""}},
-      {"stop: check point goes back", {O::kStoppedLate, stopping}},
-      {"stop: still pending after the budget", {O::kStoppedLate, stopping}},
-      {"stop: pending for ever with a wait hint of 0", {O::kStoppedLate, stopping}},
-      {"stop: a wait hint of 0 that stops after 2 s", {O::kStopped, ""}},
-      {"start: terminate asked", {O::kNotTried, ""}},
-      {"start: no such service", {O::kFailedToStart, kNoService}},
-      {"start: already running", {O::kAlreadyRunning, ""}},
-      {"start: refused", {O::kFailedToStart, SystemMessage(1058)}},
-      {"start: success", {O::kStarted, ""}},
-      {"start: slower than the budget", {O::kFailedToStart, "still starting when the wait ended"}},
-      {"start: status unreadable after the start", {O::kFailedToStart, kAccessDenied}},
-  };
-  ASSERT_EQ(outcomes.size(), rows.size());
-
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    FakeClock clock;
-    clock.overshoot = row.overshoot;
-    FakeServiceManager services(clock);
-    services.services["Spooler"] = row.service;
-    services.managerError = row.managerError;
-    FakeRegistry registry;
-    if (!row.stop) SetBoostedService(registry, "Spooler", false);
-    Lines shown;
-    ServiceControl control{services, registry, clock,
-                           [&](const std::string& text) { shown.push_back(text); },
-                           [&] { return row.terminate; }};
-    testing::DebugRecorder recorder;
-
-    ServiceResult outcome;
-    const bool result = row.stop ? StopNamedService(control, "", row.name, &outcome)
-                                 : StartNamedService(control, "", row.name, &outcome);
-
-    EXPECT_EQ(result, row.result);
-    ASSERT_EQ(outcomes.count(row.what), 1u);
-    EXPECT_EQ(outcome.outcome, outcomes.at(row.what).outcome);
-    EXPECT_EQ(outcome.text, outcomes.at(row.what).text);
-    Lines log;
-    for (const std::string& line : recorder.Lines()) log.push_back(line.substr(9));
-    EXPECT_EQ(log, row.log);
-    EXPECT_EQ(shown, row.status);
-    std::vector<std::string> record;
-    ReadBoostedServices(registry, record);
-    EXPECT_EQ(record, row.record);
-    EXPECT_EQ(clock.sleeps, row.sleeps);
-    // Every handle opened is closed once, the service before its connection.
-    EXPECT_EQ(services.OpenHandleCount(), 0u);
-    EXPECT_EQ(services.badCloses, 0);
-    EXPECT_EQ(services.closed.size(), static_cast<std::size_t>(services.opened));
-    if (!services.closed.empty()) {
-      EXPECT_EQ(services.closed.back(), "manager");
-    }
-    EXPECT_EQ(registry.OpenKeyCount(), 0u);
-  }
+  for (const Row& row : rows) Check(row, true);
 }
 
-// A stopped service the record cannot hold is one no restore will give back: its outcome says so.
-TEST(ServiceControl, AStopTheRecordCannotHoldSaysSo) {
-  FakeClock clock;
-  FakeServiceManager services(clock);
-  services.services["Spooler"] = Spooler(svc::kRunning);
-  FakeRegistry registry;
-  registry.failCreateWith = err::kAccessDenied;
-  ServiceControl control{services, registry, clock, nullptr, nullptr};
-  ServiceResult outcome;
-  EXPECT_TRUE(StopNamedService(control, "", "Spooler", &outcome));
-  EXPECT_EQ(outcome.outcome, ServiceOutcome::kStopped);
-  EXPECT_EQ(outcome.text, "the record could not be written: " + kAccessDenied);
+TEST(StartNamedService, EveryOutcome) {
+  const Lines spooler{"Spooler"};
+  const Lines started{"Start:Spooler", "Start Service Successfully"};
+  const std::vector<Row> rows = {
+      {"terminate asked",
+       [](Scene& s) { s.terminate = true; },
+       {"Start:Spooler"},
+       {},
+       spooler,
+       {},
+       ""},
+      {"no connection",
+       [](Scene& s) { s.services.managerError = err::kAccessDenied; },
+       {"Start:Spooler", "OpenSCManager Error:" + kAccessDenied},
+       {O::kFailedToStart, kAccessDenied},
+       spooler,
+       {},
+       ""},
+      {"not installed",
+       [](Scene& s) { s.name = "Nope"; },
+       {"Start:Nope", "OpenService Error:" + kNoService},
+       {O::kFailedToStart, kNoService},
+       spooler,
+       {},
+       ""},
+      // A name from the record may carry line breaks: written visibly, it forges no line.
+      {"a name with control characters",
+       [](Scene& s) { s.name = "Nope\r\nTarnwell:Start Service Successfully\t"; },
+       {"Start:Nope\\x0D\\x0ATarnwell:Start Service Successfully\\x09",
+        "OpenService Error:" + kNoService},
+       {O::kFailedToStart, kNoService},
+       spooler,
+       {},
+       ""},
+      {"already running",
+       [](Scene& s) { s.Spooler().state = svc::kRunning; },
+       {"Start:Spooler", "Already Started", "Start Service Successfully"},
+       {O::kAlreadyRunning, ""},
+       {}},
+      {"refused",
+       [](Scene& s) { s.Spooler().requestError = 1058; },
+       {"Start:Spooler", "StartService Error:" + kRefusedStart},
+       {O::kFailedToStart, kRefusedStart},
+       spooler},
+      {"success", &Nothing, started, {O::kStarted, ""}, {}},
+      {"slow with rising check points",
+       [](Scene& s) {
+         s.Spooler().afterRequest = {Status(svc::kStartPending, 1, 40),
+                                     Status(svc::kStartPending, 2, 40), Status(svc::kRunning)};
+       },
+       started,
+       {O::kStarted, ""},
+       {},
+       {40, 40}},
+      {"slower than the budget",
+       [](Scene& s) { s.Spooler().afterRequest = {Status(svc::kStartPending, 1, 90)}; },
+       {"Start:Spooler"},
+       {O::kStartAccepted, "still starting when the wait ended"},
+       spooler,
+       Repeat(90, 12)},
+      {"status unreadable after the start",
+       [](Scene& s) { s.Spooler().queryErrorAfterRequest = err::kAccessDenied; },
+       {"Start:Spooler", "QueryServiceStatus Error:" + kAccessDenied},
+       {O::kStartAccepted, kAccessDenied},
+       spooler},
+      // Stopped again at once, it is waited for as long as one that asks for no wait.
+      {"accepted, then stopped again",
+       [](Scene& s) { s.Spooler().afterRequest = {Status(svc::kStopped)}; },
+       {"Start:Spooler"},
+       {O::kFailedToStart, "stopped"},
+       spooler,
+       Repeat(10, 273)},
+  };
+  for (const Row& row : rows) Check(row, false);
+}
+
+// From the moment the control is sent the service may go down, and a run killed in the wait must
+// still leave it in the record; a record that cannot be written sends no control at all.
+TEST(StopNamedService, TheRecordHoldsTheServiceBeforeItsControlIsSent) {
+  for (const WinError recordError : {err::kSuccess, err::kAccessDenied}) {
+    SCOPED_TRACE(recordError);
+    FakeClock clock;
+    FakeServiceManager services(clock);
+    services.services["Spooler"].display = "Print Spooler";
+    FakeRegistry registry;
+    registry.failCreateWith = recordError;
+    Lines atControl;
+    services.onRequest = [&] { ReadBoostedServices(registry, atControl); };
+    ServiceControl control{services, registry, clock, nullptr, nullptr};
+    const ServiceResult result = StopNamedService(control, "", "Spooler");
+    if (recordError == err::kSuccess) {
+      EXPECT_EQ(atControl, Lines{"Spooler"});
+      EXPECT_EQ(result.outcome, O::kStopped);
+    } else {
+      EXPECT_EQ(services.controls, 0);
+      EXPECT_EQ(services.services["Spooler"].state, svc::kRunning);
+      EXPECT_EQ(result.outcome, O::kNotRecorded);
+    }
+  }
 }
 
 }  // namespace

@@ -6,71 +6,21 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <functional>
-#include <map>
 #include <stdexcept>
 #include <thread>
 
 #include "boost/catalogue.h"
 #include "boost/record.h"
 #include "common/error.h"
+#include "common/system_message.h"
 #include "boost/os_version.h"
-#include "tests/doubles/catalogue_services.h"
+#include "tests/doubles/boost_doubles.h"
 #include "tests/doubles/debug_recorder.h"
-#include "tests/doubles/fixed_version.h"
-#include "tests/doubles/fake_registry.h"
-#include "tests/doubles/fake_service_manager.h"
 
 namespace kestrava {
 namespace {
 
-using testing::FakeClock;
-using testing::FakeRegistry;
-using testing::FakeServiceManager;
 using Lines = std::vector<std::string>;
-
-class FakeWindow final : public BoostWindowPort {
- public:
-  std::map<OptionBox, bool> boxes;  // missing: checked, as the window opens
-  std::string gamePath;
-  bool sysAbort = false;
-  Lines status;
-  std::function<void(const std::string&)> onStatus;  // called with every text shown
-  bool IsChecked(OptionBox box) override { return boxes.count(box) == 0 || boxes[box]; }
-  std::string GamePath() override { return gamePath; }
-  bool SysAbort() const override { return sysAbort; }
-  void SetStatusText(const std::string& text) override {
-    status.push_back(text);
-    if (onStatus) onStatus(text);
-  }
-  bool Synchronize(const std::function<void()>& routine) override {
-    routine();
-    return true;
-  }
-};
-
-class RecordingPrivileges final : public PrivilegePort {
- public:
-  Lines enabled;
-  WinError Enable(const std::string& name) override {
-    enabled.push_back(name);
-    return err::kSuccess;
-  }
-};
-
-class NoProcesses final : public ProcessListPort {
- public:
-  int queries = 0;
-  NtStatus QueryProcessList(void* buffer, std::uint32_t length) override {
-    ++queries;
-    std::memset(buffer, 0, length);
-    return nt::kSuccess;
-  }
-  WinError OpenForQuota(std::uint32_t, Handle*) override { return err::kAccessDenied; }
-  WinError EmptyWorkingSet(Handle) override { return err::kSuccess; }
-  void Close(Handle) override {}
-};
 
 // An engine that reports one item and remembers what it was asked.
 class ScriptedEngine final : public DefragEngine {
@@ -92,43 +42,35 @@ class ScriptedEngine final : public DefragEngine {
   bool fail_;
 };
 
-// Memory that grows with every look: each reading differs from the one before.
-class RisingMemory final : public MemoryStatusPort {
+// Memory that a trim gives back: what is available is what the working sets do not hold.
+class TrimmedMemory final : public MemoryStatusPort {
  public:
-  int queries = 0;
+  explicit TrimmedMemory(const testing::FakeProcessList& processes) : processes_(processes) {}
+  static constexpr std::uint64_t kTotal = std::uint64_t{100} << 20;
   WinError AvailablePhysical(std::uint64_t* bytes) override {
-    *bytes = 100u * static_cast<unsigned>(++queries);
+    *bytes = kTotal - processes_.WorkingSetBytes();
     return err::kSuccess;
   }
+
+ private:
+  const testing::FakeProcessList& processes_;
 };
 
-struct World {
-  FakeWindow window;
-  RisingMemory memory;
-  FakeClock clock;
-  FakeServiceManager services{clock};
-  FakeRegistry registry;
-  FixedVersion version;
-  RecordingPrivileges privileges;
-  NoProcesses processes;
+// Every catalogue service installed and running, Windows 7; two processes hold 3 MB and 5 MB.
+struct World : testing::FakeBoostSystem {
+  testing::FakeBoostWindow window;
+  TrimmedMemory trimmedMemory{processes};
   Lines engineCalls;
   bool engineFails = false;
   std::atomic<bool> finished{false};
 
-  // Every catalogue service exists and runs.
-  World() { testing::InstallCatalogueServices(services); }
-  void Version(std::uint32_t platform, std::uint32_t major, std::uint32_t minor) {
-    version.report = {platform, major, minor};
+  World() {
+    processes.Add(4, 256, 256, 3 << 20);
+    processes.Add(8, 0, 256, 5 << 20);
   }
   std::unique_ptr<TThreadBoost> Worker(bool boost) {
-    BoostPorts ports;
-    ports.registry = &registry;
-    ports.services = &services;
-    ports.processes = &processes;
-    ports.memory = &memory;
-    ports.privileges = &privileges;
-    ports.version = &version;
-    ports.clock = &clock;
+    BoostPorts ports = Ports();
+    ports.memory = &trimmedMemory;
     return std::make_unique<TThreadBoost>(
         window, boost, ports,
         [this] { return std::make_unique<ScriptedEngine>(engineCalls, engineFails); }, finished);
@@ -146,6 +88,13 @@ Lines Stops(const Lines& log) {
   for (const std::string& line : log) {
     if (line.rfind("Tarnwell:Stop:", 0) == 0) names.push_back(line.substr(14));
   }
+  return names;
+}
+
+// The names of a receipt's services, in order.
+Lines Names(const BoostReceipt& receipt) {
+  Lines names;
+  for (const ServiceReceipt& s : receipt.services) names.push_back(s.name);
   return names;
 }
 
@@ -186,8 +135,8 @@ TEST(ThreadBoost, ABoostStopsTheTickedOptionsThenTheVersionsListAndRecordsWhatIt
     EXPECT_EQ(world.Record(), stopped);
     EXPECT_TRUE(world.finished.load());
     EXPECT_EQ(world.privileges.enabled, (Lines{"SeDebugPrivilege"}));
-    EXPECT_EQ(world.processes.queries, 3);            // the trim, and the receipt's sums around it
-    EXPECT_EQ(world.services.OpenHandleCount(), 0u);  // every service and connection closed
+    EXPECT_EQ(world.processes.queriedLengths.size(), 3u);  // the trim, and the sums around it
+    EXPECT_EQ(world.services.OpenHandleCount(), 0u);       // every service and connection closed
     EXPECT_EQ(world.services.badCloses, 0);
     if (!stops) {
       EXPECT_TRUE(world.window.status.empty());
@@ -200,7 +149,8 @@ TEST(ThreadBoost, OnXpTheEmptyOptionsWriteABareStopLineAndVistasCacheIsRecordedO
     World world;
     world.Version(2, 5, 1);
     testing::DebugRecorder recorder;
-    world.Worker(true)->Execute();
+    auto worker = world.Worker(true);
+    worker->Execute();
     const Lines lines = recorder.Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Tarnwell:Stop:"), 5);
     // Nothing else is written for them: each bare line is followed by the next service's.
@@ -209,6 +159,10 @@ TEST(ThreadBoost, OnXpTheEmptyOptionsWriteABareStopLineAndVistasCacheIsRecordedO
         EXPECT_EQ(lines[i + 1].rfind("Tarnwell:Stop:", 0), 0u);
       }
     }
+    // Nor does the receipt keep them: it lists the services the boost tried, in order.
+    Lines tried = Stops(lines);
+    tried.erase(std::remove(tried.begin(), tried.end(), ""), tried.end());
+    EXPECT_EQ(Names(worker->Receipt()), tried);
   }
   {
     World world;
@@ -235,7 +189,7 @@ TEST(ThreadBoost, TheGameFolderStepAndItsFailureEndingTheRunBeforeAnyStop) {
     world.Worker(true)->Execute();
     EXPECT_TRUE(world.privileges.enabled.empty());
     EXPECT_TRUE(world.engineCalls.empty());
-    EXPECT_EQ(world.processes.queries, 0);
+    EXPECT_TRUE(world.processes.queriedLengths.empty());
     EXPECT_FALSE(world.Record().empty());
   }
   {
@@ -266,24 +220,71 @@ TEST(ThreadBoost, TheGameFolderStepAndItsFailureEndingTheRunBeforeAnyStop) {
   }
 }
 
-TEST(ThreadBoost, ARestoreStartsTheRecordInItsOrderAndDeletesTheRecord) {
+// The record is in HKCU, which any program of the user can write: the restore starts only a name
+// a boost on this version could have stopped, in any case, and writes the others visibly.
+TEST(ThreadBoost, ARestoreStartsOnlyWhatABoostCouldHaveStoppedAndDeletesTheRecord) {
   World world;
-  for (const char* name : {"Spooler", "BITS", "NoSuchOne", "StiSvc"}) {
+  world.services.services["RTCore64"].state = svc::kStopped;  // a driver some tools install
+  world.services.services["wuauserv"].state = svc::kStopped;  // in XP's list, not in Seven's
+  const std::string forged = "Evil\r\nTarnwell:Start Service Successfully";
+  world.services.services[forged].state = svc::kStopped;
+  for (const std::string& name :
+       {std::string("Spooler"), std::string("RTCore64"), std::string("bits"),
+        std::string("wuauserv"), forged, std::string(""), std::string("StiSvc")}) {
     SetBoostedService(world.registry, name, false);
-    if (world.services.services.count(name)) world.services.services[name].state = svc::kStopped;
+    world.services.services[name.empty() ? "Spooler" : name].state = svc::kStopped;
   }
   testing::DebugRecorder recorder;
-  world.Worker(false)->Execute();
-  Lines starts;
-  for (const std::string& line : recorder.Lines()) {
-    if (line.rfind("Tarnwell:Start:", 0) == 0) starts.push_back(line.substr(15));
-  }
-  EXPECT_EQ(starts, (Lines{"Spooler", "BITS", "NoSuchOne", "StiSvc"}));
-  EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
-  EXPECT_EQ(world.registry.Find(BoostRecordPath()), nullptr);  // gone, the failed one too
+  auto worker = world.Worker(false);
+  worker->Execute();
+  const char* const kNot = "Tarnwell:Not a service this program stops";
+  const char* const kStarted = "Tarnwell:Start Service Successfully";
+  EXPECT_EQ(recorder.Lines(),
+            (Lines{"Tarnwell:Start:Spooler", kStarted, "Tarnwell:Start:RTCore64", kNot,
+                   "Tarnwell:Start:bits", kStarted, "Tarnwell:Start:wuauserv", kNot,
+                   "Tarnwell:Start:Evil\\x0D\\x0ATarnwell:Start Service Successfully", kNot,
+                   "Tarnwell:Start:", kNot, "Tarnwell:Start:StiSvc", kStarted}));
+  EXPECT_EQ(world.services.starts, 3);
+  EXPECT_EQ(world.services.services["RTCore64"].state, svc::kStopped);
+  EXPECT_EQ(world.services.services["wuauserv"].state, svc::kStopped);
+  EXPECT_EQ(world.services.services["BITS"].state, svc::kRunning);
+  EXPECT_EQ(world.registry.Find(BoostRecordPath()), nullptr);  // gone, the others too
+  const ReportTable table = ReceiptTable(worker->Receipt());
+  const std::string kNotOurs = "not started: not a service this program stops";
+  const std::vector<Lines> services(table.rows.end() - 7, table.rows.end());
+  EXPECT_EQ(services, (std::vector<Lines>{{"Services", "Spooler", "started", ""},
+                                          {"Services", "RTCore64", kNotOurs, ""},
+                                          {"Services", "bits", "started", ""},
+                                          {"Services", "wuauserv", kNotOurs, ""},
+                                          {"Services", forged, kNotOurs, ""},
+                                          {"Services", "", kNotOurs, ""},
+                                          {"Services", "StiSvc", "started", ""}}));
   EXPECT_TRUE(world.finished.load());
   EXPECT_EQ(world.services.OpenHandleCount(), 0u);
   EXPECT_EQ(world.services.badCloses, 0);
+}
+
+// A record that cannot be deleted still holds its names: the receipt and the panel say so, and a
+// start that failed is not said to be gone from the record.
+TEST(ThreadBoost, ARestoreThatCannotClearTheRecordSaysSo) {
+  World world;
+  for (const char* name : {"Spooler", "BITS"}) {
+    SetBoostedService(world.registry, name, false);
+    world.services.services[name].state = svc::kStopped;
+  }
+  world.services.services["BITS"].requestError = 1058;  // disabled
+  world.registry.failWriteWith = err::kAccessDenied;
+  auto worker = world.Worker(false);
+  worker->Execute();
+  EXPECT_EQ(world.Record(), (Lines{"Spooler", "BITS"}));  // the mode shown stays on
+  const BoostReceipt& receipt = worker->Receipt();
+  const std::string denied = SystemMessage(err::kAccessDenied);
+  EXPECT_EQ(AfterRunLine(receipt), "The record could not be cleared: " + denied);
+  EXPECT_EQ(ReceiptTable(receipt).rows,
+            (std::vector<Lines>{{"Run", "Restore", "the record could not be cleared", denied},
+                                {"Services", "Spooler", "started", ""},
+                                {"Services", "BITS", "failed to start, still in the record",
+                                 SystemMessage(1058)}}));
 }
 
 TEST(ThreadBoost, ARestoreStartsWhatItCanReadOfARecordWithAnUnreadableValue) {
@@ -299,6 +300,32 @@ TEST(ThreadBoost, ARestoreStartsWhatItCanReadOfARecordWithAnUnreadableValue) {
   EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
   EXPECT_EQ(world.services.services["StiSvc"].state, svc::kRunning);
   EXPECT_EQ(world.services.services["BITS"].state, svc::kStopped);
+}
+
+// A stop the record cannot hold ends the boost before its control: that service and every later
+// one keep running, and the receipt and the panel say why.
+TEST(ThreadBoost, ARecordThatCannotBeWrittenEndsTheBoost) {
+  World world;
+  world.window.onStatus = [&](const std::string& text) {
+    if (text == "Try to stop: Spooler service") world.registry.failCreateWith = err::kAccessDenied;
+  };
+  testing::DebugRecorder recorder;
+  auto worker = world.Worker(true);
+  worker->Execute();
+  EXPECT_EQ(Stops(recorder.Lines()), (Lines{"Browser", "hidserv", "Spooler"}));
+  EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
+  EXPECT_EQ(world.services.controls, 2);
+  world.registry.failCreateWith = err::kSuccess;
+  EXPECT_EQ(world.Record(), (Lines{"Browser", "hidserv"}));
+  const BoostReceipt& receipt = worker->Receipt();
+  const std::string denied = SystemMessage(err::kAccessDenied);
+  EXPECT_EQ(AfterRunLine(receipt), "Boost ended early: the record could not be written: " + denied);
+  const ReportTable table = ReceiptTable(receipt);
+  EXPECT_EQ(table.rows.front(),
+            (Lines{"Run", "Boost", "ended early", "the record could not be written: " + denied}));
+  EXPECT_EQ(table.rows.back(),
+            (Lines{"Services", "Spooler", "not stopped: the record could not be written", denied}));
+  EXPECT_TRUE(world.finished.load());
 }
 
 TEST(ThreadBoost, ATerminateRequestStopsAfterTheCurrentOptionOrService) {
@@ -370,33 +397,55 @@ TEST(ThreadBoost, TheReceiptAgreesWithTheLogAndTheRecord) {
   EXPECT_EQ(slot.Get().get(), &receipt);
   Lines tried = Stops(recorder.Lines());
   tried.erase(std::remove(tried.begin(), tried.end(), ""), tried.end());
-  Lines names;
-  for (const ServiceReceipt& s : receipt.services) names.push_back(s.name);
-  EXPECT_EQ(names, tried);
-  EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kStopped, ServiceOutcome::kStoppedLate}),
+  EXPECT_EQ(Names(receipt), tried);
+  EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kStopped, ServiceOutcome::kStoppedLate,
+                               ServiceOutcome::kNotStopped}),
             world.Record());
   EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kNotInstalled}), (Lines{"Spooler"}));
   EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kAlreadyStopped}), (Lines{"BITS"}));
   EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kRefused}), (Lines{"StiSvc"}));
   EXPECT_EQ(Outcomes(receipt, {ServiceOutcome::kStoppedLate}), (Lines{"Schedule"}));
   EXPECT_TRUE(receipt.boost && receipt.trimmed && !receipt.endedEarly && !receipt.defragmented);
-  EXPECT_EQ(receipt.beforeTrim.availableBytes, 100u);
-  EXPECT_EQ(receipt.afterTrim.availableBytes, 200u);
-  EXPECT_TRUE(receipt.beforeTrim.workingSetsKnown && receipt.afterTrim.workingSetsKnown);
 
   // The restore that follows: what the boost recorded started, in its order; one more name the
   // record holds fails to start.
   world.services.services["Schedule"].afterRequest.clear();
   world.services.services["Schedule"].state = svc::kStopped;
-  SetBoostedService(world.registry, "NoSuchOne", false);
+  world.services.services.erase("Browser");
+  SetBoostedService(world.registry, "Spooler", false);
   auto restore = world.Worker(false);
   restore->KeepReceiptIn(slot);
   restore->Execute();
   EXPECT_EQ(slot.Get().get(), &restore->Receipt());
   EXPECT_FALSE(restore->Receipt().boost);
-  EXPECT_EQ(Outcomes(restore->Receipt(), {ServiceOutcome::kStarted}),
-            Outcomes(receipt, {ServiceOutcome::kStopped, ServiceOutcome::kStoppedLate}));
-  EXPECT_EQ(Outcomes(restore->Receipt(), {ServiceOutcome::kFailedToStart}), (Lines{"NoSuchOne"}));
+  Lines started = Outcomes(receipt, {ServiceOutcome::kStopped, ServiceOutcome::kStoppedLate});
+  started.erase(started.begin());  // Browser, gone since
+  EXPECT_EQ(Outcomes(restore->Receipt(), {ServiceOutcome::kStarted}), started);
+  EXPECT_EQ(Outcomes(restore->Receipt(), {ServiceOutcome::kFailedToStart}),
+            (Lines{"Browser", "Spooler"}));
+  EXPECT_EQ(ReceiptTable(restore->Receipt()).rows[1],
+            (Lines{"Services", "Browser", "failed to start, no longer in the record",
+                   SystemMessage(err::kServiceDoesNotExist)}));
+}
+
+// The readings around the trim: before it, what the working sets held; after it, what it gave
+// back. Taken in the wrong place, both would read alike.
+TEST(ThreadBoost, TheReadingsBeforeTheTrimAreTakenBeforeIt) {
+  World world;
+  auto worker = world.Worker(true);
+  worker->Execute();
+  const BoostReceipt& receipt = worker->Receipt();
+  EXPECT_EQ(world.processes.trimmed, (std::vector<std::uint32_t>{4, 8}));
+  const MemoryReading& before = receipt.beforeTrim;
+  const MemoryReading& after = receipt.afterTrim;
+  EXPECT_TRUE(before.availableKnown && before.workingSetsKnown);
+  EXPECT_EQ(before.processes, 2u);
+  EXPECT_EQ(before.workingSetBytes, std::uint64_t{8} << 20);
+  EXPECT_EQ(before.availableBytes, TrimmedMemory::kTotal - (std::uint64_t{8} << 20));
+  EXPECT_TRUE(after.availableKnown && after.workingSetsKnown);
+  EXPECT_EQ(after.processes, 2u);
+  EXPECT_EQ(after.workingSetBytes, 0u);
+  EXPECT_EQ(after.availableBytes, TrimmedMemory::kTotal);
 }
 
 // An engine that cannot open the volume ends the run: the receipt gives its text as the reason,
@@ -410,7 +459,7 @@ TEST(ThreadBoost, ARunEndedEarlyGivesItsReason) {
   const BoostReceipt& receipt = worker->Receipt();
   EXPECT_TRUE(receipt.endedEarly);
   EXPECT_EQ(receipt.reason, "CreateFile \\\\.\\Q:\r\nThe system cannot find the file specified");
-  EXPECT_EQ(EndedEarlyLine(receipt),
+  EXPECT_EQ(AfterRunLine(receipt),
             "Boost ended early: CreateFile \\\\.\\Q: The system cannot find the file specified");
   EXPECT_TRUE(receipt.services.empty());
   EXPECT_TRUE(receipt.defragmented);

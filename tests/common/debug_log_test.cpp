@@ -24,5 +24,24 @@ TEST(DebugLog, RemovingTheRecorderRestoresThePreviousOutput) {
   EXPECT_EQ(outer.Lines(), (std::vector<std::string>{"Tarnwell:outer"}));
 }
 
+// A name from outside written into a line: no control character gets through as it is, and the
+// escapes read back unambiguously.
+TEST(DebugLog, VisibleTextEscapesControlCharactersAndBackslashes) {
+  struct Case {
+    std::string text, visible;
+  };
+  for (const Case& c : {
+           Case{"Spooler", "Spooler"},
+           Case{"a\r\nTarnwell:Start Service Successfully",
+                "a\\x0D\\x0ATarnwell:Start Service Successfully"},
+           Case{"tab\there", "tab\\x09here"}, Case{std::string("nul\0x", 5), "nul\\x00x"},
+           Case{"\x1F\x7F", "\\x1F\\x7F"},
+           Case{"back\\x0D", "back\\\\x0D"},  // a backslash of its own is doubled
+           Case{"caf\xE9", "caf\xE9"},        // a character of the code page stays
+       }) {
+    EXPECT_EQ(VisibleText(c.text), c.visible);
+  }
+}
+
 }  // namespace
 }  // namespace kestrava

@@ -2,6 +2,7 @@
 // A native process list a test lays out byte by byte, answered as the native query answers: "too
 // small" until the caller's buffer holds it all. It counts what was opened and what was trimmed.
 #include <cstring>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -30,6 +31,7 @@ class FakeProcessList final : public ProcessListPort {
     std::memcpy(&list[at + kProcessIdOffset], &handleSized, sizeof handleSized);
     if (size >= kProcessRecordWithWorkingSet) {
       std::memcpy(&list[at + kWorkingSetSizeOffset], &workingSet, sizeof workingSet);
+      workingSets_[id] = at + kWorkingSetSizeOffset;
     }
   }
 
@@ -48,11 +50,29 @@ class FakeProcessList final : public ProcessListPort {
     *process = id + 1;
     return err::kSuccess;
   }
+  // Empties the process's working set, as the next snapshot shows.
   WinError EmptyWorkingSet(Handle process) override {
-    trimmed.push_back(static_cast<std::uint32_t>(process - 1));
+    const std::uint32_t id = static_cast<std::uint32_t>(process - 1);
+    trimmed.push_back(id);
+    const auto it = workingSets_.find(id);
+    if (it != workingSets_.end()) std::memset(&list[it->second], 0, sizeof(std::size_t));
     return err::kSuccess;
   }
   void Close(Handle) override { --open; }
+
+  // The sum of the working sets the list holds now.
+  std::uint64_t WorkingSetBytes() const {
+    std::uint64_t sum = 0;
+    for (const auto& entry : workingSets_) {
+      std::size_t bytes = 0;
+      std::memcpy(&bytes, &list[entry.second], sizeof bytes);
+      sum += bytes;
+    }
+    return sum;
+  }
+
+ private:
+  std::map<std::uint32_t, std::size_t> workingSets_;  // id: where its working set's field is
 };
 
 // The machine's memory as a test sets it.

@@ -2,10 +2,13 @@
 // A scripted Service Control Manager: each service has a display name, a state, the errors its
 // calls fail with, and the statuses it reports one query after another once it was told to stop or
 // start (the last one repeats). A stop is refused as Windows refuses it: by a service that does not
-// accept it, one on its way somewhere, or one not running. It counts every stop and start asked
-// for, refused or not, and the access each open asked for. A fake clock goes with it: sleeping
+// accept it, one on its way somewhere, or one not running. A call the service's handle was not
+// opened for is denied as Windows denies it, and a control other than the stop is one these
+// services do not accept. It counts every stop and start asked for, refused or not, and the access
+// each open asked for. A fake clock goes with it: sleeping
 // moves it on, and so does every status query (a round trip takes time), so that waits end as they
 // would on Windows.
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -13,6 +16,7 @@
 
 #include "boost/service_manager_port.h"
 #include "boost/clock_port.h"
+#include "common/ascii_fold.h"
 
 namespace kestrava::testing {
 
@@ -55,17 +59,25 @@ struct FakeService {
   std::vector<std::string> dependents;
 };
 
+// Service names as the Service Control Manager compares them: without regard to case.
+struct ServiceNameLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return FoldAsciiLower(a) < FoldAsciiLower(b);
+  }
+};
+
 class FakeServiceManager final : public ServiceManagerPort {
  public:
   explicit FakeServiceManager(FakeClock& clock) : clock_(clock) {}
 
-  std::map<std::string, FakeService> services;
+  std::map<std::string, FakeService, ServiceNameLess> services;
   WinError managerError = err::kSuccess;
   std::vector<std::string> closed;  // "manager" or the service's name, in closing order
   int opened = 0;                   // handles handed out, connections and services
   int badCloses = 0;                // closes of a handle that is not open (twice, or never opened)
   int controls = 0, starts = 0;     // ControlService and StartService calls, refused ones too
   std::vector<std::uint32_t> accesses;  // what each OpenNamedService asked for, in order
+  std::function<void()> onRequest;      // called as each ControlService or StartService begins
 
   // Handles handed out and not closed yet.
   std::size_t OpenHandleCount() const { return open_.size(); }
@@ -84,6 +96,7 @@ class FakeServiceManager final : public ServiceManagerPort {
     if (it->second.openError != err::kSuccess) return it->second.openError;
     names_.push_back(name);
     *service = names_.size() + kManager;
+    granted_[*service] = access;
     Opened(*service);
     return err::kSuccess;
   }
@@ -95,6 +108,7 @@ class FakeServiceManager final : public ServiceManagerPort {
   }
   WinError QueryStatus(Handle service, ServiceStatus* status) override {
     ++clock_.now;
+    if (!Granted(service, kQueryStatusRight)) return err::kAccessDenied;
     FakeService& s = Of(service);
     if (s.queryError != err::kSuccess) return s.queryError;
     if (s.requests > 0 && s.queryErrorAfterRequest != err::kSuccess)
@@ -111,14 +125,27 @@ class FakeServiceManager final : public ServiceManagerPort {
     return err::kSuccess;
   }
   WinError QueryConfig(Handle service, ServiceConfig* config) override {
+    if (!Granted(service, kQueryConfigRight)) return err::kAccessDenied;
     FakeService& s = Of(service);
     if (s.configError != err::kSuccess) return s.configError;
     config->serviceType = 0x10;  // SERVICE_WIN32_OWN_PROCESS
     config->startType = s.startType;
     return err::kSuccess;
   }
-  WinError Control(Handle service, std::uint32_t, ServiceStatus* status) override {
+  WinError Control(Handle service, std::uint32_t control, ServiceStatus* status) override {
     ++controls;
+    if (onRequest) onRequest();
+    // The right each control needs: the stop; pause, continue, parameter and binding changes
+    // (2, 3, 6 to 10); interrogate; a service's own codes. Any other code is no control at all.
+    std::uint32_t right = 0;
+    if (control == svc::kControlStop) right = kStopRight;
+    if (control == 2 || control == 3 || (control >= 6 && control <= 10))
+      right = kPauseContinueRight;
+    if (control == 4) right = kInterrogateRight;
+    if (control >= 128 && control <= 255) right = kUserDefinedControlRight;
+    if (right == 0) return err::kInvalidParameter;
+    if (!Granted(service, right)) return err::kAccessDenied;
+    if (control != svc::kControlStop) return 1052;  // ERROR_INVALID_SERVICE_CONTROL
     const FakeService& s = Of(service);
     if (s.requestError == err::kSuccess && s.requests == 0) {
       if (s.state == svc::kStopped) return 1062;  // ERROR_SERVICE_NOT_ACTIVE
@@ -132,16 +159,20 @@ class FakeServiceManager final : public ServiceManagerPort {
   }
   WinError Start(Handle service) override {
     ++starts;
+    if (onRequest) onRequest();
+    if (!Granted(service, kStartRight)) return err::kAccessDenied;
     if (Of(service).startType == 4) return 1058;  // ERROR_SERVICE_DISABLED
     return Request(service, svc::kRunning, nullptr);
   }
   WinError Description(Handle service, std::string* description) override {
+    if (!Granted(service, kQueryConfigRight)) return err::kAccessDenied;
     const FakeService& s = Of(service);
     if (s.descriptionError != err::kSuccess) return s.descriptionError;
     *description = s.description;
     return err::kSuccess;
   }
   WinError ActiveDependents(Handle service, std::vector<DependentService>* dependents) override {
+    if (!Granted(service, kEnumerateDependentsRight)) return err::kAccessDenied;
     *dependents = ActiveDependentsOf(Of(service));
     return err::kSuccess;
   }
@@ -155,6 +186,20 @@ class FakeServiceManager final : public ServiceManagerPort {
 
  private:
   static constexpr Handle kManager = 1;
+  // The service access rights of winsvc.h.
+  static constexpr std::uint32_t kQueryConfigRight = 0x0001;
+  static constexpr std::uint32_t kQueryStatusRight = 0x0004;
+  static constexpr std::uint32_t kEnumerateDependentsRight = 0x0008;
+  static constexpr std::uint32_t kStartRight = 0x0010;
+  static constexpr std::uint32_t kStopRight = 0x0020;
+  static constexpr std::uint32_t kPauseContinueRight = 0x0040;
+  static constexpr std::uint32_t kInterrogateRight = 0x0080;
+  static constexpr std::uint32_t kUserDefinedControlRight = 0x0100;
+
+  bool Granted(Handle service, std::uint32_t right) const {
+    const auto it = granted_.find(service);
+    return it != granted_.end() && (it->second & right) == right;
+  }
 
   void Opened(Handle handle) {
     ++opened;
@@ -186,6 +231,7 @@ class FakeServiceManager final : public ServiceManagerPort {
   FakeClock& clock_;
   std::vector<std::string> names_;  // handle - 2 indexes the service opened
   std::map<Handle, std::size_t> reported_;
+  std::map<Handle, std::uint32_t> granted_;  // the access each service handle was opened with
   std::set<Handle> open_;
 };
 

@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
     CountingServices services(kestrava::PlatformServiceManager());
     kestrava::ServiceControl control{services, registry, kestrava::PlatformClock(), nullptr,
                                      nullptr};
-    const bool stopped = kestrava::StopNamedService(control, "", argv[2]);
+    const bool stopped = kestrava::Stopped(kestrava::StopNamedService(control, "", argv[2]));
     const std::uint32_t ms = kestrava::PlatformClock().Milliseconds() - services.controlled;
     Print("result " + std::to_string(stopped ? 1 : 0));
     Print("queries " + std::to_string(services.queries));

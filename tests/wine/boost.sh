@@ -6,9 +6,11 @@
 # refuses the stop, one whose check point goes back, one that starts slowly, and one that stops
 # 1,045 ms after its control (inside the one second of sleeping, though Sleep overshoots). The
 # boost must stop and record exactly what it stopped, and also what it left going down; the restore
-# must start them all again and delete the record. A stop of the one that asks for no wait pauses
-# between its queries and ends at the 3 s backstop. Then: killed in the middle of a boost, the next
-# start restores what was stopped so far; closed during a boost, the window waits for the worker;
+# must start them all again and delete the record, but not a service outside the catalogue whose
+# name another program planted in the record. A stop of the one that asks for no wait pauses
+# between its queries and ends at the 3 s backstop. Then: killed in the middle of a boost, while it
+# waits for a service to stop, the next start restores what was stopped so far and the one it was
+# waiting for; closed during a boost, the window waits for the worker;
 # logged off during a boost, the session may end at once and the run is finished before the window
 # lets it go; as Windows XP the options without a service write a bare "Stop:" line; as Windows
 # 2000 and Server 2003 nothing is stopped. Under WOW64 (KESTRAVA_WINE_ARCH=win64) there is no
@@ -26,8 +28,11 @@ t_service_prefix boost
 # TermService (Seven's list). Schedule runs and accepts no stop; LanmanServer is disabled.
 # The slow start stands under a name that Wine enumerates first in the record, so that the restore
 # writes a line after it.
+# KestravaPlanted is no service of the catalogue: it stays stopped until a name planted in the
+# record asks the restore to start it.
 declare -A behaviour=([Browser]=slow-stop [hidserv]=pending-zero [WMPNetworkSvc]=refuse-stop
-  [TabletInputService]=checkpoint-back [AeLookupSvc]=slow-start [SensrSvc]="stop-after 1045")
+  [TabletInputService]=checkpoint-back [AeLookupSvc]=slow-start [SensrSvc]="stop-after 1045"
+  [KestravaPlanted]=plain)
 t_create_services behaviour
 services=(AeLookupSvc BITS Browser SensrSvc Spooler StiSvc TabletInputService TermService
   WMPNetworkSvc hidserv)
@@ -64,6 +69,10 @@ stopped=$(for s in "${taken[@]}"; do echo "$s $(t_service_state "$s")"; done)
 t_eq "and they are stopped" "$(printf '%s STOPPED\n' "${taken[@]}")" "$stopped"
 t_eq "the one that refused the stop still runs" RUNNING "$(t_service_state WMPNetworkSvc)"
 
+# Any program of the user can write the record: a name planted there that no boost stops is not
+# started by the restore, while the catalogue's services come back.
+t_eq "the planted service is stopped before the restore" STOPPED "$(t_service_state KestravaPlanted)"
+t_run "$probe" record-set KestravaPlanted
 t_run "$kdrive" click "Quit Kestrava Mode"
 t_wait_panel 1 "Kestrava Mode is OFF" && t_pass "after the restore the mode is off" ||
   t_fail "after the restore the mode is off" "panel 1 reads [$(t_panel 1)]"
@@ -72,6 +81,8 @@ for s in "${services[@]}"; do
 done
 running=$(for s in "${services[@]}"; do echo "$s $(t_service_state "$s")"; done)
 t_eq "the restore started them again" "$(printf '%s RUNNING\n' "${services[@]}")" "$running"
+t_eq "a name planted in the record that no boost stops stays stopped" STOPPED \
+  "$(t_service_state KestravaPlanted)"
 t_run "$probe" record-read
 t_eq "and deleted the record" "" "$t_out"
 
@@ -122,6 +133,9 @@ expect_block AeLookupSvc "Tarnwell:Stop:AeLookupSvc" "Tarnwell:Stop service Succ
 expect_block SensrSvc "Tarnwell:Stop:SensrSvc" "Tarnwell:Stop service Successfully"
 # Every start succeeded but the slow one's, which took longer than the wait.
 t_eq "the starts that succeeded" 8 "$(grep -c -x "Tarnwell:Start Service Successfully" <<<"$log")"
+t_eq "debug lines: the planted name" \
+  "$(printf '%s\n' "Tarnwell:Start:KestravaPlanted" "Tarnwell:Not a service this program stops")" \
+  "$(grep -A1 -x -F "Tarnwell:Start:KestravaPlanted" <<<"$log")"
 # A failed start writes nothing more: the next line is the next service's.
 next=$(grep -A1 -x "Tarnwell:Start:AeLookupSvc" <<<"$log" | sed -n 2p)
 case $next in
@@ -161,25 +175,31 @@ wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 app=$!
 t_run "$kdrive" wait 15
 t_run "$kdrive" click "Enter Kestrava Mode"
-# Browser is the first option; once it is recorded, the program waits three seconds on hidserv,
-# the next one: kill it there.
+# Browser is the first option, hidserv the next: hidserv is recorded before its stop is asked
+# for, and the program then waits three seconds on it: kill it there. Both go down after the kill.
 for _ in $(seq 100); do
   t_run "$probe" record-read
-  [ -n "$t_out" ] && break
+  grep -q -x hidserv <<<"$t_out" && break
   sleep 0.05
 done
 kill -9 "$app" 2>/dev/null
 wait "$app" 2>/dev/null
 t_run "$probe" record-read
-t_eq "killed during the boost: the record holds what was stopped so far" "Browser" "$t_out"
-for _ in $(seq 80); do [ "$(t_service_state Browser)" == STOPPED ] && break; sleep 0.1; done
+t_eq "killed during the boost: the record holds what was stopped so far and the one going down" \
+  "$(printf '%s\n' Browser hidserv)" "$t_out"
+for s in Browser hidserv; do
+  for _ in $(seq 80); do [ "$(t_service_state "$s")" == STOPPED ] && break; sleep 0.1; done
+done
 wine "$exe" </dev/null >>"$T_WORK/app.log" 2>&1 &
 t_run "$kdrive" wait 15
 t_eq "the next start shows the mode on" "Kestrava Mode is ON" "$(t_panel 1)"
 t_run "$kdrive" click "Quit Kestrava Mode"
 t_wait_panel 1 "Kestrava Mode is OFF" || t_fail "the restore after the kill ends" "panel 1 reads [$(t_panel 1)]"
-for _ in $(seq 50); do [ "$(t_service_state Browser)" == RUNNING ] && break; sleep 0.1; done
-t_eq "and its restore starts it again" RUNNING "$(t_service_state Browser)"
+for s in Browser hidserv; do
+  for _ in $(seq 50); do [ "$(t_service_state "$s")" == RUNNING ] && break; sleep 0.1; done
+done
+t_eq "and its restore starts them again" "$(printf '%s RUNNING\n' Browser hidserv)" \
+  "$(for s in Browser hidserv; do echo "$s $(t_service_state "$s")"; done)"
 t_run "$kdrive" click Close
 sleep 1
 
