@@ -27,6 +27,12 @@ constexpr std::tuple kTable{
     // one entry point outside the kernel). Without it nothing is trimmed.
     Lookup<QuerySystemInformationFn>{"ntdll.dll", "ZwQuerySystemInformation",
                                      &DynamicCalls::querySystemInformation},
+    // The one way to delete a registry link itself rather than the key it points to: the Reg*
+    // deletes open the key by name and follow the link. Every NT has both; without them the
+    // record's key is not deleted.
+    Lookup<DeleteKeyFn>{"ntdll.dll", "NtDeleteKey", &DynamicCalls::ntDeleteKey},
+    Lookup<NtStatusToDosErrorFn>{"ntdll.dll", "RtlNtStatusToDosError",
+                                 &DynamicCalls::rtlNtStatusToDosError},
 };
 
 template <typename Fn>

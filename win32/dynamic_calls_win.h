@@ -13,11 +13,18 @@ using Wow64RevertWow64FsRedirectionFn = BOOL(WINAPI*)(PVOID oldValue);
 using QuerySystemInformationFn = LONG(WINAPI*)(ULONG informationClass, PVOID buffer, ULONG length,
                                                PULONG returnLength);
 
+// Deletes the key a handle refers to (ZwDeleteKey in user mode): a link opened as a link goes as a
+// link. The result is an NTSTATUS.
+using DeleteKeyFn = LONG(WINAPI*)(HANDLE key);
+using NtStatusToDosErrorFn = ULONG(WINAPI*)(LONG status);
+
 struct DynamicCalls {
   IsWow64ProcessFn isWow64Process = nullptr;
   Wow64DisableWow64FsRedirectionFn wow64DisableWow64FsRedirection = nullptr;
   Wow64RevertWow64FsRedirectionFn wow64RevertWow64FsRedirection = nullptr;
   QuerySystemInformationFn querySystemInformation = nullptr;
+  DeleteKeyFn ntDeleteKey = nullptr;
+  NtStatusToDosErrorFn rtlNtStatusToDosError = nullptr;
 };
 
 // The entry points of the running system, looked up on first use (thread-safe) and never again.
