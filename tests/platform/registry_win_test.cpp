@@ -149,7 +149,8 @@ TEST_F(Win32RegistryTest, ALinkIsOpenedAndDeletedAsALink) {
 }
 
 TEST_F(Win32RegistryTest, VolatilityIsToldWithoutLeavingAProbe) {
-  for (const bool isVolatile : {true, false}) {
+  for (const bool isVolatile :
+       {false, true}) {  // the normal one first: it makes the scratch key normal
     SCOPED_TRACE(isVolatile ? "volatile" : "normal");
     const std::string path = std::string(kScratch) + (isVolatile ? "\\volatile" : "\\normal");
     RegistryKey key(registry_);
@@ -255,8 +256,9 @@ TEST_F(Win32RegistryTest, TheFirstWriteMakesTheRecordTheProgramsOwn) {
     EXPECT_EQ(SetBoostedService(registry, "StiSvc", false), err::kSuccess);
     std::vector<std::string> names;
     EXPECT_EQ(ReadBoostedServices(registry, names), err::kSuccess);
-    EXPECT_EQ(names, link ? std::vector<std::string>{"StiSvc"}
-                          : std::vector<std::string>{"Spooler", "StiSvc"});
+    const std::vector<std::string> expected =
+        link ? std::vector<std::string>{"StiSvc"} : std::vector<std::string>{"Spooler", "StiSvc"};
+    EXPECT_EQ(names, expected);
     RegistryKey record(registry);
     ASSERT_EQ(record.Open(BoostRecordPath(), true), err::kSuccess);
     bool flag = true;
