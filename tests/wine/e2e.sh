@@ -266,9 +266,13 @@ wine_services=(BITS Spooler StiSvc TermService wuauserv)
 record_key='HKCU\Software\Kestrava\Tarnwell Kestrava FREE\BoostedService'
 victim='HKCU\Software\Policies\Victim'
 # A record key made beforehand as a normal key, as any program of the user can: empty, so the mode
-# shows off, and the boost must leave it volatile.
+# shows off, and the boost must leave it volatile. The parents an earlier record made are
+# volatile and would refuse a normal key: they go first.
 t_run "$probe" record-clear
+t_run reg delete 'HKCU\Software\Kestrava' /f
 t_run reg add "$record_key" /f
+t_run "$probe" record-volatile
+t_eq "a record key is planted as a normal key" normal "$t_out"
 if [ -n "$lists" ] && app_open "boost: window opens"; then
   for s in "${wine_services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
   for s in "${wine_services[@]}"; do

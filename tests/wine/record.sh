@@ -89,7 +89,9 @@ t_eq "the read returns the names in the registry's own order" "$enumerated" "$re
 t_run "$probe" record-clear
 
 # A record key that another program of the user made as a normal key would outlive the log-off:
-# the first write makes it anew as the program's own volatile key, with the names it held.
+# the first write makes it anew as the program's own volatile key, with the names it held. A new
+# session first: the parents the program made are volatile and would refuse a normal key.
+kw_restart
 t_run reg add "$key" /v Planted /t REG_DWORD /d 1 /f
 t_run "$probe" record-volatile
 t_eq "a planted record key is a normal key" normal "$t_out"
