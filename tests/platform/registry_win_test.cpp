@@ -20,23 +20,19 @@ class Win32RegistryTest : public ::testing::Test {
   void SetUp() override { RegDeleteTree(kScratch); }
   void TearDown() override { RegDeleteTree(kScratch); }
 
+  // Children first, each opened as itself: a link a test left behind goes as a link, and a key
+  // that will not go ends the walk instead of looping on it.
   static void RegDeleteTree(const std::string& path) {
-    UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, key.Put()) !=
-        ERROR_SUCCESS) {
-      return;
+    RegistryPort& registry = PlatformRegistry();
+    RegistryKey key(registry);
+    if (key.Open(path, true) != err::kSuccess) return;
+    std::vector<std::string> children;
+    std::string child;
+    for (std::uint32_t i = 0; registry.EnumSubKeyName(key.Get(), i, &child) == err::kSuccess; ++i) {
+      children.push_back(child);
     }
-    char name[256];
-    while (true) {
-      DWORD length = sizeof(name);
-      if (RegEnumKeyExA(key.Get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS) {
-        break;
-      }
-      RegDeleteTree(path + "\\" + name);
-    }
-    key.Reset();
-    RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+    for (const std::string& name : children) RegDeleteTree(path + "\\" + name);
+    registry.DeleteKey(key.Get());
   }
 
   RegistryPort& registry_ = PlatformRegistry();

@@ -271,6 +271,7 @@ victim='HKCU\Software\Policies\Victim'
 t_run "$probe" record-clear
 t_run reg delete 'HKCU\Software\Kestrava' /f
 t_run reg add "$record_key" /f
+t_run reg delete "$record_key" /ve /f  # Wine's reg add gives the key an empty default value
 t_run "$probe" record-volatile
 t_eq "a record key is planted as a normal key" normal "$t_out"
 if [ -n "$lists" ] && app_open "boost: window opens"; then
