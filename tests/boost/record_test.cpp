@@ -208,7 +208,6 @@ TEST(BoostRecord, TheReadIsBoundedAndCountsWhatItPassesOver) {
 // of a key that is not a link are carried over. A key of the program's own is kept as it is (its
 // marker subkey stays).
 TEST(BoostRecord, AKeyThatIsNotTheProgramsOwnIsMadeAnewBeforeTheFirstWrite) {
-  const std::string victim = "Software\\Policies\\Victim";
   struct Case {
     const char* what;
     bool isVolatile, owned, labelled, hasIntegrityLevels;
