@@ -25,6 +25,7 @@ inline constexpr WinError kKeyDeleted = 1018;
 inline constexpr WinError kChildMustBeVolatile = 1021;
 inline constexpr WinError kServiceDisabled = 1058;
 inline constexpr WinError kServiceDoesNotExist = 1060;
+inline constexpr WinError kCantAccessFile = 1920;
 inline constexpr WinError kNotConnected = 2250;
 }  // namespace err
 

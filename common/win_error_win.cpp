@@ -23,6 +23,7 @@ static_assert(kKeyDeleted == ERROR_KEY_DELETED);
 static_assert(kChildMustBeVolatile == ERROR_CHILD_MUST_BE_VOLATILE);
 static_assert(kServiceDisabled == ERROR_SERVICE_DISABLED);
 static_assert(kServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
+static_assert(kCantAccessFile == ERROR_CANT_ACCESS_FILE);
 static_assert(kNotConnected == ERROR_NOT_CONNECTED);
 
 }  // namespace kestrava::err

@@ -60,6 +60,12 @@ constexpr std::tuple kTable{
     // folder) a folder keeps its drive form, as when no network provider can name it.
     Lookup<WNetGetUniversalNameAFn>{&kMpr, "WNetGetUniversalNameA",
                                     &DynamicCalls::wNetGetUniversalNameA},
+    // The one way to delete a registry link itself rather than the key it points to: the Reg*
+    // deletes open the key by name and follow the link. Every NT has both; without them the
+    // record's key is not deleted.
+    Lookup<DeleteKeyFn>{&kNtdll, "NtDeleteKey", &DynamicCalls::ntDeleteKey},
+    Lookup<NtStatusToDosErrorFn>{&kNtdll, "RtlNtStatusToDosError",
+                                 &DynamicCalls::rtlNtStatusToDosError},
 };
 
 HMODULE FromSystemFolder(const wchar_t* name) {

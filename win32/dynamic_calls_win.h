@@ -19,6 +19,11 @@ using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD directoryFlags);
 using WNetGetUniversalNameAFn = DWORD(WINAPI*)(LPCSTR localPath, DWORD infoLevel, LPVOID buffer,
                                                LPDWORD bufferSize);
 
+// Deletes the key a handle refers to (ZwDeleteKey in user mode): a link opened as a link goes as a
+// link. The result is an NTSTATUS.
+using DeleteKeyFn = LONG(WINAPI*)(HANDLE key);
+using NtStatusToDosErrorFn = ULONG(WINAPI*)(LONG status);
+
 struct DynamicCalls {
   IsWow64ProcessFn isWow64Process = nullptr;
   Wow64DisableWow64FsRedirectionFn wow64DisableWow64FsRedirection = nullptr;
@@ -26,6 +31,8 @@ struct DynamicCalls {
   QuerySystemInformationFn querySystemInformation = nullptr;
   SetDefaultDllDirectoriesFn setDefaultDllDirectories = nullptr;
   WNetGetUniversalNameAFn wNetGetUniversalNameA = nullptr;
+  DeleteKeyFn ntDeleteKey = nullptr;
+  NtStatusToDosErrorFn rtlNtStatusToDosError = nullptr;
 };
 
 // The entry points of the running system, looked up on first use (thread-safe) and never again.

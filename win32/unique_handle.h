@@ -60,6 +60,7 @@ inline void CloseGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
 // The screen's device context, from GetDC(nullptr).
 inline void ReleaseScreenDc(HDC h) { ::ReleaseDC(nullptr, h); }
 inline void FreeGlobalMemory(HGLOBAL h) { ::GlobalFree(h); }
+inline void FreeLocalMemory(HLOCAL h) { ::LocalFree(h); }
 
 constexpr LONG_PTR kNullHandle = 0;
 constexpr LONG_PTR kInvalidHandle = -1;
@@ -74,5 +75,7 @@ using UniqueWindow = UniqueHandle<HWND, DestroyWindowHandle, kNullHandle>;
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, CloseGdiObject, kNullHandle>;
 using UniqueScreenDc = UniqueHandle<HDC, ReleaseScreenDc, kNullHandle>;
 using UniqueGlobalMemory = UniqueHandle<HGLOBAL, FreeGlobalMemory, kNullHandle>;  // GlobalAlloc
+// What the security conversions (ConvertSidToStringSid and kin) hand back for LocalFree.
+using UniqueLocalMemory = UniqueHandle<HLOCAL, FreeLocalMemory, kNullHandle>;
 
 }  // namespace kestrava

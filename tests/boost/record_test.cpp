@@ -82,10 +82,15 @@ TEST(BoostRecord, ClearDeletesTheRecordWithItsSubkeysAndKeepsTheParent) {
 
 TEST(BoostRecord, AnUnwritableRegistryLeavesTheRecordAsItWas) {
   FakeRegistry registry;
-  SetBoostedService(registry, "Spooler", false);
   registry.failCreateWith = err::kAccessDenied;
   EXPECT_EQ(SetBoostedService(registry, "wuauserv", false), err::kAccessDenied);
+  EXPECT_EQ(registry.Find("Software\\Kestrava"), nullptr);
+  registry.failCreateWith = err::kSuccess;
+  SetBoostedService(registry, "Spooler", false);
+  registry.failOpenWith = err::kAccessDenied;
+  EXPECT_EQ(SetBoostedService(registry, "wuauserv", false), err::kAccessDenied);
   EXPECT_EQ(SetBoostedService(registry, "Spooler", true), err::kAccessDenied);
+  registry.failOpenWith = err::kSuccess;
   EXPECT_EQ(Read(registry), (Names{"Spooler"}));
 }
 
@@ -108,15 +113,20 @@ TEST(BoostRecord, AFailingRegistryCallIsReportedAndChangesNothing) {
          r.failEnumWith = err::kNotEnoughMemory;
          r.failEnumFrom = 1;
        },
-       Call::kRead, err::kNotEnoughMemory, {"Spooler"}},
+       Call::kRead,
+       err::kNotEnoughMemory,
+       {"Spooler"}},
       {"the first value cannot be read",
        [](FakeRegistry& r) {
          r.failEnumWith = err::kMoreData;
          r.failEnumTo = 1;
        },
-       Call::kRead, err::kMoreData, {"wuauserv"}},
-      {"the record cannot be created", [](FakeRegistry& r) { r.failCreateWith = err::kAccessDenied; },
-       Call::kRecord, err::kAccessDenied},
+       Call::kRead,
+       err::kMoreData,
+       {"wuauserv"}},
+      {"the record cannot be inspected",
+       [](FakeRegistry& r) { r.failInspectWith = err::kAccessDenied; }, Call::kRecord,
+       err::kAccessDenied},
       {"the value cannot be written", [](FakeRegistry& r) { r.failWriteWith = err::kAccessDenied; },
        Call::kRecord, err::kAccessDenied},
       {"the value cannot be deleted", [](FakeRegistry& r) { r.failWriteWith = err::kAccessDenied; },
@@ -148,9 +158,182 @@ TEST(BoostRecord, AFailingRegistryCallIsReportedAndChangesNothing) {
     EXPECT_EQ(registry.OpenKeyCount(), 0u);
 
     registry.failCreateWith = registry.failOpenWith = registry.failEnumWith =
-        registry.failWriteWith = err::kSuccess;
+        registry.failWriteWith = registry.failInspectWith = err::kSuccess;
     EXPECT_EQ(Read(registry), (Names{"Spooler", "wuauserv"}));
   }
+}
+
+// The read takes at most kMaxRecordedNames values and names of at most kMaxRecordedNameLength
+// characters, and says how many values of the record it did not return.
+TEST(BoostRecord, TheReadIsBoundedAndCountsWhatItPassesOver) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> values;
+    std::size_t names;  // how many come back, the first ones in order
+    std::uint32_t passedOver;
+  };
+  const std::string longest(kMaxRecordedNameLength, 'a');
+  const std::string tooLong(kMaxRecordedNameLength + 1, 'b');
+  std::vector<std::string> many;
+  for (int i = 0; i < 300; ++i) many.push_back("svc" + std::to_string(i));
+  std::vector<std::string> exact(many.begin(), many.begin() + kMaxRecordedNames);
+  const Case cases[] = {
+      {"a few names", {"Spooler", "BITS"}, 2, 0},
+      {"names as long as allowed, and one longer", {longest, tooLong, "BITS"}, 2, 1},
+      {"exactly as many values as a read takes", exact, kMaxRecordedNames, 0},
+      {"more values than a read takes", many, kMaxRecordedNames, 300 - kMaxRecordedNames},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRegistry registry;
+    {
+      RegistryKey record(registry);
+      ASSERT_EQ(record.Create(BoostRecordPath(), true), err::kSuccess);
+      for (const std::string& v : c.values) registry.SetDwordValue(record.Get(), v, 1);
+    }
+    Names names{"left over"};
+    std::uint32_t passedOver = 99;
+    EXPECT_EQ(ReadBoostedServices(registry, names, &passedOver), err::kSuccess);
+    Names expected;
+    for (const std::string& v : c.values) {
+      if (expected.size() < c.names && v.size() <= kMaxRecordedNameLength) expected.push_back(v);
+    }
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(passedOver, c.passedOver);
+  }
+}
+
+// Before a write the record key must be the program's own; any other key there is deleted (a
+// link as a link) and made anew, volatile and with the program's owner and label, and the names
+// of a key that is not a link are carried over. A key of the program's own is kept as it is (its
+// marker subkey stays).
+TEST(BoostRecord, AKeyThatIsNotTheProgramsOwnIsMadeAnewBeforeTheFirstWrite) {
+  struct Case {
+    const char* what;
+    bool isVolatile, owned, labelled, hasIntegrityLevels;
+    bool kept;
+  } cases[] = {
+      {"a normal key made by the user", false, false, false, true, false},
+      {"a normal key owned by the Administrators", false, true, true, true, false},
+      {"a volatile key made by the user", true, false, false, true, false},
+      {"a volatile key of the Administrators without a label", true, true, false, true, false},
+      {"a labelled volatile key of the user", true, false, true, true, false},
+      {"the program's own key", true, true, true, true, true},
+      {"as XP: a volatile key of the Administrators, no labels there", true, true, false, false,
+       true},
+      {"as XP: a volatile key of the user", true, false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRegistry registry;
+    registry.hasIntegrityLevels = c.hasIntegrityLevels;
+    {
+      RegistryKey marker(registry);
+      ASSERT_EQ(marker.Create(BoostRecordPath() + "\\marker", c.isVolatile), err::kSuccess);
+      RegistryKey record(registry);
+      ASSERT_EQ(record.Open(BoostRecordPath(), true), err::kSuccess);
+      registry.SetDwordValue(record.Get(), "Spooler", 1);
+      FakeRegistry::Node* node = registry.Edit(BoostRecordPath());
+      node->ownedByAdministrators = c.owned;
+      node->labelledHighNoWriteUp = c.labelled;
+    }
+    EXPECT_EQ(SetBoostedService(registry, "BITS", false), err::kSuccess);
+    EXPECT_EQ(Read(registry), (Names{"Spooler", "BITS"}));
+    EXPECT_EQ(registry.Find(BoostRecordPath() + "\\marker") != nullptr, c.kept);
+    const FakeRegistry::Node* record = registry.Find(BoostRecordPath());
+    EXPECT_TRUE(record->isVolatile);
+    EXPECT_TRUE(record->ownedByAdministrators);
+    EXPECT_EQ(record->labelledHighNoWriteUp, c.hasIntegrityLevels);
+    EXPECT_EQ(registry.OpenKeyCount(), 0u);
+    registry.LogOff();
+    EXPECT_TRUE(Read(registry).empty());
+  }
+}
+
+// A registry link at the record key, below it or on the way to it is never followed: its target is
+// not read, written, inspected or deleted. A link at the record key is no record, the first write
+// replaces it with the program's own key, and clearing deletes it as a link; a link on the way
+// refuses the write.
+TEST(BoostRecord, ALinkIsNeverFollowed) {
+  const std::string victim = "Software\\Policies\\Victim";
+  enum class Where { kRecord, kBelowTheRecord, kParent, kGrandParent };
+  struct Case {
+    const char* what;
+    Where where;
+    WinError recordCode;
+    Names afterRecord;
+  } cases[] = {
+      {"the record key is a link", Where::kRecord, err::kSuccess, {"BITS"}},
+      {"a normal record key holds a link", Where::kBelowTheRecord, err::kSuccess, {"BITS"}},
+      {"the record's parent is a link", Where::kParent, err::kCantAccessFile, {}},
+      {"a step above the parent is a link", Where::kGrandParent, err::kCantAccessFile, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeRegistry registry;
+    {
+      RegistryKey target(registry);
+      ASSERT_EQ(target.Create(victim + "\\BoostedService\\deeper", false), err::kSuccess);
+      ASSERT_EQ(target.Open(victim, true), err::kSuccess);
+      registry.SetDwordValue(target.Get(), "Spooler", 1);
+      ASSERT_EQ(target.Open(victim + "\\BoostedService", true), err::kSuccess);
+      registry.SetDwordValue(target.Get(), "Spooler", 1);
+    }
+    switch (c.where) {
+      case Where::kRecord: registry.MakeLink(BoostRecordPath(), victim); break;
+      case Where::kBelowTheRecord: {
+        RegistryKey record(registry);
+        ASSERT_EQ(record.Create(BoostRecordPath(), false), err::kSuccess);
+        registry.SetDwordValue(record.Get(), "Spooler", 1);
+        registry.MakeLink(BoostRecordPath() + "\\link", victim);
+        break;
+      }
+      case Where::kParent: registry.MakeLink(BoostRecordParentPath(), victim); break;
+      case Where::kGrandParent: {
+        registry.MakeLink("Software\\Kestrava", victim);
+        RegistryKey product(registry);
+        ASSERT_EQ(product.Create(victim + "\\Tarnwell Kestrava FREE\\BoostedService", false),
+                  err::kSuccess);
+        registry.SetDwordValue(product.Get(), "Spooler", 1);
+        break;
+      }
+    }
+    registry.ForgetTouches();
+    const auto untouched = [&] {
+      EXPECT_FALSE(registry.Touched(victim));
+      EXPECT_FALSE(registry.Touched(victim + "\\BoostedService"));
+      EXPECT_FALSE(registry.Touched(victim + "\\Tarnwell Kestrava FREE\\BoostedService"));
+      EXPECT_NE(registry.Find(victim + "\\BoostedService\\deeper"), nullptr);
+    };
+    const Names before = c.where == Where::kBelowTheRecord ? Names{"Spooler"} : Names{};
+    EXPECT_EQ(Read(registry), before);
+    EXPECT_EQ(SetBoostedService(registry, "Spooler", true), err::kSuccess);
+    untouched();
+
+    EXPECT_EQ(SetBoostedService(registry, "BITS", false), c.recordCode);
+    EXPECT_EQ(Read(registry), c.afterRecord);
+    untouched();
+
+    EXPECT_EQ(ClearBoostedServices(registry), err::kSuccess);
+    EXPECT_TRUE(Read(registry).empty());
+    untouched();
+    EXPECT_EQ(registry.OpenKeyCount(), 0u);
+  }
+}
+
+// A link left at the record (say the boost could not replace it) goes as a link at the restore.
+TEST(BoostRecord, ClearingDeletesALinkAsALink) {
+  const std::string victim = "Software\\Policies\\Victim";
+  FakeRegistry registry;
+  RegistryKey target(registry);
+  ASSERT_EQ(target.Create(victim, false), err::kSuccess);
+  target.Close();
+  registry.MakeLink(BoostRecordPath(), victim);
+  registry.ForgetTouches();
+  EXPECT_EQ(ClearBoostedServices(registry), err::kSuccess);
+  EXPECT_EQ(registry.Find(BoostRecordPath()), nullptr);
+  EXPECT_NE(registry.Find(victim), nullptr);
+  EXPECT_FALSE(registry.Touched(victim));
 }
 
 }  // namespace

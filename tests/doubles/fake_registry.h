@@ -1,11 +1,13 @@
 #pragma once
 // An in-memory HKEY_CURRENT_USER that answers like the real one: case-insensitive key and value
-// names, values enumerated in the order written, volatile keys that vanish at LogOff(), and the
+// names, values enumerated in the order written, volatile keys that vanish at LogOff(), the
 // errors Windows gives for missing keys, non-volatile children of volatile keys and keys that
-// still have subkeys.
+// still have subkeys, registry links that creates and the steps on the way follow while the opens
+// stop at a last step that is one, and the owner and label of each key.
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,42 +21,62 @@ class FakeRegistry final : public RegistryPort {
  public:
   struct Node {
     bool isVolatile = false;
+    bool isLink = false;
+    std::string linkTarget;  // a link's target, as a path from the root
+    bool ownedByAdministrators = false;
+    bool labelledHighNoWriteUp = false;
     std::vector<std::pair<std::string, std::uint32_t>> values;
   };
 
   // Set to make calls fail with that code, as a registry that denies access or runs out of
   // memory would.
-  WinError failCreateWith = err::kSuccess;  // every CreateKey
-  WinError failOpenWith = err::kSuccess;    // every OpenKey
+  WinError failCreateWith = err::kSuccess;  // every CreateKey, CreateSubKey and CreateOwnKey
+  WinError failOpenWith = err::kSuccess;    // every OpenKey and OpenSubKey
   // EnumValueName and EnumSubKeyName at the indices from failEnumFrom up to, not including,
   // failEnumTo: a value or key whose name cannot be read.
   WinError failEnumWith = err::kSuccess;
   std::uint32_t failEnumFrom = 0;
   std::uint32_t failEnumTo = UINT32_MAX;
-  WinError failWriteWith = err::kSuccess;  // SetDwordValue, DeleteValue and DeleteSubKey
+  WinError failWriteWith = err::kSuccess;    // SetDwordValue, DeleteValue and DeleteKey
+  WinError failInspectWith = err::kSuccess;  // IsLink, IsVolatile and QueryKeySecurity
+  bool hasIntegrityLevels = true;            // false: as XP, where no key has a label
 
   WinError CreateKey(const std::string& path, bool isVolatile, Key* key) override {
-    if (failCreateWith != err::kSuccess) return failCreateWith;
-    std::string prefix;
-    bool parentVolatile = false;
-    for (const std::string& part : Split(path)) {
-      prefix += (prefix.empty() ? "" : "\\") + Lower(part);
-      auto it = nodes_.find(prefix);
-      if (it == nodes_.end()) {
-        if (parentVolatile && !isVolatile) return err::kChildMustBeVolatile;
-        it = nodes_.emplace(prefix, Node{isVolatile, {}}).first;
-      }
-      parentVolatile = it->second.isVolatile;
-    }
-    return Open(prefix, key);
+    return CreateSubKey(kCurrentUser, path, isVolatile, key);
   }
-  WinError OpenKey(const std::string& path, bool, Key* key) override {
+  WinError OpenKey(const std::string& path, bool writable, Key* key) override {
+    return OpenSubKey(kCurrentUser, path, writable, key);
+  }
+  WinError OpenSubKey(Key parent, const std::string& name, bool, Key* key) override {
     if (failOpenWith != err::kSuccess) return failOpenWith;
-    std::string normal;
-    for (const std::string& part : Split(path))
-      normal += (normal.empty() ? "" : "\\") + Lower(part);
-    if (!nodes_.count(normal)) return err::kFileNotFound;
-    return Open(normal, key);
+    std::string base;
+    if (!BaseOf(parent, &base)) return err::kInvalidHandle;
+    std::string path;
+    if (!Resolve(base, name, false, false, &path)) return err::kFileNotFound;
+    return Open(path, key);
+  }
+  WinError CreateSubKey(Key parent, const std::string& name, bool isVolatile, Key* key) override {
+    if (failCreateWith != err::kSuccess) return failCreateWith;
+    std::string base;
+    if (!BaseOf(parent, &base)) return err::kInvalidHandle;
+    std::string path;
+    bool createdNew = false;
+    const WinError made = Make(base, name, isVolatile, &path, &createdNew);
+    return made != err::kSuccess ? made : Open(path, key);
+  }
+  WinError CreateOwnKey(Key parent, const std::string& name, Key* key) override {
+    if (failCreateWith != err::kSuccess) return failCreateWith;
+    std::string base;
+    if (!BaseOf(parent, &base)) return err::kInvalidHandle;
+    std::string path;
+    bool createdNew = false;
+    const WinError made = Make(base, name, true, &path, &createdNew);
+    if (made != err::kSuccess) return made;
+    if (!createdNew) return err::kAlreadyExists;
+    Node& node = nodes_[path];
+    node.ownedByAdministrators = true;
+    node.labelledHighNoWriteUp = hasIntegrityLevels;
+    return Open(path, key);
   }
   void CloseKey(Key key) override { open_.erase(key); }
   WinError EnumValueName(Key key, std::uint32_t index, std::string* name) override {
@@ -71,6 +93,12 @@ class FakeRegistry final : public RegistryPort {
     const std::vector<std::string> children = ChildrenOf(open_[key]);
     if (index >= children.size()) return err::kNoMoreItems;
     *name = children[index];
+    return err::kSuccess;
+  }
+  WinError CountValues(Key key, std::uint32_t* count) override {
+    Node* node = NodeOf(key);
+    if (!node) return err::kKeyDeleted;
+    *count = static_cast<std::uint32_t>(node->values.size());
     return err::kSuccess;
   }
   WinError SetDwordValue(Key key, const std::string& name, std::uint32_t data) override {
@@ -97,14 +125,53 @@ class FakeRegistry final : public RegistryPort {
     values.erase(it);
     return err::kSuccess;
   }
-  WinError DeleteSubKey(Key key, const std::string& subKey) override {
+  WinError DeleteKey(Key key) override {
     if (!NodeOf(key)) return err::kKeyDeleted;
     if (failWriteWith != err::kSuccess) return failWriteWith;
-    const std::string path = open_[key] + "\\" + Lower(subKey);
-    if (!nodes_.count(path)) return err::kFileNotFound;
+    const std::string& path = open_[key];
     if (!ChildrenOf(path).empty()) return err::kAccessDenied;
     nodes_.erase(path);
     return err::kSuccess;
+  }
+  WinError IsLink(Key key, bool* isLink) override {
+    Node* node = NodeOf(key);
+    if (!node) return err::kKeyDeleted;
+    if (failInspectWith != err::kSuccess) return failInspectWith;
+    *isLink = node->isLink;
+    return err::kSuccess;
+  }
+  WinError IsVolatile(Key key, bool* isVolatile) override {
+    Node* node = NodeOf(key);
+    if (!node) return err::kKeyDeleted;
+    if (failInspectWith != err::kSuccess) return failInspectWith;
+    *isVolatile = node->isVolatile;
+    return err::kSuccess;
+  }
+  WinError QueryKeySecurity(Key key, KeySecurity* security) override {
+    Node* node = NodeOf(key);
+    if (!node) return err::kKeyDeleted;
+    if (failInspectWith != err::kSuccess) return failInspectWith;
+    security->ownedByAdministrators = node->ownedByAdministrators;
+    security->labelledHighNoWriteUp = node->labelledHighNoWriteUp;
+    return err::kSuccess;
+  }
+  bool HasIntegrityLevels() override { return hasIntegrityLevels; }
+
+  // A registry link at path (made with its missing parents, normal keys) to target, as
+  // REG_OPTION_CREATE_LINK and a "SymbolicLinkValue" make one.
+  void MakeLink(const std::string& path, const std::string& target) {
+    Key key = 0;
+    CreateKey(path, false, &key);
+    CloseKey(key);
+    Node& node = nodes_[Normal(path)];
+    node.isLink = true;
+    node.linkTarget = Normal(target);
+    node.values = {{"SymbolicLinkValue", 0}};
+  }
+  // The key at path itself (a link is not followed), or null.
+  Node* Edit(const std::string& path) {
+    auto it = nodes_.find(Normal(path));
+    return it == nodes_.end() ? nullptr : &it->second;
   }
 
   // The hive is unloaded and loaded again: volatile keys are gone.
@@ -114,19 +181,86 @@ class FakeRegistry final : public RegistryPort {
     }
   }
   const Node* Find(const std::string& path) const {
-    std::string normal;
-    for (const std::string& part : Split(path))
-      normal += (normal.empty() ? "" : "\\") + Lower(part);
-    auto it = nodes_.find(normal);
+    auto it = nodes_.find(Normal(path));
     return it == nodes_.end() ? nullptr : &it->second;
   }
   std::size_t OpenKeyCount() const { return open_.size(); }
+  // Whether any call read, wrote, inspected or deleted the key at path itself through a handle.
+  bool Touched(const std::string& path) const { return touched_.count(Normal(path)) != 0; }
+  void ForgetTouches() { touched_.clear(); }  // after a test's own setting up
 
  private:
   bool EnumFails(std::uint32_t index) const {
     return failEnumWith != err::kSuccess && index >= failEnumFrom && index < failEnumTo;
   }
   static std::string Lower(const std::string& s) { return FoldAsciiLower(s); }
+  static std::string Normal(const std::string& path) {
+    std::string normal;
+    for (const std::string& part : Split(path))
+      normal += (normal.empty() ? "" : "\\") + Lower(part);
+    return normal;
+  }
+  bool BaseOf(Key parent, std::string* base) {
+    if (parent == kCurrentUser) {
+      base->clear();
+      return true;
+    }
+    auto it = open_.find(parent);
+    if (it == open_.end()) return false;
+    *base = it->second;
+    return true;
+  }
+  // The path of name below base, with every link on the way followed and a last step that is a
+  // link followed only when followLast. False when a step is missing (unless create).
+  bool Resolve(const std::string& base, const std::string& name, bool followLast, bool create,
+               std::string* path) {
+    const std::vector<std::string> parts = Split(name);
+    std::string prefix = base;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      prefix += (prefix.empty() ? "" : "\\") + Lower(parts[i]);
+      auto it = nodes_.find(prefix);
+      if (it == nodes_.end()) {
+        if (!create) return false;
+        continue;
+      }
+      for (int hops = 0; it != nodes_.end() && it->second.isLink &&
+                         (i + 1 < parts.size() || followLast) && hops < 16;
+           ++hops) {
+        prefix = it->second.linkTarget;
+        it = nodes_.find(prefix);
+      }
+    }
+    if (!create && !nodes_.count(prefix)) return false;  // a link to nowhere
+    *path = prefix;
+    return true;
+  }
+  // RegCreateKeyExA's walk: missing steps are made (with isVolatile), links are followed.
+  WinError Make(const std::string& base, const std::string& name, bool isVolatile,
+                std::string* path, bool* createdNew) {
+    const std::vector<std::string> parts = Split(name);
+    std::string prefix = base;
+    auto parent = nodes_.find(base);
+    bool parentVolatile = parent != nodes_.end() && parent->second.isVolatile;
+    *createdNew = false;
+    for (const std::string& part : parts) {
+      prefix += (prefix.empty() ? "" : "\\") + Lower(part);
+      auto it = nodes_.find(prefix);
+      for (int hops = 0; it != nodes_.end() && it->second.isLink && hops < 16; ++hops) {
+        prefix = it->second.linkTarget;
+        it = nodes_.find(prefix);
+      }
+      *createdNew = it == nodes_.end();
+      if (*createdNew) {
+        if (parentVolatile && !isVolatile) return err::kChildMustBeVolatile;
+        Node node;
+        node.isVolatile = isVolatile;
+        it = nodes_.emplace(prefix, node).first;
+      }
+      parentVolatile = it->second.isVolatile;
+    }
+    *path = prefix;
+    return err::kSuccess;
+  }
   static std::vector<std::string> Split(const std::string& path) {
     std::vector<std::string> parts;
     std::string part;
@@ -159,12 +293,14 @@ class FakeRegistry final : public RegistryPort {
   Node* NodeOf(Key key) {
     auto it = open_.find(key);
     if (it == open_.end()) return nullptr;
+    touched_.insert(it->second);
     auto node = nodes_.find(it->second);
     return node == nodes_.end() ? nullptr : &node->second;
   }
 
   std::map<std::string, Node> nodes_;
   std::map<Key, std::string> open_;
+  std::set<std::string> touched_;
   Key lastKey_ = 0;
 };
 

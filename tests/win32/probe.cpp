@@ -6,12 +6,19 @@
 //   record-remove NAME   forgets one recorded service
 //   record-read          prints each recorded name on its own line
 //   record-clear         deletes the record
+//   record-volatile      prints "volatile" or "normal" for the record key as it is, "missing"
+//   reg-link KEY TARGET  makes KEY (below HKEY_CURRENT_USER) a registry link to TARGET (also below
+//                        it), as any program of the user can; reg.exe cannot
 //   redir                prints "IsWow64=0|1" and "RedirAvailable=0|1"
 //   cluster PATH         prints the cluster size of the volume of PATH, or the error message
 //                        (exit code 1) when it cannot be read
 //   stop-timed NAME      stops the service as a boost does and prints "result 0|1", "queries N"
 //                        (status queries put to the Service Control Manager) and "ms N" (from the
 //                        stop control to the call's end)
+#include <windows.h>
+
+#include <sddl.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,6 +32,7 @@
 #include "common/registry_port.h"
 #include "win32/redirection_win.h"
 #include "defrag/cluster_size.h"
+#include "win32/unique_handle.h"
 
 namespace {
 
@@ -45,10 +53,11 @@ class CountingServices final : public kestrava::ServiceManagerPort {
     return real_.OpenManager(machine, manager);
   }
   kestrava::WinError OpenNamedService(Handle manager, const std::string& name, std::uint32_t access,
-                            Handle* service) override {
+                                      Handle* service) override {
     return real_.OpenNamedService(manager, name, access, service);
   }
-  kestrava::WinError DisplayName(Handle manager, const std::string& name, std::string* display) override {
+  kestrava::WinError DisplayName(Handle manager, const std::string& name,
+                                 std::string* display) override {
     return real_.DisplayName(manager, name, display);
   }
   kestrava::WinError QueryStatus(Handle service, kestrava::ServiceStatus* status) override {
@@ -66,7 +75,7 @@ class CountingServices final : public kestrava::ServiceManagerPort {
     return real_.ActiveDependents(service, dependents);
   }
   kestrava::WinError Control(Handle service, std::uint32_t control,
-                   kestrava::ServiceStatus* status) override {
+                             kestrava::ServiceStatus* status) override {
     controlled = kestrava::PlatformClock().Milliseconds();
     return real_.Control(service, control, status);
   }
@@ -77,10 +86,34 @@ class CountingServices final : public kestrava::ServiceManagerPort {
   kestrava::ServiceManagerPort& real_;
 };
 
+// The link's target as the kernel names it: \Registry\User\<the user's SID>\TARGET.
+int MakeLink(const std::string& path, const std::string& target) {
+  kestrava::UniqueKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return 1;
+  BYTE user[256];
+  DWORD length = 0;
+  if (!GetTokenInformation(token.Get(), TokenUser, user, sizeof(user), &length)) return 1;
+  char* sid = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid)) return 1;
+  const kestrava::UniqueLocalMemory ownedSid(static_cast<HLOCAL>(sid));
+  const std::string full = std::string("\\Registry\\User\\") + sid + "\\" + target;
+  const std::wstring wide(full.begin(), full.end());
+  kestrava::UniqueRegKey link;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                      KEY_ALL_ACCESS, nullptr, link.Put(), nullptr) != ERROR_SUCCESS) {
+    return 1;
+  }
+  return RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK,
+                        reinterpret_cast<const BYTE*>(wide.data()),
+                        static_cast<DWORD>(wide.size() * sizeof(wchar_t))) == ERROR_SUCCESS
+             ? 0
+             : 1;
+}
+
 int Usage() {
   std::fputs(
       "usage: kestrava_probe osversion | record-set NAME | record-remove NAME | record-read |"
-      " record-clear | redir | cluster PATH | stop-timed NAME\n",
+      " record-clear | record-volatile | reg-link KEY TARGET | redir | cluster PATH | stop-timed NAME\n",
       stderr);
   return 2;
 }
@@ -112,6 +145,19 @@ int main(int argc, char** argv) {
   }
   if (command == "record-clear" && argc == 2) {
     kestrava::ClearBoostedServices(registry);
+    return 0;
+  }
+  if (command == "reg-link" && argc == 4) return MakeLink(argv[2], argv[3]);
+  if (command == "record-volatile" && argc == 2) {
+    kestrava::RegistryKey record(registry);
+    bool isVolatile = false;
+    if (record.Open(kestrava::BoostRecordPath(), true) != kestrava::err::kSuccess) {
+      Print("missing");
+    } else if (registry.IsVolatile(record.Get(), &isVolatile) != kestrava::err::kSuccess) {
+      return 1;
+    } else {
+      Print(isVolatile ? "volatile" : "normal");
+    }
     return 0;
   }
   if (command == "redir" && argc == 2) {

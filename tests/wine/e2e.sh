@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end tests of Kestrava.exe under Wine, on a virtual display when there is none: the single
 # instance rule and the autorun switch seen from outside, what the window shows at start, the mode
-# shown from the record, Close, a boost and a restore with the version's lists of services, and the
-# folder browser.
+# shown from the record, Close, a boost and a restore with the version's lists of services (over a
+# record key planted as a normal key, and over one planted as a registry link), and the folder
+# browser.
 #   [KESTRAVA_E2E_WINVER=winxp|vista|win7|...] [KESTRAVA_WINE_ARCH=win32|win64]
 #     e2e.sh KESTRAVA_EXE KDRIVE_EXE PROBE_EXE
 # The Windows version that Wine reports to the program defaults to win7, the prefix to 32-bit.
@@ -262,6 +263,17 @@ case $code in
   *) lists="" ;;
 esac
 wine_services=(BITS Spooler StiSvc TermService wuauserv)
+record_key='HKCU\Software\Kestrava\Tarnwell Kestrava FREE\BoostedService'
+victim='HKCU\Software\Policies\Victim'
+# A record key made beforehand as a normal key, as any program of the user can: empty, so the mode
+# shows off, and the boost must leave it volatile. The parents an earlier record made are
+# volatile and would refuse a normal key: they go first.
+t_run "$probe" record-clear
+t_run reg delete 'HKCU\Software\Kestrava' /f
+t_run reg add "$record_key" /f
+t_run reg delete "$record_key" /ve /f  # Wine's reg add gives the key an empty default value
+t_run "$probe" record-volatile
+t_eq "a record key is planted as a normal key" normal "$t_out"
 if [ -n "$lists" ] && app_open "boost: window opens"; then
   for s in "${wine_services[@]}"; do wine net start "$s" </dev/null >/dev/null 2>&1; done
   for s in "${wine_services[@]}"; do
@@ -276,6 +288,8 @@ if [ -n "$lists" ] && app_open "boost: window opens"; then
   t_eq "boost: they are stopped" "$(for s in $lists; do echo "$s STOPPED"; done)" "$stopped"
   kd panels
   t_eq "boost: the mode is on" "1|Kestrava Mode is ON" "$(grep '^1|' <<<"$t_out")"
+  t_run "$probe" record-volatile
+  t_eq "boost: a record key planted as a normal key is volatile afterwards" volatile "$t_out"
   kd click-watch "Quit Kestrava Mode" 120
   t_eq "restore: the run ends" 0 "$t_rc"
   for s in $lists; do
@@ -285,6 +299,30 @@ if [ -n "$lists" ] && app_open "boost: window opens"; then
   t_eq "restore: they run again" "$(for s in $lists; do echo "$s RUNNING"; done)" "$running"
   t_run "$probe" record-read
   t_eq "restore: the record is gone" "" "$t_out"
+
+  # The record key as a link to a key that only administrators may write on Windows: a boost and a
+  # restore work on a key of the program's own and leave the target exactly as it was.
+  t_run reg add "$victim" /v Keep /t REG_DWORD /d 7 /f
+  t_run "$probe" reg-link 'Software\Kestrava\Tarnwell Kestrava FREE\BoostedService' \
+    'Software\Policies\Victim'
+  victim_before=$(wine reg query "$victim" /s </dev/null 2>/dev/null | tr -d '\r')
+  for s in $lists; do wine net start "$s" </dev/null >/dev/null 2>&1; done
+  for s in $lists; do
+    for _ in $(seq 50); do [ "$(state "$s")" == RUNNING ] && break; sleep 0.1; done
+  done
+  kd click-watch "Enter Kestrava Mode" 120
+  t_eq "link: the boost runs (a link is no record: the mode was off)" 0 "$t_rc"
+  t_run "$probe" record-read
+  t_eq "link: the boost records in a key of its own" \
+    "$(tr ' ' '\n' <<<"$lists")" "$(LC_ALL=C sort -f <<<"$t_out")"
+  t_eq "link: the target is untouched by the boost" "$victim_before" \
+    "$(wine reg query "$victim" /s </dev/null 2>/dev/null | tr -d '\r')"
+  kd click-watch "Quit Kestrava Mode" 120
+  t_eq "link: the restore runs" 0 "$t_rc"
+  t_run "$probe" record-read
+  t_eq "link: the restore clears the record" "" "$t_out"
+  t_eq "link: the target is untouched by the restore" "$victim_before" \
+    "$(wine reg query "$victim" /s </dev/null 2>/dev/null | tr -d '\r')"
   app_close "after the restore, Close ends with code 0"
 fi
 

@@ -87,4 +87,50 @@ else
 fi
 t_eq "the read returns the names in the registry's own order" "$enumerated" "$read_back"
 t_run "$probe" record-clear
+
+# A record key that another program of the user made as a normal key would outlive the log-off:
+# the first write makes it anew as the program's own volatile key, with the names it held. A new
+# session first: the parents the program made are volatile and would refuse a normal key.
+kw_restart
+t_run reg add "$key" /v Planted /t REG_DWORD /d 1 /f
+t_run "$probe" record-volatile
+t_eq "a planted record key is a normal key" normal "$t_out"
+t_run "$probe" record-set Spooler
+t_run "$probe" record-volatile
+t_eq "after a write the record key is volatile" volatile "$t_out"
+t_run "$probe" record-read
+case "$t_out" in
+  $'Planted\nSpooler' | $'Spooler\nPlanted') t_pass "the planted key's names are carried over" ;;
+  *) t_fail "the planted key's names are carried over" "got [$(tr '\n' / <<<"$t_out")]" ;;
+esac
+kw_restart
+t_run reg query "$key"
+t_eq "the remade record is gone after log-off" 1 "$t_rc"
+
+# A record key that is a registry link to a key the user may not write on Windows: the program
+# reads, writes and deletes the link itself, never the key it points to.
+victim='HKCU\Software\Policies\Victim'
+t_run reg add "$victim" /v Keep /t REG_DWORD /d 7 /f
+t_run "$probe" reg-link 'Software\Kestrava\Tarnwell Kestrava FREE\BoostedService' \
+  'Software\Policies\Victim'
+t_eq "a link is made at the record key" 0 "$t_rc"
+t_run "$probe" record-read
+t_eq "a link reads as no record" "0:" "$t_rc:$t_out"
+t_run "$probe" record-set Spooler
+t_run "$probe" record-read
+t_eq "the first write replaces the link with the program's own key" Spooler "$t_out"
+t_run "$probe" record-volatile
+t_eq "the new record key is volatile" volatile "$t_out"
+t_run "$probe" record-clear
+t_run reg query "$victim"
+values=$(grep -cE 'REG_' <<<"$t_out")
+t_eq "the link's target is untouched by write and clear" "0 1 1" \
+  "$t_rc $values $(grep -c 'Keep *REG_DWORD *0x7$' <<<"$t_out")"
+t_run "$probe" reg-link 'Software\Kestrava\Tarnwell Kestrava FREE\BoostedService' \
+  'Software\Policies\Victim'
+t_run "$probe" record-clear
+t_run reg query "$key"
+t_eq "clearing deletes a link as a link" 1 "$t_rc"
+t_run reg query "$victim"
+t_eq "... and leaves its target" "0 1" "$t_rc $(grep -c 'Keep *REG_DWORD *0x7$' <<<"$t_out")"
 t_finish
