@@ -53,23 +53,6 @@ std::string VersionText(int version, const OsVersionReport& report) {
          ")";
 }
 
-// Whether the restore would start a recorded name: only a service of this version's catalogue,
-// whatever the case of its letters, as the Service Control Manager compares them. Anything else
-// under the record key was put there by someone else.
-bool InCatalogue(const std::string& name, int version) {
-  const std::string folded = FoldAsciiLower(name);
-  const auto same = [&folded](const char* listed) {
-    return *listed != '\0' && FoldAsciiLower(listed) == folded;
-  };
-  for (const CatalogueOption& option : kCatalogueOptions) {
-    if (same(OptionService(option, version))) return true;
-  }
-  for (const char* listed : FixedServices(version)) {
-    if (same(listed)) return true;
-  }
-  return false;
-}
-
 // A service row's cells, in the order of the table's columns.
 struct ServiceRow {
   std::string name, display, state, startType, description, verdict;
@@ -250,7 +233,7 @@ class Preview {
       Progress(std::string(kServices) + ": " + name);
       ServiceRow row;
       row.name = name;
-      if (!InCatalogue(name, version)) {
+      if (!IsCatalogueService(version, name)) {
         // Nothing is asked of a name that is no service of ours.
         row.verdict = "not started: not a service this program stops";
       } else {

@@ -120,6 +120,11 @@ ReportTable ReceiptTable(const BoostReceipt& receipt) {
     table.Add({"Services", service.name, OutcomeText(service.result.outcome, receipt.recordKept),
                service.result.text});
   }
+  if (receipt.recordPassedOver != 0) {
+    table.Add({"Services", "", "passed over: not read from the record",
+               "values not read: " + std::to_string(receipt.recordPassedOver) +
+                   " (a restore reads at most 256 names of at most 256 characters)"});
+  }
   if (receipt.services.empty() && !receipt.endedEarly) {
     table.Add({"Services", "", receipt.boost ? "none tried" : "none recorded"});
   }

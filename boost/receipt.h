@@ -71,6 +71,9 @@ struct BoostReceipt {
   // on. The system's text for why.
   bool recordKept = false;
   std::string recordKeptText;
+  // Values of the record a restore did not take as names: beyond the read's bound, too long or
+  // unreadable. Someone else put them there; they are not started, and the clear removes them.
+  std::uint32_t recordPassedOver = 0;
 };
 
 // The receipt as the user reads it.

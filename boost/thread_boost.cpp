@@ -146,7 +146,7 @@ bool TThreadBoost::DoRestore() {
   const int version =
       ports_.version->Query(report) == err::kSuccess ? ClassifyOsVersion(report) : kOsOther;
   std::vector<std::string> names;
-  ReadBoostedServices(*ports_.registry, names);
+  ReadBoostedServices(*ports_.registry, names, &receipt_->recordPassedOver);
   for (const std::string& name : names) {
     // The record is in HKCU, which every program of the user can write: only a service a boost
     // of this program could have stopped is started again.

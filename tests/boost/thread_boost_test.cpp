@@ -234,6 +234,8 @@ TEST(ThreadBoost, ARestoreStartsOnlyWhatABoostCouldHaveStoppedAndDeletesTheRecor
     SetBoostedService(world.registry, name, false);
     world.services.services[name.empty() ? "Spooler" : name].state = svc::kStopped;
   }
+  // Longer than a service name can be: not even read.
+  SetBoostedService(world.registry, std::string(300, 'x'), false);
   testing::DebugRecorder recorder;
   auto worker = world.Worker(false);
   worker->Execute();
@@ -251,7 +253,7 @@ TEST(ThreadBoost, ARestoreStartsOnlyWhatABoostCouldHaveStoppedAndDeletesTheRecor
   EXPECT_EQ(world.registry.Find(BoostRecordPath()), nullptr);  // gone, the others too
   const ReportTable table = ReceiptTable(worker->Receipt());
   const std::string kNotOurs = "not started: not a service this program stops";
-  const std::vector<Lines> services(table.rows.end() - 7, table.rows.end());
+  const std::vector<Lines> services(table.rows.end() - 8, table.rows.end() - 1);
   EXPECT_EQ(services, (std::vector<Lines>{{"Services", "Spooler", "started", ""},
                                           {"Services", "RTCore64", kNotOurs, ""},
                                           {"Services", "bits", "started", ""},
@@ -259,6 +261,10 @@ TEST(ThreadBoost, ARestoreStartsOnlyWhatABoostCouldHaveStoppedAndDeletesTheRecor
                                           {"Services", forged, kNotOurs, ""},
                                           {"Services", "", kNotOurs, ""},
                                           {"Services", "StiSvc", "started", ""}}));
+  EXPECT_EQ(
+      table.rows.back(),
+      (Lines{"Services", "", "passed over: not read from the record",
+             "values not read: 1 (a restore reads at most 256 names of at most 256 characters)"}));
   EXPECT_TRUE(world.finished.load());
   EXPECT_EQ(world.services.OpenHandleCount(), 0u);
   EXPECT_EQ(world.services.badCloses, 0);
@@ -307,7 +313,7 @@ TEST(ThreadBoost, ARestoreStartsWhatItCanReadOfARecordWithAnUnreadableValue) {
 TEST(ThreadBoost, ARecordThatCannotBeWrittenEndsTheBoost) {
   World world;
   world.window.onStatus = [&](const std::string& text) {
-    if (text == "Try to stop: Spooler service") world.registry.failCreateWith = err::kAccessDenied;
+    if (text == "Try to stop: Spooler service") world.registry.failWriteWith = err::kAccessDenied;
   };
   testing::DebugRecorder recorder;
   auto worker = world.Worker(true);
@@ -315,7 +321,7 @@ TEST(ThreadBoost, ARecordThatCannotBeWrittenEndsTheBoost) {
   EXPECT_EQ(Stops(recorder.Lines()), (Lines{"Browser", "hidserv", "Spooler"}));
   EXPECT_EQ(world.services.services["Spooler"].state, svc::kRunning);
   EXPECT_EQ(world.services.controls, 2);
-  world.registry.failCreateWith = err::kSuccess;
+  world.registry.failWriteWith = err::kSuccess;
   EXPECT_EQ(world.Record(), (Lines{"Browser", "hidserv"}));
   const BoostReceipt& receipt = worker->Receipt();
   const std::string denied = SystemMessage(err::kAccessDenied);
