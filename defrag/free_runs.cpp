@@ -234,10 +234,10 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
   while (runs.size() <= kMaxFreeRuns - kClustersPerWindow / 2 && reader.Next()) {
     // When the room left is less than the window before added, the list grows to the runs the
     // whole volume would hold at the rate of the part read, and an eighth more, or to four times
-    // its room when that is more. Each page of a list is fresh memory the system has to clear and
-    // map, which on a badly fragmented volume costs as much as the scan's own work, and a list
-    // grown in steps pays for the pages of every step, copied, as well as for the last. Room
-    // never written costs no page. A list with few runs grows as it would.
+    // its room when that is more. Each page of a list is fresh memory that the system clears and
+    // maps when it is first written (for the 16 MiB of a million runs, as long as the rest of the
+    // scan took), and a list grown in steps pays for the pages of every step, and copies them,
+    // as well as for the last; room never written costs no page.
     if (runs.capacity() - runs.size() < added) {
       const std::int64_t read = reader.Base() + reader.From();  // where the runs so far came from
       const std::int64_t expected =
