@@ -3,21 +3,13 @@
 // benchmark can split a run's time (and what it allocates) between the engine and the simulator
 // it runs on. Each call
 // reads the clock twice; ClockCost() measures what that adds, for the caller to take off.
-#include <time.h>
-
 #include <cstdint>
 #include <string>
 
+#include "bench/thread_clock.h"
 #include "tests/sim/simulated_volume.h"
 
 namespace kestrava::bench {
-
-// This thread's CPU time in nanoseconds.
-inline std::int64_t ThreadCpuNs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
 
 // The mean time between two clock reads with nothing between them: what one timed call adds to
 // the time measured inside it (the end of one read and the start of the other).

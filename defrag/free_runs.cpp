@@ -11,13 +11,16 @@
 namespace kestrava {
 namespace {
 
-int TrailingZeros(std::uint64_t word) { return __builtin_ctzll(word); }  // word != 0
+// The bitmap is read in words of 32 bits (see kMarkedWords): bit i of word k is cluster 32k + i
+// of the window.
+constexpr std::uint32_t kWordBits = 32;
+constexpr std::uint32_t kTopBit = std::uint32_t{1} << 31;
 
-constexpr std::uint64_t kTopBit = std::uint64_t{1} << 63;
+int TrailingZeros(std::uint32_t word) { return __builtin_ctz(word); }  // word != 0
 
-std::uint64_t LoadWord(const unsigned char* bitmap, std::size_t i) {
-  std::uint64_t word;
-  std::memcpy(&word, bitmap + i * 8, sizeof word);
+std::uint32_t LoadWord(const unsigned char* words, std::uint32_t k) {
+  std::uint32_t word;
+  std::memcpy(&word, words + k * 4, sizeof word);
   return word;
 }
 
@@ -28,26 +31,29 @@ class ChangeList {
  public:
   ChangeList(TFreeRuns& runs, std::int64_t baseLcn) : runs_(runs), base_(baseLcn) {}
 
-  // Bits of one 64-bit word, cluster base + offset + i for bit i (a set bit is in use), after
-  // the word before (only its top bit counts).
-  void Word(std::uint32_t offset, std::uint64_t used, std::uint64_t before) {
-    const std::uint64_t changes = Changes(used, before);
-    if (changes != 0) size_ = List(size_, offset, changes);
+  // Bits of one word, cluster base + offset + i for bit i (a set bit is in use), after the word
+  // before (only its top bit counts).
+  void Word(std::uint32_t offset, std::uint32_t used, std::uint32_t before) {
+    const std::uint32_t changes = Changes(used, before);
+    if (changes != 0)
+      size_ = static_cast<std::uint32_t>(List(offsets_ + size_, offset, changes) - offsets_);
   }
 
   // The words of bitmap from word i on that changing marks (bit j for word i + j), each known to
   // change something: where the scan spends most of its time.
-  void AddChangingWords(const unsigned char* bitmap, std::uint32_t i, std::uint64_t changing) {
-    // Room for 64 words that change everywhere, the window's last word after them, and the two
-    // places written whatever a word holds. A window with no group of 64 has 65 words at most.
-    if (size_ > kCapacity - 65 * 64 - 2) Flush();
-    std::uint32_t size = size_;  // kept in a register: a store to offsets_ cannot change it
+  void AddChangingWords(const unsigned char* bitmap, std::uint32_t i, std::uint32_t changing) {
+    // Room for a group of words that change everywhere, the window's last word after them, and
+    // the two places written whatever a word holds.
+    if (size_ > kCapacity - (kMarkedWords + 1) * kWordBits - 2) Flush();
+    // Kept in registers: a store to offsets_ cannot change them.
+    std::uint16_t* out = offsets_ + size_;
+    const unsigned char* words = bitmap + i * 4;
+    const std::uint32_t offset = i * kWordBits;
     for (; changing != 0; changing &= changing - 1) {
-      const std::size_t k = i + static_cast<std::uint32_t>(TrailingZeros(changing));
-      size = List(size, static_cast<std::uint32_t>(k * 64),
-                  Changes(LoadWord(bitmap, k), LoadWord(bitmap, k - 1)));
+      const std::uint32_t j = static_cast<std::uint32_t>(TrailingZeros(changing));
+      out = List(out, offset + j * kWordBits, Changes(LoadWord(words, j), LoadWord(words - 4, j)));
     }
-    size_ = size;
+    size_ = static_cast<std::uint32_t>(out - offsets_);
   }
 
   // Closes a run still open at end and adds every run.
@@ -60,28 +66,26 @@ class ChangeList {
   static constexpr std::uint32_t kCapacity = 5120;
 
   // A set bit for each cluster of the word that differs from the one before it.
-  static std::uint64_t Changes(std::uint64_t used, std::uint64_t before) {
-    return used ^ ((used << 1) | (before >> 63));
+  static std::uint32_t Changes(std::uint32_t used, std::uint32_t before) {
+    return used ^ ((used << 1) | (before >> 31));
   }
 
-  // Lists at size the places of a word's changes (not none), and gives the size after them. A
-  // word that changes mostly changes once or twice: both places are written whatever the word
+  // Lists at out the places of a word's changes (not none), and gives the end of what it wrote.
+  // A word that changes mostly changes once or twice: both places are written whatever the word
   // holds and only the count depends on it, so no branch has to guess how many there are. (The
   // top bit makes the count of trailing zeros defined; where it changes the answer, the place is
   // not counted.)
-  std::uint32_t List(std::uint32_t size, std::uint32_t offset, std::uint64_t changes) {
-    const std::uint64_t rest = changes & (changes - 1);
-    std::uint16_t* out = offsets_ + size;
+  static std::uint16_t* List(std::uint16_t* out, std::uint32_t offset, std::uint32_t changes) {
+    const std::uint32_t rest = changes & (changes - 1);
     out[0] = static_cast<std::uint16_t>(offset + TrailingZeros(changes));
     out[1] = static_cast<std::uint16_t>(offset + TrailingZeros(rest | kTopBit));
     // 2 when the word changes again, else 1: as 2 - (rest == 0) a compare and a subtract with
-    // borrow; written as 1 + (rest != 0), GCC made it one branch with the loop below, and whether
-    // a word changes twice is as hard to predict as anything in a bitmap.
-    size += 2 - static_cast<std::uint32_t>(rest == 0);
-    for (std::uint64_t more = rest & (rest - 1); more != 0; more &= more - 1) {
-      offsets_[size++] = static_cast<std::uint16_t>(offset + TrailingZeros(more));
+    // borrow where GCC keeps it so; as 1 + (rest != 0), it made it one branch with the loop below.
+    out += 2 - static_cast<std::uint32_t>(rest == 0);
+    for (std::uint32_t more = rest & (rest - 1); more != 0; more &= more - 1) {
+      *out++ = static_cast<std::uint16_t>(offset + TrailingZeros(more));
     }
-    return size;
+    return out;
   }
 
   // Adds the runs whose both ends are listed; an open run's start stays for the words to come.
@@ -123,40 +127,45 @@ void AddFreeRun(TFreeRuns& runs, std::int64_t startLcn, std::int64_t clusterCoun
 }
 
 void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int64_t baseLcn,
-                         std::uint32_t from, std::uint32_t count) {
+                         std::uint32_t from, std::uint32_t count, MarkChangingWordsFn mark) {
   if (from >= count) return;
   ChangeList changes(runs, baseLcn);
-  const std::uint32_t words = (count + 63) / 64;
-  const std::uint32_t tail = count % 64;
-  const std::uint32_t first = from / 64;
+  const std::uint32_t words = (count + kWordBits - 1) / kWordBits;
+  const std::uint32_t tail = count % kWordBits;
+  const std::uint32_t first = from / kWordBits;
   // The first and the last word may hold bits that are not ours: those count as in use.
   const auto edgeWord = [&](std::uint32_t i) {
-    std::uint64_t word = 0;
+    std::uint32_t word = 0;
     if (i + 1 == words && tail != 0) {
-      std::memcpy(&word, bitmap + i * 8, (tail + 7) / 8);
-      word |= ~std::uint64_t{0} << tail;
+      std::memcpy(&word, bitmap + i * 4, (tail + 7) / 8);
+      word |= ~std::uint32_t{0} << tail;
     } else {
       word = LoadWord(bitmap, i);
     }
-    if (i == first) word |= (std::uint64_t{1} << (from % 64)) - 1;
+    if (i == first) word |= (std::uint32_t{1} << (from % kWordBits)) - 1;
     return word;
   };
-  changes.Word(first * 64, edgeWord(first), ~std::uint64_t{0});
-  // The words between are read as they are, 64 at a time; the last 64 of them may overlap the
-  // group before, whose words are then left out.
+  changes.Word(first * kWordBits, edgeWord(first), ~std::uint32_t{0});
+  // The words between are marked in groups, all at once; the last group may overlap the one
+  // before, whose words are then left out.
   const std::uint32_t whole = tail != 0 ? words - 1 : words;
   std::uint32_t i = first + 1;
-  if (i + 64 <= whole) {
-    for (; i + 64 <= whole; i += 64) changes.AddChangingWords(bitmap, i, ChangingWords(bitmap, i));
+  if (i + kMarkedWords <= whole) {
+    std::uint32_t marks[kClustersPerWindow / kWordBits / kMarkedWords];
+    const std::uint32_t groups = (whole - i) / kMarkedWords;
+    mark(bitmap, i, groups, marks);
+    for (std::uint32_t g = 0; g < groups; ++g, i += kMarkedWords) {
+      changes.AddChangingWords(bitmap, i, marks[g]);
+    }
     if (i < whole) {
-      const std::uint32_t start = whole - 64;
-      changes.AddChangingWords(bitmap, start,
-                               ChangingWords(bitmap, start) & (~std::uint64_t{0} << (i - start)));
+      const std::uint32_t start = whole - kMarkedWords;
+      mark(bitmap, start, 1, marks);
+      changes.AddChangingWords(bitmap, start, marks[0] & (~std::uint32_t{0} << (i - start)));
       i = whole;
     }
   }
-  for (; i < whole; ++i) changes.Word(i * 64, LoadWord(bitmap, i), LoadWord(bitmap, i - 1));
-  if (i < words) changes.Word(i * 64, edgeWord(i), LoadWord(bitmap, i - 1));
+  for (; i < whole; ++i) changes.Word(i * kWordBits, LoadWord(bitmap, i), LoadWord(bitmap, i - 1));
+  if (i < words) changes.Word(i * kWordBits, edgeWord(i), LoadWord(bitmap, i - 1));
   changes.Finish(count);
 }
 
@@ -219,19 +228,31 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
   // A path with no first character names no drive: "\\.\:" fails to open like any other.
   OpenVolumeOrRaise(volume, (drive ? std::string(1, drive) : std::string()) + ':', device);
   BitmapWindowReader reader(volume, device.Get());
+  const MarkChangingWordsFn mark = MarkChangingWordsForThisProcessor();
   std::size_t added = 0;  // by the window before
   // A window adds at most one run for every two of its clusters.
   while (runs.size() <= kMaxFreeRuns - kClustersPerWindow / 2 && reader.Next()) {
-    // When the room left is less than the window before added, the list grows four times at a
-    // time, not two: a badly fragmented volume's list of many megabytes is then copied a third as
-    // often, and fewer fresh pages are touched on the way. A list with few runs grows as it would.
+    // When the room left is less than the window before added, the list grows to the runs the
+    // whole volume would hold at the rate of the part read, and an eighth more, or to four times
+    // its room when that is more. Each page of a list is fresh memory that the system clears and
+    // maps when it is first written (for the 16 MiB of a million runs, as long as the rest of the
+    // scan took), and a list grown in steps pays for the pages of every step, and copies them,
+    // as well as for the last; room never written costs no page.
     if (runs.capacity() - runs.size() < added) {
-      runs.reserve(std::min(runs.capacity() * 4, kMaxFreeRuns));
+      const std::int64_t read = reader.Base() + reader.From();  // where the runs so far came from
+      const std::int64_t expected =
+          read > 0 ? static_cast<std::int64_t>(runs.size()) * reader.End() / read : 0;
+      const std::int64_t room = std::min<std::int64_t>(expected + expected / 8, kMaxFreeRuns);
+      runs.reserve(
+          std::min(std::max(runs.capacity() * 4, static_cast<std::size_t>(room)), kMaxFreeRuns));
     }
     const std::size_t before = runs.size();
-    AddFreeRunsOfWindow(runs, reader.Bits(), reader.Base(), reader.From(), reader.Count());
+    AddFreeRunsOfWindow(runs, reader.Bits(), reader.Base(), reader.From(), reader.Count(), mark);
     added = runs.size() - before;
   }
+  // A volume whose first part is more fragmented than the rest gives back the room it did not
+  // need: a list holds at most four times what its runs take, as when it grew fourfold.
+  if (runs.capacity() / 4 > runs.size()) runs.shrink_to_fit();
   return true;
 }
 

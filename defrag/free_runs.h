@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "defrag/changing_words.h"
 #include "defrag/fsctl_layout.h"
 #include "defrag/volume_port.h"
 
@@ -40,11 +41,11 @@ void AddFreeRun(TFreeRuns& runs, std::int64_t startLcn, std::int64_t clusterCoun
 
 // Adds the free runs described by bits [from, count) of a bitmap window whose bit 0 is cluster
 // baseLcn (a clear bit is free). A run still open at the window's end is closed there. count is
-// at most kClustersPerWindow. The words that change between in use and free are found 64 at a
-// time and their changes listed without a branch that depends on the bitmap, which no processor
-// could foresee on a fragmented volume.
+// at most kClustersPerWindow. The words that change between in use and free are found by mark
+// (MarkChangingWordsForThisProcessor; a test passes each) and their changes listed without a
+// branch that depends on the bitmap, which no processor could foresee on a fragmented volume.
 void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int64_t baseLcn,
-                         std::uint32_t from, std::uint32_t count);
+                         std::uint32_t from, std::uint32_t count, MarkChangingWordsFn mark);
 
 // Reads a volume's bitmap from LCN 0 one window at a time through FSCTL_GET_VOLUME_BITMAP, for
 // a scanner of one window (AddFreeRunsOfWindow). The answers are the volume's: a window covers no
@@ -69,6 +70,8 @@ class BitmapWindowReader {
   std::int64_t Base() const { return base_; }
   std::uint32_t From() const { return from_; }
   std::uint32_t Count() const { return count_; }
+  // The end of the volume as its first answer gave it (at most kMaxVolumeClusters); -1 before.
+  std::int64_t End() const { return volumeEnd_; }
 
  private:
   VolumeDevicePort& volume_;

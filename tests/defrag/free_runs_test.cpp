@@ -64,13 +64,15 @@ ScriptedVolume::Answer WindowsBitmap(const std::vector<unsigned char>& bits,
 TEST(FreeRunWindow, TheWordScanFindsWhatTheBitByBitDefinitionFinds) {
   std::mt19937_64 random(20261208);
   // Runs of both kinds up to `longest` clusters, so boundaries fall everywhere: a change in most
-  // words, or several in one (up to 64, every cluster alternating), or whole words between.
+  // words, or several in one (up to 32, every cluster alternating), or whole words between.
   const int longests[] = {1, 2, 3, 9, 40, 64, 200, 1500};
-  // Windows of a part of a word, of whole words, of one group of 64 words after the first word
-  // and of more, whose last group overlaps the one before; reading from the start or from a
-  // cluster inside a word, on its first or last cluster, or in the last word.
-  const std::uint32_t counts[] = {1, 63, 64, 65, 1000, 4160, 4161, 8256, 32767, 32768};
-  for (int round = 0; round < 800; ++round) {
+  // Windows of a part of a word, of whole words, of one group of 32 words after the first word
+  // (with a word's part after it or not) and of more, whose last group overlaps the one before;
+  // reading from the start or from a cluster inside a word, on its first or last cluster, or in
+  // the last word.
+  const std::uint32_t counts[] = {1,    31,   32,   33,   64,   65,    1000,
+                                  1056, 1057, 4160, 4161, 8256, 32767, 32768};
+  for (int round = 0; round < 8 * 14 * 10; ++round) {
     std::vector<unsigned char> window(4096);
     const int longest = longests[round % 8];
     std::size_t bit = 0;
@@ -83,22 +85,34 @@ TEST(FreeRunWindow, TheWordScanFindsWhatTheBitByBitDefinitionFinds) {
       bit += length;
       used = !used;
     }
-    const std::uint32_t count = counts[(round / 8) % 10];
-    const std::uint32_t froms[] = {0,  0,  1,         63,
-                                   64, 65, count - 1, static_cast<std::uint32_t>(random() % count)};
-    const std::uint32_t from = std::min(froms[(round / 80) % 8], count - 1);
+    const std::uint32_t count = counts[(round / 8) % 14];
+    const std::uint32_t froms[] = {
+        0, 1, 31, 32, 33, 63, 64, 65, count - 1, static_cast<std::uint32_t>(random() % count)};
+    const std::uint32_t from = std::min(froms[(round / (8 * 14)) % 10], count - 1);
     const std::int64_t base = static_cast<std::int64_t>(random() % 1000000) * 8;
     // The clusters before from are not the window's: the definition sees them in use.
     std::vector<unsigned char> ours = window;
     for (std::uint32_t i = 0; i < from; ++i)
       ours[i / 8] |= static_cast<unsigned char>(1u << (i % 8));
     // A run already in the list that ends at the window's first cluster is continued by it.
-    TFreeRuns words{{base - 10, 10}}, bits{{base - 10, 10}};
-    AddFreeRunsOfWindow(words, window.data(), base, from, count);
+    TFreeRuns bits{{base - 10, 10}};
     testing::ReferenceFreeRunsOfWindow(bits, ours.data(), base, count);
-    ASSERT_EQ(words, bits) << "round " << round << " from " << from << " count " << count
-                           << " longest " << longest;
+    // Each way of marking the words that change, whichever this processor would run: every
+    // machine the tests run on (x86-64, and Wine there) has SSE2.
+    for (const MarkChangingWordsFn mark : {MarkChangingWordsPortable, MarkChangingWordsSse2}) {
+      TFreeRuns words{{base - 10, 10}};
+      AddFreeRunsOfWindow(words, window.data(), base, from, count, mark);
+      ASSERT_EQ(words, bits) << "round " << round << " from " << from << " count " << count
+                             << " longest " << longest
+                             << (mark == MarkChangingWordsSse2 ? " SSE2" : " portable");
+    }
   }
+}
+
+TEST(FreeRunWindow, AProcessorWithSse2RunsTheSse2File) {
+  // Every machine the tests run on has SSE2; a 32-bit Windows without it would run the portable
+  // file, which the test above proves on the same bitmaps.
+  EXPECT_EQ(MarkChangingWordsForThisProcessor(), MarkChangingWordsSse2);
 }
 
 TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
@@ -127,18 +141,30 @@ TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
 }
 
 TEST(ScanFreeSpace, HoldsMemoryForTheRunsItFoundNotForTheWindowsItRead) {
-  // 300 windows with a free cluster each: a list of 300 runs, which a 32-bit process should not
-  // pay a megabyte for.
+  // Lists of a few thousand runs on a volume of 300 windows, which a 32-bit process should not
+  // pay megabytes for: whether the runs are spread over every window, or all in the first ones,
+  // from which the rest of the volume would look as fragmented.
+  struct Case {
+    const char* name;
+    std::int64_t windowsWithRuns, runsPerWindow;
+  };
+  const Case cases[] = {{"a run in every window", 300, 1}, {"runs in the first two only", 2, 2000}};
   const std::int64_t clusters = 300 * kClustersPerWindow;
-  TFreeRuns free;
-  for (std::int64_t w = 0; w < 300; ++w) free.push_back({w * kClustersPerWindow + 7, 1});
-  const std::vector<unsigned char> bits = Bitmap(clusters, free);
-  ScriptedVolume volume;
-  volume.answer = WindowsBitmap(bits, clusters);
-  TFreeRuns runs;
-  EXPECT_TRUE(ScanFreeSpace(volume, 'C', runs));
-  EXPECT_EQ(runs, free);
-  EXPECT_LE(runs.capacity(), 4 * free.size());
+  for (const Case& c : cases) {
+    TFreeRuns free;
+    for (std::int64_t w = 0; w < c.windowsWithRuns; ++w) {
+      for (std::int64_t r = 0; r < c.runsPerWindow; ++r) {
+        free.push_back({w * kClustersPerWindow + 7 + r * 16, 1});
+      }
+    }
+    const std::vector<unsigned char> bits = Bitmap(clusters, free);
+    ScriptedVolume volume;
+    volume.answer = WindowsBitmap(bits, clusters);
+    TFreeRuns runs;
+    EXPECT_TRUE(ScanFreeSpace(volume, 'C', runs)) << c.name;
+    EXPECT_EQ(runs, free) << c.name;
+    EXPECT_LE(runs.capacity(), 4 * free.size()) << c.name;
+  }
 }
 
 TEST(ScanFreeSpace, AWindowCutShortWithMoreDataGoesOnAfterWhatItHeld) {
