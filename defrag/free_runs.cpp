@@ -6,6 +6,7 @@
 
 #include "defrag/changing_words.h"
 #include "defrag/fsctl_layout.h"
+#include "defrag/mft_zone.h"
 #include "defrag/volume_open.h"
 
 namespace kestrava {
@@ -232,6 +233,7 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
     AddFreeRunsOfWindow(runs, reader.Bits(), reader.Base(), reader.From(), reader.Count());
     added = runs.size() - before;
   }
+  LeaveOutMftZone(volume, device.Get(), runs);
   return true;
 }
 
