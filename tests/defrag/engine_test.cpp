@@ -432,8 +432,9 @@ TEST(DefragFolder, AFailedMoveCostsTheRunOnlyWhatIsProvenUnusable) {
     const char* what;
     WinError error;  // of the first move of each item in refused
     std::vector<std::string> refused;
-    std::vector<Extent> taken;  // by another program, just before a.pak's first move
-    Lines outcome;              // the run chosen for each item and each failure line
+    std::vector<Extent> taken;      // by another program, just before a.pak's first move
+    Lines outcome;                  // the run chosen for each item and each failure line
+    std::uint32_t shortBitmap = 0;  // bytes of bitmap an answer holds at most
   } cases[] = {
       {"87 from one item: the item's own failure, the run stays",
        err::kInvalidParameter,
@@ -470,6 +471,12 @@ TEST(DefragFolder, AFailedMoveCostsTheRunOnlyWhatIsProvenUnusable) {
        {},
        {{3001, 9}},
        {"a 3000", "b 3014", "c 3018"}},
+      {"the same, the bitmap read a byte an answer (each ending with 234)",
+       err::kSuccess,
+       {},
+       {{3001, 9}},
+       {"a 3000", "b 3014", "c 3018"},
+       1},
       {"the retry meets taken clusters too: the item fails, the run keeps the rest",
        err::kSuccess,
        {},
@@ -483,6 +490,7 @@ TEST(DefragFolder, AFailedMoveCostsTheRunOnlyWhatIsProvenUnusable) {
         "file C:\\G\\a.pak extents 10:2 20:2\nfile C:\\G\\b.pak extents 30:2 40:2\n"
         "file C:\\G\\c.pak extents 50:2 60:2\n",
         {{1000, 100}, {3000, 100}});
+    run.volume.shortBitmapAnswers = c.shortBitmap;
     std::vector<std::string> failed;
     run.volume.beforeMove = [&](const MoveRequest& m) {
       const std::string item = m.path.substr(5, 1);
@@ -612,7 +620,7 @@ TEST(DefragFolder, AJunctionOrLinkIsPassedOverWithWhatItLeadsTo) {
 
 // One outcome per item, after its other events, agreeing with the log: each failure's text is the
 // text of its "Defrag File Error:" line, and the clusters moved are those the item's map shows
-// moved (a move of 3 clusters done in part moves 2).
+// moved (a move of 3 clusters done in part moves 2); its fragments before and after ("2>1").
 TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
   constexpr const char* kEveryKind =
       "volume C clusters 20000 cluster_size 4096\n"
@@ -629,22 +637,33 @@ TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
     bool partialMoves;
     int abortAt;
     std::map<std::string, std::string> outcomes;  // path: "outcome clusters text"
+    WinError mapErrorAfterMoves = 0;
   } cases[] = {
       {"every kind of item",
        kEveryKind,
        false,
        0,
-       {{"C:\\G\\frag.pak", "moved 6 "},
-        {"C:\\G\\whole.dat", "contiguous 0 "},
-        {"C:\\G\\open.dat", "not opened 0 "},
-        {"C:\\G\\huge.dat", "no free run 0 Fail to get the free space!"},
-        {"C:\\G\\bad.dat", "failed 0 Move file C:\\G\\bad.dat error: 5"}}},
+       {{"C:\\G\\frag.pak", "moved 6 2>1 "},
+        {"C:\\G\\whole.dat", "contiguous 0 1>1 "},
+        {"C:\\G\\open.dat", "not opened 0 0>0 "},
+        {"C:\\G\\huge.dat", "no free run 0 2>2 Fail to get the free space!"},
+        {"C:\\G\\bad.dat", "failed 0 2>2 Move file C:\\G\\bad.dat error: 5"}}},
       {"moved only in part",
        kOneFragmented,
        true,
        0,
-       {{"C:\\G\\frag.pak", "moved partly 4 Moved only partly: C:\\G\\frag.pak"}}},
-      {"aborted at its first piece", kOneFragmented, false, 1, {{"C:\\G\\frag.pak", "aborted 0 "}}},
+       {{"C:\\G\\frag.pak", "moved partly 4 2>4 Moved only partly: C:\\G\\frag.pak"}}},
+      {"aborted at its first piece",
+       kOneFragmented,
+       false,
+       1,
+       {{"C:\\G\\frag.pak", "aborted 0 2>2 "}}},
+      {"its map not readable after the move",
+       kOneFragmented,
+       false,
+       0,
+       {{"C:\\G\\frag.pak", "failed 0 2>2 Map not readable after the move: C:\\G\\frag.pak"}},
+       38},
   };
   const char* const names[] = {"moved",        "contiguous", "not opened", "no free run",
                                "moved partly", "aborted",    "failed"};
@@ -652,6 +671,7 @@ TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
     SCOPED_TRACE(c.what);
     EngineRun run(c.volume, {{1000, 50}});
     run.volume.partialMoves = c.partialMoves;
+    run.recorder.mapErrorAfterMoves = c.mapErrorAfterMoves;
     run.abortAt = c.abortAt;
     run.volume.beforeMove = [](const MoveRequest& m) {
       return m.path == "C:\\G\\bad.dat" ? err::kAccessDenied : err::kSuccess;
@@ -665,7 +685,9 @@ TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
       EXPECT_GT(run.events.size(), eventsBefore) << path << " reported before its events";
       eventsBefore = run.events.size();
       outcomes[path] = std::string(names[static_cast<int>(report.outcome)]) + " " +
-                       std::to_string(report.clustersMoved) + " " + report.text;
+                       std::to_string(report.clustersMoved) + " " +
+                       std::to_string(run.engine->LastItemFragments().before) + ">" +
+                       std::to_string(run.engine->LastItemFragments().after) + " " + report.text;
       if (!report.text.empty()) failures.push_back("Defrag File Error:" + report.text);
     };
     run.engine->DefragFolder("C:\\G", false);
