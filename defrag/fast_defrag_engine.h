@@ -12,9 +12,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "boost/defrag_engine.h"
 #include "defrag/free_runs.h"
+#include "defrag/item_move.h"
 #include "defrag/volume_port.h"
 #include "search/search_ports.h"
 
@@ -65,6 +67,15 @@ class TFastDefragEngine final : public DefragEngine {
   bool IsAborted() const { return Aborted; }
   std::uint64_t KnownClusterSize() const { return ClusterSize; }
 
+  // The fragments (stretches of real clusters apart on the volume, sparse ranges left out, below
+  // the end of a file's data) of the item OnItemDone reports, before the engine worked on it and
+  // after: as read from the maps the engine reads anyway. Both are the same for an item not moved.
+  struct ItemFragments {
+    std::uint64_t before = 0;
+    std::uint64_t after = 0;
+  };
+  const ItemFragments& LastItemFragments() const { return fragments_; }
+
  private:
   // Lists every item under folder (files only with filesOnly) in the calling thread, handing each
   // to onMatch: hidden and system items and the folders themselves too. The folder run and the
@@ -85,14 +96,35 @@ class TFastDefragEngine final : public DefragEngine {
   // What the finder reported of an item that says how the file system moves it.
   struct ItemFacts {
     std::uint32_t attributes = 0;  // compressed, sparse, encrypted
-    std::int64_t dataBytes = 0;    // a file's size apart from its allocation; 0: not known
+    std::int64_t dataBytes = -1;   // a file's size apart from its allocation; -1: not known
   };
-  // DefragFile with what the finder reported of the item.
-  bool DefragItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
-                  const ItemFacts& facts, bool addGrowthRoom, bool& noFreeSpace);
-  // The body of DefragItem from the choice of the run on; failures raise.
-  bool MoveItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
-                const ItemFacts& facts, bool& noFreeSpace);
+  // What the contiguity test found.
+  struct Inspection {
+    bool contiguous = true;  // or not examined
+    bool examined = false;   // opened and its map read
+    std::int64_t size = 0;   // bytes of its real clusters below the end of its data
+    std::uint64_t fragments = 0;
+  };
+  Inspection Inspect(const std::string& path, bool isFile, const ItemFacts& facts);
+  // The VCN where the clusters the engine moves and judges end (ClusterSize known).
+  std::int64_t DataEndOf(bool isFile, const ItemFacts& facts) const;
+  // What DefragItem made of an item.
+  struct ItemResult {
+    DefragItemOutcome outcome = DefragItemOutcome::kFailed;
+    std::string text;
+    bool logged = true;  // false: a failure reported, but as ever not logged
+    std::uint64_t clustersMoved = 0;
+    std::uint64_t fragmentsAfter = 0;
+    bool noFreeSpace = false;
+  };
+  // DefragFile with what the finder reported of the item; every failure is logged here.
+  ItemResult DefragItem(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
+                        const ItemFacts& facts, bool addGrowthRoom);
+  // The part of DefragItem from the choice of the run on; an open that fails raises.
+  ItemResult MoveToFreeRun(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
+                           const ItemFacts& facts);
+  // Whether path lies in a folder reached through a reparse point the run passed over.
+  bool BeyondReparsePoint(const std::string& path) const;
 
   // The buffer every extent read of the engine uses, made at the first: one for the engine's life
   // rather than 64 KiB made and cleared for each walk of each item.
@@ -103,10 +135,10 @@ class TFastDefragEngine final : public DefragEngine {
   TFreeRuns FreeRuns;
   bool Aborted = false;
   std::uint64_t ClusterSize = 0;
-  // What became of the item in hand, for OnItemDone: whether IsFileContiguous could examine it,
-  // and what DefragItem made of it.
-  bool examined_ = false;
-  DefragItemReport item_;
+  RunEvidence evidence_;              // what failed moves showed of the runs
+  std::uint64_t itemSerial_ = 0;      // counts the items DefragItem was given
+  std::vector<std::string> reparse_;  // folders passed over, folded, with a backslash
+  ItemFragments fragments_;
 };
 
 }  // namespace kestrava

@@ -6,6 +6,7 @@
 
 #include "defrag/changing_words.h"
 #include "defrag/fsctl_layout.h"
+#include "defrag/mft_zone.h"
 #include "defrag/volume_open.h"
 
 namespace kestrava {
@@ -250,6 +251,7 @@ bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs) {
     AddFreeRunsOfWindow(runs, reader.Bits(), reader.Base(), reader.From(), reader.Count(), mark);
     added = runs.size() - before;
   }
+  LeaveOutMftZone(volume, device.Get(), runs);
   // A volume whose first part is more fragmented than the rest gives back the room it did not
   // need: a list holds at most four times what its runs take, as when it grew fourfold.
   if (runs.capacity() / 4 > runs.size()) runs.shrink_to_fit();

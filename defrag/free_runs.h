@@ -91,8 +91,9 @@ class BitmapWindowReader {
 
 // Rebuilds runs from the bitmap of the volume of drive ('C'), read in windows of 32,768 clusters
 // from LCN 0 by a BitmapWindowReader until the volume has no more to give or the list is full
-// (kMaxFreeRuns). Raises KestravaError "CreateFile \\.\C:" + line break + the system message
-// when the volume cannot be opened; otherwise true.
+// (kMaxFreeRuns), then leaves the volume's MFT zone out of them (defrag/mft_zone.h). Raises
+// KestravaError "CreateFile \\.\C:" + line break + the system message when the volume cannot be
+// opened; otherwise true.
 bool ScanFreeSpace(VolumeDevicePort& volume, char drive, TFreeRuns& runs);
 
 // The last run (the one placed highest on the volume) with at least needed + 4 clusters, or

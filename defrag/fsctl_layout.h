@@ -1,5 +1,5 @@
 #pragma once
-// The byte layouts of the three defragmentation control codes, as DeviceIoControl passes them.
+// The byte layouts of the defragmentation control codes, as DeviceIoControl passes them.
 // The engine builds inputs and reads outputs at these offsets with memcpy: the bytes come from the
 // volume, so nothing about them is trusted, and no structure is laid over a buffer.
 #include <cstddef>
@@ -33,6 +33,14 @@ inline constexpr std::size_t kMoveStartingVcnOffset = 8;
 inline constexpr std::size_t kMoveStartingLcnOffset = 16;
 inline constexpr std::size_t kMoveClusterCountOffset = 24;
 inline constexpr std::uint32_t kMoveFileDataLength = 32;
+
+// NTFS_VOLUME_DATA_BUFFER: 96 bytes in both kinds of process (a larger buffer also gets the
+// extended data after them on later Windows). Only where NTFS keeps room for its MFT to grow is
+// read: the clusters from MftZoneStart up to MftZoneEnd, which read free in the bitmap but take no
+// file's data.
+inline constexpr std::size_t kMftZoneStartOffset = 80;
+inline constexpr std::size_t kMftZoneEndOffset = 88;
+inline constexpr std::uint32_t kNtfsVolumeDataLength = 96;
 
 // Little-endian reads and writes at an offset; every supported processor is little-endian.
 inline std::int64_t ReadInt64(const void* buffer, std::size_t offset) {

@@ -10,11 +10,11 @@
 
 namespace kestrava {
 
-// One extent: the VCN range [Vcn, Vcn + Length) of the item, stored from Lcn on the volume.
+// One extent: the VCN range [Vcn, Vcn + Clusters) of the item, stored from Lcn on the volume.
 struct TExtent {
   std::int64_t Vcn = 0;
-  std::uint32_t Length = 0;  // the difference of the low 32 bits of the two VCNs
-  std::int64_t Lcn = -1;     // -1: no clusters on the volume (a sparse or virtual range)
+  std::uint32_t Clusters = 0;  // the difference of the low 32 bits of the two VCNs
+  std::int64_t Lcn = -1;       // -1: no clusters on the volume (a sparse or virtual range)
   bool Real() const { return Lcn != -1; }
 };
 

@@ -13,7 +13,7 @@ void RetrievalPointers::ForEachExtent(Visit visit) const {
     const std::int64_t next = fsctl::ReadInt64(buffer_, at + fsctl::kNextVcnInExtent);
     TExtent extent;
     extent.Vcn = vcn;
-    extent.Length = static_cast<std::uint32_t>(next) - static_cast<std::uint32_t>(vcn);
+    extent.Clusters = static_cast<std::uint32_t>(next) - static_cast<std::uint32_t>(vcn);
     extent.Lcn = fsctl::ReadInt64(buffer_, at + fsctl::kLcnInExtent);
     if (i >= firstExtent_) visit(static_cast<const TExtent&>(extent));
     vcn = next;

@@ -11,8 +11,9 @@
 
 namespace kestrava {
 
-// The three control codes, with Windows' values.
+// The control codes, with Windows' values.
 namespace fsctl {
+inline constexpr std::uint32_t kGetNtfsVolumeData = 0x00090064;  // FAT and exFAT: error 1
 inline constexpr std::uint32_t kGetVolumeBitmap = 0x0009006F;
 inline constexpr std::uint32_t kGetRetrievalPointers = 0x00090073;
 inline constexpr std::uint32_t kMoveFile = 0x00090074;

@@ -85,7 +85,8 @@ class Win32VolumeDevice final : public VolumeDevicePort {
   }
 };
 
-static_assert(fsctl::kGetVolumeBitmap == FSCTL_GET_VOLUME_BITMAP &&
+static_assert(fsctl::kGetNtfsVolumeData == FSCTL_GET_NTFS_VOLUME_DATA &&
+                  fsctl::kGetVolumeBitmap == FSCTL_GET_VOLUME_BITMAP &&
                   fsctl::kGetRetrievalPointers == FSCTL_GET_RETRIEVAL_POINTERS &&
                   fsctl::kMoveFile == FSCTL_MOVE_FILE,
               "the engine's control codes are Windows' own");
@@ -106,6 +107,10 @@ static_assert(offsetof(MOVE_FILE_DATA, FileHandle) == fsctl::kMoveHandleOffset &
                   offsetof(MOVE_FILE_DATA, ClusterCount) == fsctl::kMoveClusterCountOffset &&
                   sizeof(MOVE_FILE_DATA) == fsctl::kMoveFileDataLength,
               "MOVE_FILE_DATA");
+static_assert(offsetof(NTFS_VOLUME_DATA_BUFFER, MftZoneStart) == fsctl::kMftZoneStartOffset &&
+                  offsetof(NTFS_VOLUME_DATA_BUFFER, MftZoneEnd) == fsctl::kMftZoneEndOffset &&
+                  sizeof(NTFS_VOLUME_DATA_BUFFER) == fsctl::kNtfsVolumeDataLength,
+              "NTFS_VOLUME_DATA_BUFFER");
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 //
 // Input: cluster size, flags, the event to abort at, repeats, the volume's size, the folder
 // listing, then answer templates to the end (each a tag byte: open outcome, bitmap window, extent
-// map or move outcome).
+// map, move outcome or, with the tag's top bit, where the MFT zone lies).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -80,7 +80,13 @@ void ReadAnswers(InputBytes& in, FuzzVolume& volume) {
       case 0: volume.opens.answers.push_back(ErrorOf(tag >> 2)); break;
       case 1: volume.bitmaps.answers.emplace_back().Read(tag, in); break;
       case 2: volume.extents.answers.emplace_back().Read(tag, in); break;
-      default: volume.moves.answers.push_back(ErrorOf(tag >> 2)); break;
+      default:
+        if (tag & 0x80) {
+          volume.volumeData.answers.emplace_back().Read(tag, in);
+        } else {
+          volume.moves.answers.push_back(ErrorOf(tag >> 2));
+        }
+        break;
     }
   }
 }

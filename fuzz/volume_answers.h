@@ -1,10 +1,10 @@
 #pragma once
 // A volume whose every answer comes from fuzz input: the opens' outcomes, the cluster size, and
-// the bytes, counts and codes of FSCTL_GET_VOLUME_BITMAP, FSCTL_GET_RETRIEVAL_POINTERS and
-// FSCTL_MOVE_FILE. It also watches the engine: every handle it hands out must come back once,
-// control calls go to handles that are open and of the right kind, moves stay inside one piece,
-// and the calls of one run are bounded, so that an endless loop
-// is a finding rather than a timeout.
+// the bytes, counts and codes of FSCTL_GET_VOLUME_BITMAP, FSCTL_GET_RETRIEVAL_POINTERS,
+// FSCTL_MOVE_FILE and FSCTL_GET_NTFS_VOLUME_DATA. It also watches the engine: every handle it hands
+// out must come back once, control calls go to handles that are open and of the right kind, moves
+// stay inside one piece, and the calls of one run are bounded, so that an endless loop is a finding
+// rather than a timeout.
 //
 // The input is read front to back; past its end every read gives zeros. Answers are templates
 // read once and applied to each request, so one that follows the request (a StartingVcn moved
@@ -158,6 +158,24 @@ struct ExtentAnswer {
   }
 };
 
+// Where the MFT zone lies: the zone's two ends (small ones near the clusters the other answers
+// name, or raw), and the bytes returned.
+struct VolumeDataAnswer {
+  WinError error = 0;
+  std::int64_t zoneStart = 0;
+  std::int64_t zoneEnd = 0;
+  ReturnedRule returned;
+
+  void Read(std::uint8_t tag, InputBytes& in) {
+    error = ErrorOf(tag >> 2);
+    const std::uint8_t modes = in.Byte();
+    const bool raw = modes & 1;
+    zoneStart = raw ? in.I64() : in.U16();
+    zoneEnd = raw ? in.I64() : zoneStart + in.U16();
+    returned.Read(modes >> 1, in);
+  }
+};
+
 // What one answer kind does once its templates are used up: answer with a fixed code, or repeat
 // the last template some more times, or forever.
 template <typename Answer>
@@ -189,6 +207,7 @@ class FuzzVolume final : public VolumeDevicePort {
   AnswerQueue<BitmapAnswer> bitmaps;
   AnswerQueue<ExtentAnswer> extents;
   AnswerQueue<WinError> moves;
+  AnswerQueue<VolumeDataAnswer> volumeData;  // none: the volume answers as FAT (1)
   std::uint32_t clusterSize = 4096;
   // Requests at or past the end are answered with 87, as Windows does; an endless volume answers
   // every request with its next bitmap template.
@@ -233,6 +252,9 @@ class FuzzVolume final : public VolumeDevicePort {
       case fsctl::kMoveFile:
         Check(IsOpen(device, Kind::kVolume) && inputLength == fsctl::kMoveFileDataLength);
         return AnswerMove(static_cast<const unsigned char*>(input));
+      case fsctl::kGetNtfsVolumeData:
+        Check(IsOpen(device, Kind::kVolume) && output != nullptr);
+        return AnswerVolumeData(out, outputLength, returned);
       default: Check(false); return 1;
     }
   }
@@ -355,6 +377,21 @@ class FuzzVolume final : public VolumeDevicePort {
     // item's move of count VCNs takes only its real clusters, which this volume does not track.
     const WinError* outcome = moves.Next();
     return outcome != nullptr ? *outcome : 0;
+  }
+
+  WinError AnswerVolumeData(unsigned char* out, std::uint32_t length, std::uint32_t* returned) {
+    const VolumeDataAnswer* a = volumeData.Next();
+    if (a == nullptr) return err::kInvalidFunction;
+    if (a->error != 0 && a->error != err::kMoreData) return a->error;
+    const std::uint32_t written = std::min(length, fsctl::kNtfsVolumeDataLength);
+    std::memset(out, 0, written);
+    if (written >= fsctl::kNtfsVolumeDataLength) {
+      fsctl::WriteInt64(out, fsctl::kMftZoneStartOffset, a->zoneStart);
+      fsctl::WriteInt64(out, fsctl::kMftZoneEndOffset, a->zoneEnd);
+    }
+    Scribble(out, written, length);
+    *returned = a->returned.Apply(written);
+    return a->error;
   }
 
   std::map<Handle, Kind> open_;

@@ -49,6 +49,7 @@ struct EngineRun {
       if (static_cast<int>(events.size()) == abortAt) abort = true;
     };
     volume.beforeMove = [this](const MoveRequest& m) {
+      requests.push_back(m);
       moves.push_back(std::to_string(m.startingVcn) + "->" + std::to_string(m.startingLcn) + ":" +
                       std::to_string(m.clusterCount));
       return err::kSuccess;
@@ -89,6 +90,7 @@ struct EngineRun {
   std::unique_ptr<TFastDefragEngine> engine;
   testing::DebugRecorder debug;
   std::vector<std::string> events, moves;
+  std::vector<MoveRequest> requests;
   int abortAt = 0;  // the event (counted from 1) whose handler sets abort
   bool noFreeSpace = false;
 };
@@ -248,6 +250,40 @@ TEST(DefragFile, AHugeFileIsMovedThroughABoundedExtentBuffer) {
   EXPECT_EQ(run.moves, (Lines{"0->502:2", "2->504:2"}));
   EXPECT_LE(run.recorder.largestExtentBuffer, 65536u);
   EXPECT_EQ(run.volume.OpenHandles(), 0);
+
+  // A folder of 5,001 real extents, a cluster of index between sparse ones each, the last of two:
+  // its map takes three pages of 4,095 extents before the move and after it (the sparse ranges
+  // stay), so the moves and the reading back must both go past the first page.
+  std::string folder = "volume C clusters 40000 cluster_size 4096\nfolder C:\\G\\Many\\ extents";
+  for (int i = 0; i < 5000; ++i) folder += " " + std::to_string(100 + 3 * i) + ":1 -1:1";
+  folder += " 16000:2\n";
+  const struct {
+    const char* what;
+    bool lastMovedInPart;
+    const char* outcome;
+  } many[] = {
+      {"every piece moved", false, "moved 5002 "},
+      {"the last piece moved in part", true, "moved partly 5001 Moved only partly: C:\\G\\Many"},
+  };
+  for (const auto& c : many) {
+    SCOPED_TRACE(c.what);
+    EngineRun big(folder, {{20000, 6000}});
+    big.volume.beforeMove = [&](const MoveRequest& m) {
+      big.volume.partialMoves = c.lastMovedInPart && m.startingVcn >= 10000;
+      return err::kSuccess;
+    };
+    std::string outcome;
+    big.engine->OnItemDone = [&](DefragEngine&, const DefragItemReport& r) {
+      if (WideToAnsi(r.fileName) != "C:\\G\\Many") return;
+      outcome = std::string(r.outcome == DefragItemOutcome::kMoved ? "moved " : "moved partly ") +
+                std::to_string(r.clustersMoved) + " " + r.text;
+    };
+    big.engine->DefragFolder("C:\\G", false);
+    EXPECT_EQ(outcome, c.outcome);
+    EXPECT_EQ(big.volume.IsContiguous("C:\\G\\Many\\"), !c.lastMovedInPart);
+    EXPECT_EQ(big.volume.ExtentsOf("C:\\G\\Many\\").front(), (Extent{20000, 1}));
+    EXPECT_TRUE(big.volume.Check().Ok());
+  }
 }
 
 TEST(DefragFile, AnAbortDuringAProgressEventStopsBeforeTheNextPiece) {
@@ -389,41 +425,105 @@ TEST(DefragFolder, AnAbortedEngineStaysAbortedInItsNextRun) {
   EXPECT_EQ(run.events, (Lines{"progress C:\\Games\\Foo\\A.pak"}));
 }
 
-TEST(DefragFolder, ARunThatProvesStaleIsSetAsideAndAnItemsOwnRefusalLeavesItInPlace) {
-  // a.pak's first move, to the last fit 3000, fails; b.pak comes next.
+TEST(DefragFolder, AFailedMoveCostsTheRunOnlyWhatIsProvenUnusable) {
+  // a.pak, b.pak and c.pak (4 clusters each, in two pieces) go to the last fit, 3000:100, unless
+  // a failed move sets it aside; then to 1000:100.
   const struct {
     const char* what;
-    WinError error;
-    bool taken;  // another program took the target since the scan
-    const char* failure;
-    const char* bPlaced;
+    WinError error;  // of the first move of each item in refused
+    std::vector<std::string> refused;
+    std::vector<Extent> taken;      // by another program, just before a.pak's first move
+    Lines outcome;                  // the run chosen for each item and each failure line
+    std::uint32_t shortBitmap = 0;  // bytes of bitmap an answer holds at most
   } cases[] = {
-      {"a target the file system refuses", err::kInvalidParameter, false, "error: 87",
-       "New LCN for File:1000"},
-      {"a target taken since the scan", err::kSuccess, true, "error: 5", "New LCN for File:1000"},
-      {"the item refused, the target free", err::kAccessDenied, false, "error: 5",
-       "New LCN for File:3002"},
-      {"a code with the high bit set", 0xFFFFFFFFu, false, "error: -1", "New LCN for File:3002"},
+      {"87 from one item: the item's own failure, the run stays",
+       err::kInvalidParameter,
+       {"a"},
+       {},
+       {"a 3000", "a error: 87", "b 3002", "c 3006"}},
+      {"87 from two items: a place the file system refuses, the run is set aside",
+       err::kInvalidParameter,
+       {"a", "b"},
+       {},
+       {"a 3000", "a error: 87", "b 3002", "b error: 87", "c 1000"}},
+      {"the item refused with 5, the target free: the run stays",
+       err::kAccessDenied,
+       {"a"},
+       {},
+       {"a 3000", "a error: 5", "b 3002", "c 3006"}},
+      {"a code with the high bit set",
+       0xFFFFFFFFu,
+       {"a"},
+       {},
+       {"a 3000", "a error: -1", "b 3002", "c 3006"}},
+      {"clusters taken at the run's front: they are set aside and the piece moved behind them",
+       err::kSuccess,
+       {},
+       {{3000, 2}},
+       {"a 3000", "b 3006", "c 3010"}},
+      {"clusters taken inside the target: what lies before them goes with them",
+       err::kSuccess,
+       {},
+       {{3001, 1}},
+       {"a 3000", "b 3006", "c 3010"}},
+      {"a stretch taken past the target is set aside to its end",
+       err::kSuccess,
+       {},
+       {{3001, 9}},
+       {"a 3000", "b 3014", "c 3018"}},
+      {"the same, the bitmap read a byte an answer (each ending with 234)",
+       err::kSuccess,
+       {},
+       {{3001, 9}},
+       {"a 3000", "b 3014", "c 3018"},
+       1},
+      {"the retry meets taken clusters too: the item fails, the run keeps the rest",
+       err::kSuccess,
+       {},
+       {{3000, 2}, {3003, 1}},
+       {"a 3000", "a error: 5", "b 3004", "c 3008"}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     EngineRun run(
         "volume C clusters 5000 cluster_size 4096\n"
-        "file C:\\G\\a.pak extents 10:2 20:2\nfile C:\\G\\b.pak extents 30:2 40:2\n",
+        "file C:\\G\\a.pak extents 10:2 20:2\nfile C:\\G\\b.pak extents 30:2 40:2\n"
+        "file C:\\G\\c.pak extents 50:2 60:2\n",
         {{1000, 100}, {3000, 100}});
-    bool failed = false;
+    run.volume.shortBitmapAnswers = c.shortBitmap;
+    std::vector<std::string> failed;
     run.volume.beforeMove = [&](const MoveRequest& m) {
-      if (failed || m.path != "C:\\G\\a.pak") return err::kSuccess;
-      failed = true;
-      if (c.taken) run.volume.MarkUsed(m.startingLcn, m.clusterCount);  // the volume says 5
-      return c.error;
+      const std::string item = m.path.substr(5, 1);
+      if (std::find(failed.begin(), failed.end(), item) != failed.end()) return err::kSuccess;
+      failed.push_back(item);
+      if (item == "a") {
+        for (const Extent& t : c.taken) run.volume.MarkUsed(t.lcn, t.count);  // the volume says 5
+      }
+      const bool refused = std::find(c.refused.begin(), c.refused.end(), item) != c.refused.end();
+      return refused ? c.error : err::kSuccess;
     };
-    EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false)) << c.what;
-    const Lines log = run.Log();
-    ASSERT_EQ(log.size(), 8u) << c.what;
-    EXPECT_EQ(log[5], std::string("Defrag File Error:Move file C:\\G\\a.pak ") + c.failure)
-        << c.what;
-    EXPECT_EQ(log[6], c.bPlaced) << c.what;
-    EXPECT_TRUE(run.volume.IsContiguous("C:\\G\\b.pak")) << c.what;
+    EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
+    Lines seen;
+    char item = 'a' - 1;
+    for (const std::string& line : run.Log()) {
+      if (line.rfind("New LCN for File:", 0) == 0) {
+        ++item;
+        seen.push_back(std::string(1, item) + " " + line.substr(17));
+      }
+      const std::string failure = "Defrag File Error:Move file C:\\G\\";
+      if (line.rfind(failure, 0) == 0) {
+        seen.push_back(line.substr(failure.size(), 1) + " " + line.substr(line.find("error: ")));
+      }
+    }
+    EXPECT_EQ(seen, c.outcome);
+    for (const char* path : {"C:\\G\\a.pak", "C:\\G\\b.pak", "C:\\G\\c.pak"}) {
+      const std::string name = std::string(path).substr(5, 1);
+      const bool failedItem = std::any_of(c.outcome.begin(), c.outcome.end(), [&](const auto& l) {
+        return l.rfind(name + " error: ", 0) == 0;
+      });
+      EXPECT_EQ(run.volume.IsContiguous(path), !failedItem) << path;
+    }
+    EXPECT_TRUE(run.volume.Check().Ok());
   }
 }
 
@@ -441,25 +541,45 @@ TEST(DefragFolder, AnItemMovedOnlyInPartIsReportedAndTheRunGoesOn) {
 }
 
 TEST(DefragFolder, HowAnItemIsMovedFollowsTheAttributesTheFinderReported) {
-  // Compressed and sparse files move in whole 16-cluster units from a unit's first cluster;
-  // others by their extents. An encrypted file is opened with the right to read its data.
+  // Compressed and sparse files move in whole 16-cluster units from a unit's first cluster, at
+  // most 64 clusters a call; others, and folders whatever their attributes, by their extents. An
+  // encrypted item is opened with the right to read its data.
   EngineRun run(
       "volume C clusters 5000 cluster_size 4096\n"
       "file C:\\G\\c.pak extents 10:20 500:12 attrs compressed\n"
+      "file C:\\G\\d.pak extents 1500:8 -1:8 1540:10 -1:6 attrs compressed size 70000\n"
       "file C:\\G\\e.pak extents 60:2 560:2 attrs encrypted\n"
       "file C:\\G\\p.pak extents 200:20 700:12\n"
       "file C:\\G\\s.pak extents 100:16 600:40 attrs sparse\n"
       "file C:\\G\\t.pak extents 300:9 -1:7 800:9 -1:7 attrs compressed\n"
       "file C:\\G\\u.pak extents 900:2 950:2 970:4 size 12000\n"
-      "file C:\\G\\v.pak extents 990:1 995:1\n",
+      "file C:\\G\\v.pak extents 990:1 995:1\n"
+      "file C:\\G\\q.pak extents 1600:3 1700:5 size 12288\n"
+      "file C:\\G\\w.pak extents 960:1 965:1 size 0\n"
+      "file C:\\G\\z.pak extents 1800:100 1950:60 attrs compressed\n"
+      "folder C:\\G\\ZF1\\ extents 2100:2 2200:2 attrs compressed\n"
+      "folder C:\\G\\ZF2\\ extents 2300:2 2400:2 attrs encrypted\n",
       {{1000, 400}});
   EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
-  // u.pak's clusters past its 12,000 bytes cannot move: they stay, and the run with them.
-  EXPECT_EQ(run.moves, (Lines{"0->1000:32", "0->1032:2", "2->1034:2", "0->1036:20", "20->1056:12",
-                              "0->1068:56", "0->1124:9", "16->1133:9", "0->1142:2", "2->1144:1",
-                              "0->1145:1", "1->1146:1"}));
-  EXPECT_EQ(run.Log()[run.Log().size() - 3], "Defrag File Error:Moved only partly: C:\\G\\u.pak");
+  // d.pak's data ends inside its second unit, whose 10 clusters move whole and take that room of
+  // the run. u.pak's clusters past its 12,000 bytes cannot move: they stay, and it is judged in
+  // one piece below its data's end, as q.pak, whose data is, is left alone; w.pak, empty, too.
+  EXPECT_EQ(run.moves,
+            (Lines{"0->1000:32",  "0->1032:8",    "16->1040:10", "0->1050:2", "2->1052:2",
+                   "0->1054:20",  "20->1074:12",  "0->1086:56",  "0->1142:9", "16->1151:9",
+                   "0->1160:2",   "2->1162:1",    "0->1163:1",   "1->1164:1", "0->1165:64",
+                   "64->1229:64", "128->1293:32", "0->1325:2",   "2->1327:2", "0->1329:2",
+                   "2->1331:2"}));
+  for (const std::string& line : run.Log()) {
+    EXPECT_EQ(line.find("Defrag File Error"), std::string::npos) << line;
+  }
+  EXPECT_EQ(run.volume.ExtentsOf("C:\\G\\u.pak"),
+            (std::vector<Extent>{{1160, 3}, {951, 1}, {970, 4}}));
+  for (const MoveRequest& m : run.requests) {
+    EXPECT_LE(m.clusterCount, 64u) << m.path << " moved more than 64 clusters in one call";
+  }
   EXPECT_EQ(run.recorder.access["C:\\G\\e.pak"], ItemAccess::kAttributesAndData);
+  EXPECT_EQ(run.recorder.access["C:\\G\\ZF2"], ItemAccess::kAttributesAndData);
   EXPECT_EQ(run.recorder.access["C:\\G\\p.pak"], ItemAccess::kAttributes);
   for (const char* item : {"C:\\G\\c.pak", "C:\\G\\s.pak", "C:\\G\\t.pak"}) {
     EXPECT_TRUE(run.volume.IsContiguous(item)) << item;
@@ -467,9 +587,40 @@ TEST(DefragFolder, HowAnItemIsMovedFollowsTheAttributesTheFinderReported) {
   EXPECT_TRUE(run.volume.Check().Ok());
 }
 
+TEST(DefragFolder, AJunctionOrLinkIsPassedOverWithWhatItLeadsTo) {
+  // Link leads to another volume, with a fragmented file in it; ln.dat is a link to a file. A move
+  // through this volume's handle would be refused with 87; neither is tried, and the run's free
+  // space stays for b.pak.
+  EngineRun run(
+      "volume C clusters 5000 cluster_size 4096\n"
+      "folder C:\\G\\Link\\ extents 10:1 20:1 junction\n"
+      "file C:\\G\\Link\\far.pak extents 30:2 40:2\n"
+      "file C:\\G\\ln.dat extents 50:2 60:2 junction\n"
+      "file C:\\G\\b.pak extents 70:2 80:2\n",
+      {{1000, 100}});
+  std::map<std::string, DefragItemOutcome> outcomes;
+  run.engine->OnItemDone = [&](DefragEngine&, const DefragItemReport& r) {
+    outcomes[WideToAnsi(r.fileName)] = r.outcome;
+  };
+  EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
+  EXPECT_EQ(run.moves, (Lines{"0->1000:2", "2->1002:2"}));
+  EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:100",
+                              "Reparse point passed over:C:\\G\\Link",
+                              "Reparse point passed over:C:\\G\\ln.dat"}));
+  for (const char* item : {"C:\\G\\Link", "C:\\G\\ln.dat", "C:\\G\\Link\\far.pak"}) {
+    EXPECT_EQ(outcomes[item], DefragItemOutcome::kNotOpened) << item;
+  }
+  for (const char* skip :
+       {"skip C:\\G\\Link 0 0", "skip C:\\G\\ln.dat 1 0", "skip C:\\G\\Link\\far.pak 1 0"}) {
+    EXPECT_NE(std::find(run.events.begin(), run.events.end(), skip), run.events.end()) << skip;
+  }
+  EXPECT_EQ(outcomes["C:\\G\\b.pak"], DefragItemOutcome::kMoved);
+  EXPECT_TRUE(run.volume.Check().Ok());
+}
+
 // One outcome per item, after its other events, agreeing with the log: each failure's text is the
-// text of its "Defrag File Error:" line, and the clusters moved are those the volume was asked to
-// move.
+// text of its "Defrag File Error:" line, and the clusters moved are those the item's map shows
+// moved (a move of 3 clusters done in part moves 2); its fragments before and after ("2>1").
 TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
   constexpr const char* kEveryKind =
       "volume C clusters 20000 cluster_size 4096\n"
@@ -486,22 +637,33 @@ TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
     bool partialMoves;
     int abortAt;
     std::map<std::string, std::string> outcomes;  // path: "outcome clusters text"
+    WinError mapErrorAfterMoves = 0;
   } cases[] = {
       {"every kind of item",
        kEveryKind,
        false,
        0,
-       {{"C:\\G\\frag.pak", "moved 6 "},
-        {"C:\\G\\whole.dat", "contiguous 0 "},
-        {"C:\\G\\open.dat", "not opened 0 "},
-        {"C:\\G\\huge.dat", "no free run 0 Fail to get the free space!"},
-        {"C:\\G\\bad.dat", "failed 0 Move file C:\\G\\bad.dat error: 5"}}},
+       {{"C:\\G\\frag.pak", "moved 6 2>1 "},
+        {"C:\\G\\whole.dat", "contiguous 0 1>1 "},
+        {"C:\\G\\open.dat", "not opened 0 0>0 "},
+        {"C:\\G\\huge.dat", "no free run 0 2>2 Fail to get the free space!"},
+        {"C:\\G\\bad.dat", "failed 0 2>2 Move file C:\\G\\bad.dat error: 5"}}},
       {"moved only in part",
        kOneFragmented,
        true,
        0,
-       {{"C:\\G\\frag.pak", "moved partly 6 Moved only partly: C:\\G\\frag.pak"}}},
-      {"aborted at its first piece", kOneFragmented, false, 1, {{"C:\\G\\frag.pak", "aborted 0 "}}},
+       {{"C:\\G\\frag.pak", "moved partly 4 2>4 Moved only partly: C:\\G\\frag.pak"}}},
+      {"aborted at its first piece",
+       kOneFragmented,
+       false,
+       1,
+       {{"C:\\G\\frag.pak", "aborted 0 2>2 "}}},
+      {"its map not readable after the move",
+       kOneFragmented,
+       false,
+       0,
+       {{"C:\\G\\frag.pak", "failed 0 2>2 Map not readable after the move: C:\\G\\frag.pak"}},
+       38},
   };
   const char* const names[] = {"moved",        "contiguous", "not opened", "no free run",
                                "moved partly", "aborted",    "failed"};
@@ -509,6 +671,7 @@ TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
     SCOPED_TRACE(c.what);
     EngineRun run(c.volume, {{1000, 50}});
     run.volume.partialMoves = c.partialMoves;
+    run.recorder.mapErrorAfterMoves = c.mapErrorAfterMoves;
     run.abortAt = c.abortAt;
     run.volume.beforeMove = [](const MoveRequest& m) {
       return m.path == "C:\\G\\bad.dat" ? err::kAccessDenied : err::kSuccess;
@@ -522,7 +685,9 @@ TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
       EXPECT_GT(run.events.size(), eventsBefore) << path << " reported before its events";
       eventsBefore = run.events.size();
       outcomes[path] = std::string(names[static_cast<int>(report.outcome)]) + " " +
-                       std::to_string(report.clustersMoved) + " " + report.text;
+                       std::to_string(report.clustersMoved) + " " +
+                       std::to_string(run.engine->LastItemFragments().before) + ">" +
+                       std::to_string(run.engine->LastItemFragments().after) + " " + report.text;
       if (!report.text.empty()) failures.push_back("Defrag File Error:" + report.text);
     };
     run.engine->DefragFolder("C:\\G", false);

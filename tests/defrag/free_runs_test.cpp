@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -115,11 +116,20 @@ TEST(FreeRunWindow, AProcessorWithSse2RunsTheSse2File) {
   EXPECT_EQ(MarkChangingWordsForThisProcessor(), MarkChangingWordsSse2);
 }
 
-TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
+TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThemAndLeavesTheMftZoneOut) {
+  // Where the volume says its MFT zone lies: an answer of 96 bytes with MftZoneStart and
+  // MftZoneEnd; none: a volume that does not answer (FAT).
+  struct Zone {
+    std::int64_t start, end;
+    std::uint32_t returned = 96;
+    WinError error = err::kSuccess;
+  };
   struct Case {
     const char* what;
     std::int64_t clusters;
     TFreeRuns free;
+    std::optional<Zone> zone;
+    std::optional<TFreeRuns> after;  // without: the free runs as they are
   } cases[] = {
       {"a run across the first window boundary is one entry",
        100000,
@@ -127,16 +137,55 @@ TEST(ScanFreeSpace, ReadsTheWholeVolumeInWindowsAndMergesAcrossThem) {
       {"a run that reaches the last cluster is recorded", 70001, {{0, 1}, {69990, 11}}},
       {"a volume with no free cluster gives an empty list", 40000, {}},
       {"a wholly free volume is one run", 98304, {{0, 98304}}},
+      {"the zone inside a run splits it",
+       98304,
+       {{0, 98304}},
+       Zone{12288, 24576},
+       TFreeRuns{{0, 12288}, {24576, 73728}}},
+      {"the zone over the end of one run, the whole of the next and the start of a third",
+       100000,
+       {{100, 50}, {200, 10}, {300, 100}, {99000, 10}},
+       Zone{120, 350},
+       TFreeRuns{{100, 20}, {350, 50}, {99000, 10}}},
+      {"a zone that ends where a run begins takes none of it",
+       100000,
+       {{100, 50}},
+       Zone{0, 100},
+       std::nullopt},
+      {"a zone past every run", 100000, {{100, 50}}, Zone{5000, 6000}, std::nullopt},
+      {"an answer cut short is no zone", 100000, {{100, 50}}, Zone{0, 1000, 95}, std::nullopt},
+      {"a failed answer is no zone", 100000, {{100, 50}}, Zone{0, 1000, 96, 122}, std::nullopt},
+      {"a zone that ends before it begins is none",
+       100000,
+       {{100, 50}},
+       Zone{130, 110},
+       std::nullopt},
+      {"a zone before LCN 0 is none", 100000, {{100, 50}}, Zone{-5, 120}, std::nullopt},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     const std::vector<unsigned char> bits = Bitmap(c.clusters, c.free);
     ScriptedVolume volume;
     volume.answer = WindowsBitmap(bits, c.clusters);
+    int zoneCalls = 0;
+    if (c.zone) {
+      volume.volumeData = [&](std::uint32_t, const unsigned char*, std::uint32_t,
+                              unsigned char* out, std::uint32_t outLength,
+                              std::uint32_t* returned) {
+        ++zoneCalls;
+        EXPECT_GE(outLength, 96u);
+        fsctl::WriteInt64(out, fsctl::kMftZoneStartOffset, c.zone->start);
+        fsctl::WriteInt64(out, fsctl::kMftZoneEndOffset, c.zone->end);
+        *returned = c.zone->returned;
+        return c.zone->error;
+      };
+    }
     TFreeRuns runs{{1, 1}};  // a scan starts from an empty list
-    EXPECT_TRUE(ScanFreeSpace(volume, 'D', runs)) << c.what;
-    EXPECT_EQ(runs, c.free) << c.what;
+    EXPECT_TRUE(ScanFreeSpace(volume, 'D', runs));
+    EXPECT_EQ(runs, c.after.value_or(c.free));
+    EXPECT_EQ(zoneCalls, c.zone ? 1 : 0);
     EXPECT_EQ(volume.lastVolumePath, "\\\\.\\D:");
-    EXPECT_EQ(volume.openHandles, 0) << c.what;
+    EXPECT_EQ(volume.openHandles, 0);
   }
 }
 

@@ -16,6 +16,9 @@ class ScriptedVolume final : public VolumeDevicePort {
                                         std::uint32_t inputLength, unsigned char* output,
                                         std::uint32_t outputLength, std::uint32_t* returned)>;
   Answer answer;
+  // Where the MFT zone lies (FSCTL_GET_NTFS_VOLUME_DATA), answered apart from the script and not
+  // counted among its calls; unset, the volume answers it as FAT does (1).
+  Answer volumeData;
   WinError openError = err::kSuccess;
   std::uint32_t clusterSize = 4096;
   WinError clusterSizeError = err::kSuccess;
@@ -34,6 +37,11 @@ class ScriptedVolume final : public VolumeDevicePort {
   }
   WinError Control(Handle, std::uint32_t code, const void* input, std::uint32_t inputLength,
                    void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
+    if (code == fsctl::kGetNtfsVolumeData) {
+      if (!volumeData) return err::kInvalidFunction;
+      return volumeData(code, static_cast<const unsigned char*>(input), inputLength,
+                        static_cast<unsigned char*>(output), outputLength, returned);
+    }
     ++controlCalls;
     return answer(code, static_cast<const unsigned char*>(input), inputLength,
                   static_cast<unsigned char*>(output), outputLength, returned);

@@ -18,6 +18,9 @@ class WatchedVolume final : public VolumeDevicePort {
   explicit WatchedVolume(VolumeDevicePort& volume) : volume_(volume) {}
   std::map<std::string, ItemAccess> access;  // by path
   std::uint32_t largestExtentBuffer = 0;
+  // Not 0: once a move has succeeded, every extent read fails with it (a map that cannot be read
+  // back).
+  WinError mapErrorAfterMoves = 0;
 
   WinError OpenVolume(const std::string& path, Handle* handle) override {
     return volume_.OpenVolume(path, handle);
@@ -34,8 +37,12 @@ class WatchedVolume final : public VolumeDevicePort {
                    void* output, std::uint32_t outputLength, std::uint32_t* returned) override {
     if (code == fsctl::kGetRetrievalPointers) {
       largestExtentBuffer = std::max(largestExtentBuffer, outputLength);
+      if (moved_ && mapErrorAfterMoves != 0) return mapErrorAfterMoves;
     }
-    return volume_.Control(device, code, input, inputLength, output, outputLength, returned);
+    const WinError error =
+        volume_.Control(device, code, input, inputLength, output, outputLength, returned);
+    if (code == fsctl::kMoveFile && error == err::kSuccess) moved_ = true;
+    return error;
   }
   void Close(Handle handle) override { volume_.Close(handle); }
   WinError ClusterSize(const std::string& root, std::uint32_t* bytes) override {
@@ -44,6 +51,7 @@ class WatchedVolume final : public VolumeDevicePort {
 
  private:
   VolumeDevicePort& volume_;
+  bool moved_ = false;
 };
 
 }  // namespace kestrava::testing

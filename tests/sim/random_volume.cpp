@@ -165,6 +165,11 @@ SimulatedVolume MakeRandomVolume(std::uint64_t seed, const RandomVolumeShape& sh
   volume.partialMoves = chance(shape.partialMoves);
   if (chance(shape.shortBitmap))
     volume.shortBitmapAnswers = 1 + static_cast<std::uint32_t>(rng.Below(256));
+  if (shape.mftZone) {
+    const std::uint64_t start = rng.Below(std::min(shape.clusters, 2 * cursor + 1));
+    const std::uint64_t length = 1 + rng.Below(std::max<std::uint64_t>(shape.clusters / 16, 1));
+    volume.SetMftZone(start, std::min(length, shape.clusters - start));
+  }
   return volume;
 }
 

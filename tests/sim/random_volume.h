@@ -38,6 +38,9 @@ struct RandomVolumeShape {
   double inUse = 0;         // files held open by another program, sharing nothing
   double partialMoves = 0;  // the chance that the volume moves only half of each call
   double shortBitmap = 0;   // the chance that its bitmap answers end short, at 1 to 256 bytes
+  // An MFT zone of up to a sixteenth of the volume, among the items or in the free space just
+  // past them (drawn after everything else, so the rest of the volume stays as it was).
+  bool mftZone = false;
 };
 
 // Throws std::invalid_argument when the items do not fit on the volume.

@@ -467,6 +467,7 @@ volume C clusters 1000 cluster_size 4096
 used 0:16
 reserved 500:20
 taken 600:10
+mft-zone 800:50
 file C:\S\c.cmp extents 100:9 -1:7 120:5 -1:11 140:4 attrs compressed
 file C:\S\e.enc extents 200:4 210:4 attrs encrypted
 file C:\S\p.pre extents 300:8 310:8 size 20000
@@ -596,6 +597,17 @@ TEST(StrictVolumeTest, MovesAsNtfsShapesOrRefusesThem) {
        use},
       {"into clusters taken at the first move", "u.dat", kAttr, false, 0, 605, 2,
        err::kAccessDenied, 0, use},
+      {"ending in the MFT zone", "u.dat", kAttr, false, 0, 799, 2, err::kInvalidParameter, 0, use},
+      {"just past the MFT zone",
+       "u.dat",
+       kAttr,
+       false,
+       0,
+       850,
+       2,
+       0,
+       2,
+       {{850, 2}, {402, 1}, {410, 3}}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -685,7 +697,28 @@ TEST(StrictVolumeTest, OpensExtentReadsAndBitmapAnswers) {
   a = Bitmap(v, volume, 600, 4096);
   EXPECT_EQ(bit(a, 0) + bit(a, 9) + bit(a, 10), 2) << "600 to 609 taken";
   EXPECT_TRUE(v.Check().Ok()) << "taken clusters are the other program's";
+  EXPECT_EQ(bit(Bitmap(v, volume, 800, 4096), 49), 0) << "the MFT zone reads free";
+
+  // Where the MFT zone lies, on the volume's handle or an item's; a short buffer gets nothing.
+  Handle item = 0;
+  ASSERT_EQ(v.OpenItemToInspect("C:\\S\\u.dat", false, &item), 0u);
+  for (const Handle h : {volume, item}) {
+    a = Send(v, h, fsctl::kGetNtfsVolumeData, nullptr, 0, 200);
+    EXPECT_EQ(a.error, 0u);
+    EXPECT_EQ(a.returned, 96u);
+    EXPECT_EQ(a.I64(16), 1000) << "TotalClusters";
+    EXPECT_EQ(a.I64(80), 800) << "MftZoneStart";
+    EXPECT_EQ(a.I64(88), 850) << "MftZoneEnd, past the zone";
+  }
+  EXPECT_EQ(Send(v, volume, fsctl::kGetNtfsVolumeData, nullptr, 0, 95).error, kInsufficientBuffer);
+  v.Close(item);
   v.Close(volume);
+  SimulatedVolume fat = ReadVolumeText("volume C clusters 64 cluster_size 4096\n");
+  const Handle fatVolume = OpenVolume(fat);
+  EXPECT_EQ(Send(fat, fatVolume, fsctl::kGetNtfsVolumeData, nullptr, 0, 96).error,
+            err::kInvalidFunction)
+      << "a volume without a zone answers as FAT";
+  fat.Close(fatVolume);
 }
 
 TEST(VolumeFileTest, ReadsTheFormatAndWritesItBack) {
@@ -716,8 +749,8 @@ TEST(VolumeFileTest, ReadsTheFormatAndWritesItBack) {
     EXPECT_TRUE(back == ReadVolumeText(VolumeText(back)));
   }
   for (const char* word :
-       {"\nreserved ", "\ntaken ", "\npartial-moves\n", "\nshort-bitmap-answers ", " size 20000",
-        " in-use", " map-denied", " map-empty", "compressed", "encrypted"}) {
+       {"\nreserved ", "\ntaken ", "\nmft-zone ", "\npartial-moves\n", "\nshort-bitmap-answers ",
+        " size 20000", " in-use", " map-denied", " map-empty", "compressed", "encrypted"}) {
     EXPECT_NE(texts[2].find(word), std::string::npos) << word << " not written back";
     EXPECT_NE(strictTexts.find(word), std::string::npos) << word;
   }
@@ -762,6 +795,9 @@ TEST(VolumeFileTest, MalformedLinesNameTheirLine) {
        "line 3: C:\\a: extent 14:2 overlaps clusters"},
       {head + "taken 999:2\n", "line 2: taken range 999:2 lies past the volume end"},
       {head + "partial-moves now\n", "line 2: partial-moves stands alone"},
+      {head + "mft-zone 10:5 20:5\n", "line 2: mft-zone needs one LCN:COUNT"},
+      {head + "mft-zone 10:5\nmft-zone 30:5\n", "line 3: a volume has one MFT zone"},
+      {head + "mft-zone 990:20\n", "line 2: MFT zone 990:20 lies past the volume end"},
       {head + "short-bitmap-answers 0\n", "line 2: short-bitmap-answers needs one count"},
       {head + "folder C:\\a size 5\n", "line 2: a folder has no size"},
       {head + "file C:\\a extents 5:1 size 4097\n", "line 2: C:\\a: size 4097 lies past"},

@@ -103,6 +103,15 @@ void SimulatedVolume::MarkTaken(std::uint64_t lcn, std::uint64_t count) {
   if (takenInUse_) bitmap_.Set(lcn, count);
 }
 
+void SimulatedVolume::SetMftZone(std::uint64_t lcn, std::uint64_t count) {
+  if (mftZone_) throw std::invalid_argument("a volume has one MFT zone");
+  if (count == 0) throw std::invalid_argument("an MFT zone of 0 clusters");
+  if (lcn >= Clusters() || count > Clusters() - lcn)
+    throw std::invalid_argument("MFT zone " + std::to_string(lcn) + ":" + std::to_string(count) +
+                                " lies past the volume end");
+  mftZone_ = Extent{static_cast<std::int64_t>(lcn), count};
+}
+
 // The other program takes its clusters: from now on every answer shows them in use.
 void SimulatedVolume::TakeClusters() {
   if (takenInUse_) return;
@@ -118,8 +127,8 @@ void SimulatedVolume::AddFile(const std::string& path, const ItemLayout& layout)
   AddItem(path, false, layout);
 }
 
-void SimulatedVolume::CheckClustersFree(const std::vector<Extent>& extents,
-                                        const std::string& path) const {
+void SimulatedVolume::CheckClustersFree(const std::vector<Extent>& extents, const std::string& path,
+                                        bool elsewhere) const {
   std::vector<Extent> real;
   std::uint64_t vcns = 0;  // the last VCN must be an LCN-sized signed number, as in NTFS
   for (const Extent& e : extents) {
@@ -127,7 +136,7 @@ void SimulatedVolume::CheckClustersFree(const std::vector<Extent>& extents,
     if (e.count > static_cast<std::uint64_t>(INT64_MAX) - vcns)
       throw std::invalid_argument(path + ": more VCNs than a file can have");
     vcns += e.count;
-    if (e.lcn == kSparseLcn) continue;
+    if (e.lcn == kSparseLcn || elsewhere) continue;  // another volume's clusters are its own
     if (e.lcn < 0)
       throw std::invalid_argument(path + ": extent " + ExtentText(e) + " has a bad LCN");
     const std::uint64_t lcn = static_cast<std::uint64_t>(e.lcn);
@@ -155,7 +164,18 @@ void SimulatedVolume::AddItem(const std::string& path, bool isFolder, const Item
   if (!SplitAbsolutePath(path, drive_, &parts))
     throw std::invalid_argument(path + ": not a full path on drive " + std::string(1, drive_));
   if (parts.empty()) throw std::invalid_argument(path + ": the root exists");
-  CheckClustersFree(layout.extents, path);
+  // Below a junction, the items are those of the volume it leads to.
+  bool elsewhere = layout.junction;
+  {
+    std::size_t at = kRoot;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+      auto it = items_[at].children.find(UpperAscii(parts[i]));
+      if (it == items_[at].children.end()) break;
+      at = it->second;
+      elsewhere = elsewhere || items_[at].layout.junction;
+    }
+  }
+  CheckClustersFree(layout.extents, path, elsewhere);
   if (layout.size) {
     if (isFolder) throw std::invalid_argument(path + ": a folder has no size of its own");
     std::uint64_t vcns = 0;
@@ -201,6 +221,9 @@ void SimulatedVolume::AddItem(const std::string& path, bool isFolder, const Item
   }
   Item& added = items_[at];
   if (added.isFolder) added.layout.attributes |= attr::kDirectory;
+  if (added.layout.junction) added.layout.attributes |= attr::kReparsePoint;
+  added.elsewhere = elsewhere;
+  if (elsewhere) return;  // not this volume's clusters
   for (const Extent& e : added.layout.extents) {
     if (e.lcn != kSparseLcn) bitmap_.Set(static_cast<std::uint64_t>(e.lcn), e.count);
   }
@@ -356,6 +379,7 @@ CheckResult SimulatedVolume::Check() const {
   }
   for (const Extent& h : held_) expected.Set(static_cast<std::uint64_t>(h.lcn), h.count);
   for (const Item& item : items_) {
+    if (item.elsewhere) continue;  // another volume's
     std::uint64_t vcn = 0;
     for (const Extent& e : item.layout.extents) {
       if (e.lcn != kSparseLcn) {
@@ -385,8 +409,9 @@ bool SimulatedVolume::operator==(const SimulatedVolume& other) const {
     return false;
   const std::vector<ItemInfo> mine = Items(), theirs = other.Items();
   if (UsedByNothing() != other.UsedByNothing() || Reserved() != other.Reserved() ||
-      Taken() != other.Taken() || partialMoves != other.partialMoves ||
-      shortBitmapAnswers != other.shortBitmapAnswers || mine.size() != theirs.size())
+      Taken() != other.Taken() || mftZone_ != other.mftZone_ ||
+      partialMoves != other.partialMoves || shortBitmapAnswers != other.shortBitmapAnswers ||
+      mine.size() != theirs.size())
     return false;
   for (std::size_t i = 0; i < mine.size(); ++i) {
     if (mine[i].path != theirs[i].path || mine[i].isFolder != theirs[i].isFolder ||

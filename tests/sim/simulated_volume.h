@@ -53,13 +53,19 @@ struct ItemLayout {
   bool inUse = false;
   bool mapDenied = false;  // reading its extents fails with 5 (a filter or its security refuses)
   bool mapEmpty = false;   // reading its extents succeeds with no extents
+  // A junction (or link) onto another volume: its attributes say reparse point, and opening it
+  // opens what it leads to. Its extents, and those of every item below it, are that volume's:
+  // they are not this volume's clusters, and a move through this volume's handle fails with 87.
+  bool junction = false;
   // A file's size in bytes when it is apart from the allocation (clusters kept past the end of
-  // the file); moves of clusters at or past the cluster-rounded size fail with 87.
+  // the file); moves of clusters at or past the cluster-rounded size (for a file moved in units,
+  // past the end of the unit that holds its last byte) fail with 87.
   std::optional<std::uint64_t> size = std::nullopt;
   bool operator==(const ItemLayout& o) const {
     return extents == o.extents && attributes == o.attributes && locked == o.locked &&
            denied == o.denied && unmovable == o.unmovable && inUse == o.inUse &&
-           mapDenied == o.mapDenied && mapEmpty == o.mapEmpty && size == o.size;
+           mapDenied == o.mapDenied && mapEmpty == o.mapEmpty && junction == o.junction &&
+           size == o.size;
   }
 };
 
@@ -83,8 +89,9 @@ struct ControlCounters {
   std::uint64_t bitmapCalls = 0;
   std::uint64_t retrievalCalls = 0;
   std::uint64_t moveCalls = 0;
-  std::uint64_t otherCalls = 0;  // unknown codes
-  std::uint64_t movesDone = 0;   // move calls that moved clusters
+  std::uint64_t volumeDataCalls = 0;  // FSCTL_GET_NTFS_VOLUME_DATA
+  std::uint64_t otherCalls = 0;       // unknown codes
+  std::uint64_t movesDone = 0;        // move calls that moved clusters
   std::uint64_t clustersMoved = 0;
   std::uint64_t unknownCloses = 0;  // Close of a handle that is not open: a double close
 };
@@ -121,6 +128,12 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   // free in every bitmap answer until the first FSCTL_MOVE_FILE call of any kind, in use by that
   // program from then on (a move into them fails with 5). Throws as MarkReserved.
   void MarkTaken(std::uint64_t lcn, std::uint64_t count);
+  // Where NTFS keeps room for its MFT to grow, as FSCTL_GET_NTFS_VOLUME_DATA reports it
+  // (MftZoneStart, MftZoneEnd): its free clusters read free in the bitmap, a move into it fails
+  // with 87. Clusters in use may lie in it, as on a volume nearly full. A volume without a zone
+  // answers that control code as FAT does (1). Throws std::invalid_argument for a range that
+  // leaves the volume, is empty, or a second zone.
+  void SetMftZone(std::uint64_t lcn, std::uint64_t count);
   // Add an item and its missing parent folders (parents made this way are resident; a later
   // AddFolder may still give such a folder its own layout). Throws std::invalid_argument for a
   // path on another drive or below a file, an item that exists, an empty extent, real clusters
@@ -166,6 +179,7 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   // The reserved and the taken ranges, sorted, touching runs joined.
   std::vector<Extent> Reserved() const;
   std::vector<Extent> Taken() const;
+  const std::optional<Extent>& MftZone() const { return mftZone_; }
   // The clusters in use by nothing listed, sorted, touching runs joined. Clusters held since a
   // move and taken clusters are not among them, and the text of a volume leaves them out.
   std::vector<Extent> UsedByNothing() const;
@@ -220,7 +234,8 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
     std::size_t parent = 0;
     std::string name;  // as created; the root's is "C:"
     bool isFolder = false;
-    bool implicit = false;  // made as a parent; AddFolder may still give it a layout
+    bool implicit = false;   // made as a parent; AddFolder may still give it a layout
+    bool elsewhere = false;  // a junction, or below one: on another volume
     ItemLayout layout;
     std::map<std::string, std::size_t> children;  // by upper-cased name: NTFS order
   };
@@ -239,7 +254,8 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   };
 
   void AddItem(const std::string& path, bool isFolder, const ItemLayout& layout);
-  void CheckClustersFree(const std::vector<Extent>& extents, const std::string& path) const;
+  void CheckClustersFree(const std::vector<Extent>& extents, const std::string& path,
+                         bool elsewhere) const;
   void CheckRangeFree(std::uint64_t lcn, std::uint64_t count, const std::string& what) const;
   static bool Meets(const std::vector<Extent>& ranges, std::uint64_t lcn, std::uint64_t count);
   bool Blocked(std::uint64_t lcn, std::uint64_t count) const;  // reserved or taken
@@ -254,6 +270,8 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
                                 unsigned char* output, std::uint32_t outputLength,
                                 std::uint32_t* returned) const;
   WinError MoveData(const void* input, std::uint32_t inputLength);
+  WinError GetNtfsVolumeData(unsigned char* output, std::uint32_t outputLength,
+                             std::uint32_t* returned) const;
   std::uint64_t MoveClusters(Item& item, std::uint64_t vcn, std::uint64_t lcn, std::uint64_t count);
   TFindData FindDataOf(const Item& item) const;
   static std::uint32_t TagOf(std::size_t id, std::uint64_t vcn);
@@ -271,6 +289,7 @@ class SimulatedVolume final : public VolumeDevicePort, public DirectoryPort, pub
   std::vector<Item> items_;   // by id; the root is 0
   std::vector<Extent> reserved_;
   std::vector<Extent> taken_;
+  std::optional<Extent> mftZone_;
   bool takenInUse_ = false;               // a move call came: the taken ranges are in use
   std::map<Handle, OpenHandle> handles_;  // open device handles
   std::map<DirectoryPort::Handle, Listing> finds_;

@@ -1,4 +1,4 @@
-// The simulated volume's answers to the three defragmentation control codes. Inputs are read and
+// The simulated volume's answers to the defragmentation control codes. Inputs are read and
 // outputs written with memcpy at the offsets Windows' structures have, never by laying a struct
 // over the caller's bytes, and nothing is written past outputLength.
 #include <algorithm>
@@ -20,6 +20,8 @@ constexpr std::uint32_t kPointersBufferSize = 32;
 constexpr std::uint32_t kPointersHead = 16;
 constexpr std::uint32_t kPointerLength = 16;
 constexpr std::uint32_t kMoveFileDataSize = 32;
+// sizeof(NTFS_VOLUME_DATA_BUFFER); a larger buffer gets no extended data here.
+constexpr std::uint32_t kNtfsVolumeDataSize = 96;
 
 template <typename T>
 T Read(const unsigned char* bytes, std::size_t offset) {
@@ -69,6 +71,10 @@ WinError SimulatedVolume::Control(Handle device, std::uint32_t code, const void*
       TakeClusters();  // the other program was quicker than any move
       if (!onVolume) return err::kInvalidFunction;
       result = MoveData(input, inputLength);
+      break;
+    case fsctl::kGetNtfsVolumeData:
+      ++counters_.volumeDataCalls;  // a handle of an item on the volume is answered too
+      result = GetNtfsVolumeData(out, outputLength, &written);
       break;
     default: ++counters_.otherCalls; return err::kInvalidFunction;
   }
@@ -170,6 +176,7 @@ WinError SimulatedVolume::MoveData(const void* input, std::uint32_t inputLength)
     const WinError injected = beforeMove(request);
     if (injected != err::kSuccess) return injected;
   }
+  if (item.elsewhere) return err::kInvalidParameter;  // a file on another volume
   if (item.layout.unmovable) return err::kAccessDenied;
   // An encrypted item's clusters move only through a handle that may read its data.
   if ((item.layout.attributes & attr::kEncrypted) != 0 &&
@@ -178,18 +185,22 @@ WinError SimulatedVolume::MoveData(const void* input, std::uint32_t inputLength)
 
   const std::vector<Extent>& extents = item.layout.extents;
   const std::uint64_t allocation = VcnCount(extents);
-  // Clusters past the end of the file may be listed, but not moved.
+  const bool units =
+      !item.isFolder && (item.layout.attributes & (attr::kCompressed | attr::kSparseFile)) != 0;
+  // Clusters past the end of the file may be listed, but not moved: those past its size rounded
+  // up to a cluster, or for a file moved in units, to the end of the unit its last byte is in.
   std::uint64_t movable = allocation;
-  if (item.layout.size)
-    movable = std::min(movable, (*item.layout.size + clusterSize_ - 1) / clusterSize_);
+  if (item.layout.size) {
+    std::uint64_t dataEnd = (*item.layout.size + clusterSize_ - 1) / clusterSize_;
+    if (units) dataEnd = (dataEnd + kUnitClusters - 1) / kUnitClusters * kUnitClusters;
+    movable = std::min(movable, dataEnd);
+  }
   const std::int64_t vcn = request.startingVcn, lcn = request.startingLcn;
   const std::uint64_t count = request.clusterCount;
   if (count == 0 || vcn < 0 || static_cast<std::uint64_t>(vcn) >= movable ||
       count > movable - static_cast<std::uint64_t>(vcn))
     return err::kInvalidParameter;
   const std::uint64_t first = static_cast<std::uint64_t>(vcn);
-  const bool units =
-      !item.isFolder && (item.layout.attributes & (attr::kCompressed | attr::kSparseFile)) != 0;
   // The end of a range of the item that a move of n clusters from first takes.
   auto rangeEnd = [&](std::uint64_t n) {
     if (!units) return first + n;
@@ -220,6 +231,7 @@ WinError SimulatedVolume::MoveData(const void* input, std::uint32_t inputLength)
     return err::kInvalidParameter;
   const std::uint64_t target = static_cast<std::uint64_t>(lcn);
   if (Meets(reserved_, target, room)) return err::kInvalidParameter;
+  if (mftZone_ && Meets({*mftZone_}, target, room)) return err::kInvalidParameter;
   // Clusters the item owns itself count as in use too, as NTFS treats them.
   if (bitmap_.AnySet(target, room)) return err::kAccessDenied;
 
@@ -292,6 +304,26 @@ std::uint64_t SimulatedVolume::MoveClusters(Item& item, std::uint64_t vcn, std::
   }
   item.layout.extents = std::move(result);
   return next - lcn;
+}
+
+WinError SimulatedVolume::GetNtfsVolumeData(unsigned char* output, std::uint32_t outputLength,
+                                            std::uint32_t* returned) const {
+  if (!mftZone_) return err::kInvalidFunction;  // as FAT answers
+  if (outputLength < kNtfsVolumeDataSize) return kInsufficientBuffer;
+  std::memset(output, 0, kNtfsVolumeDataSize);
+  const std::int64_t clusters = static_cast<std::int64_t>(Clusters());
+  Write<std::int64_t>(output, 0, 0x4B455354);  // VolumeSerialNumber
+  Write<std::int64_t>(output, 8, clusters * (clusterSize_ / 512));
+  Write<std::int64_t>(output, 16, clusters);
+  Write<std::int64_t>(output, 24, clusters - static_cast<std::int64_t>(bitmap_.CountSet()));
+  Write<std::uint32_t>(output, 40, 512);
+  Write<std::uint32_t>(output, 44, clusterSize_);
+  Write<std::uint32_t>(output, 48, 1024);
+  Write<std::uint32_t>(output, 52, clusterSize_ <= 1024 ? 1024 / clusterSize_ : 0);
+  Write<std::int64_t>(output, 80, mftZone_->lcn);
+  Write<std::int64_t>(output, 88, mftZone_->lcn + static_cast<std::int64_t>(mftZone_->count));
+  *returned = kNtfsVolumeDataSize;
+  return err::kSuccess;
 }
 
 void SimulatedVolume::Checkpoint() {

@@ -99,6 +99,7 @@ constexpr FlagName kFlagNames[] = {
     {"locked", &ItemLayout::locked},        {"denied", &ItemLayout::denied},
     {"unmovable", &ItemLayout::unmovable},  {"in-use", &ItemLayout::inUse},
     {"map-denied", &ItemLayout::mapDenied}, {"map-empty", &ItemLayout::mapEmpty},
+    {"junction", &ItemLayout::junction},
 };
 
 const FlagName* FindFlag(const std::string& w) {
@@ -248,6 +249,9 @@ SimulatedVolume ReadVolume(std::istream& in) {
       ReadRanges(words, line, [&](std::uint64_t lcn, std::uint64_t n) { v.MarkReserved(lcn, n); });
     } else if (words[0] == "taken") {
       ReadRanges(words, line, [&](std::uint64_t lcn, std::uint64_t n) { v.MarkTaken(lcn, n); });
+    } else if (words[0] == "mft-zone") {
+      if (words.size() != 2) Fail(line, "mft-zone needs one LCN:COUNT");
+      ReadRanges(words, line, [&](std::uint64_t lcn, std::uint64_t n) { v.SetMftZone(lcn, n); });
     } else if (words[0] == "partial-moves") {
       if (words.size() != 1) Fail(line, "partial-moves stands alone");
       v.partialMoves = true;
@@ -287,6 +291,7 @@ std::string VolumeText(const SimulatedVolume& volume) {
   WriteRanges(out, "used", volume.UsedByNothing());
   WriteRanges(out, "reserved", volume.Reserved());
   WriteRanges(out, "taken", volume.Taken());
+  if (volume.MftZone()) WriteRanges(out, "mft-zone", {*volume.MftZone()});
   for (const ItemInfo& item : volume.Items()) {
     out << (item.isFolder ? "folder " : "file ") << item.path;
     if (item.layout.extents.empty()) {

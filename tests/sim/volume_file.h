@@ -21,16 +21,25 @@
 //   reserved 500:20                 free in the bitmap, but a move into them fails with 87
 //   taken 600:10                    free in every bitmap answer until the first move call of any
 //                                   kind, then in use by another program (a move into them: 5)
+//   mft-zone 700:300                where NTFS keeps room for its MFT (one zone a volume): its free
+//                                   clusters read free, a move into it fails with 87, and
+//                                   FSCTL_GET_NTFS_VOLUME_DATA reports it (a volume without one
+//                                   answers that control code as FAT does: 1)
 //   partial-moves                   each move of more than one cluster moves the first half of
 //                                   its count (rounded up) and reports success
 //   short-bitmap-answers 64         bitmap answers hold at most 64 bytes of bitmap and end with
 //                                   234 while more of the volume remains
 //   file C:\G\big.dat extents 10:16 size 20000   20,000 bytes in 16 clusters: moves of VCN 5
-//                                   on (past the cluster-rounded size) fail with 87
+//                                   on (past the cluster-rounded size) fail with 87; for a
+//                                   compressed or sparse file, those past the end of the unit
+//                                   that holds its last byte
 //   file C:\G\game.exe extents 40:8 in-use        held open, sharing nothing: data opens (and
 //                                   listing a folder) fail with 32, attribute opens succeed
 //   file C:\G\a.dat extents 50:2 map-denied       reading its extents fails with 5
 //   file C:\G\b.dat extents 60:2 map-empty        reading its extents succeeds with no extents
+//   folder C:\G\Link\ extents 90:1 junction      a junction onto another volume (attrs reparse):
+//                                   its extents and those of the items below it are that
+//                                   volume's, not in this bitmap; moving them here fails with 87
 //
 // Files with attrs compressed or sparse move in 16-cluster units: a move must start on a unit
 // (87), a count ending inside a unit takes the rest of it, and the real clusters of the units land
