@@ -19,9 +19,7 @@
 #include "boost/thread_boost.h"
 #include "common/debug_log.h"
 #include "boost/os_version.h"
-#include "tests/doubles/fake_registry.h"
-#include "tests/doubles/fake_service_manager.h"
-#include "tests/doubles/fixed_version.h"
+#include "tests/doubles/boost_doubles.h"
 
 using namespace kestrava;
 using Clock = std::chrono::steady_clock;
@@ -31,24 +29,6 @@ namespace {
 class Discard final : public DebugOutputPort {
  public:
   void Write(const std::string&) override {}
-};
-
-class AllChecked final : public BoostWindowPort {
- public:
-  bool IsChecked(OptionBox box) override { return box != OptionBox::chkDefragMem; }
-  std::string GamePath() override { return ""; }
-  bool SysAbort() const override { return false; }
-  void SetStatusText(const std::string& text) override { last = text; }
-  bool Synchronize(const std::function<void()>& routine) override {
-    routine();
-    return true;
-  }
-  std::string last;
-};
-
-class NoPrivileges final : public PrivilegePort {
- public:
-  WinError Enable(const std::string&) override { return err::kSuccess; }
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -82,23 +62,12 @@ int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
   Discard discard;
   SetDebugOutput(&discard);
-  testing::FakeClock clock;
-  testing::FakeServiceManager services(clock);
-  for (const CatalogueOption& option : kCatalogueOptions) {
-    const std::string name = OptionService(option, kOsSeven);
-    services.services[name].display = name;
-  }
-  for (const char* name : FixedServices(kOsSeven)) services.services[name].display = name;
-  testing::FakeRegistry registry;
-  AllChecked window;
-  FixedVersion version;  // Windows 7
-  NoPrivileges privileges;
-  BoostPorts ports;
-  ports.registry = &registry;
-  ports.services = &services;
-  ports.privileges = &privileges;
-  ports.version = &version;
-  ports.clock = &clock;
+  testing::FakeBoostSystem system;  // Windows 7
+  testing::FakeClock& clock = system.clock;
+  testing::FakeServiceManager& services = system.services;
+  const BoostPorts ports = system.Ports();
+  testing::FakeBoostWindow window;
+  window.boxes[OptionBox::chkDefragMem] = false;  // the services alone
   std::atomic<bool> finished{false};
 
   std::size_t operations = 0;

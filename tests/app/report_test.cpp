@@ -9,6 +9,7 @@
 
 #include "app/report_job.h"
 #include "app/report_window.h"
+#include "tests/doubles/boost_doubles.h"
 #include "tests/doubles/fake_process_list.h"
 #include "tests/doubles/fake_service_manager.h"
 #include "tests/doubles/pump_until.h"
@@ -105,15 +106,10 @@ TEST(ReportWindow, LastRunDetailsReadTheMemoryNow) {
   processes.Add(8, 0, 256, 3 << 20);
   processes.refusing = {8};
   memory.available = std::uint64_t{2} << 30;
-  class Privileges final : public PrivilegePort {
-   public:
-    std::function<void()> onDebug;
-    WinError Enable(const std::string& name) override {
-      if (name == "SeDebugPrivilege") onDebug();
-      return err::kSuccess;
-    }
-  } privileges;
-  privileges.onDebug = [&processes] { processes.refusing.clear(); };
+  testing::RecordingPrivileges privileges;
+  privileges.onEnable = [&processes](const std::string& name) {
+    if (name == "SeDebugPrivilege") processes.refusing.clear();
+  };
   BoostPorts ports;
   ports.memory = &memory;
   ports.processes = &processes;

@@ -7,41 +7,17 @@
 #include <vector>
 
 #include "boost/thread_boost.h"
-#include "tests/doubles/fake_registry.h"
-#include "tests/doubles/fake_service_manager.h"
+#include "tests/doubles/boost_doubles.h"
 
 namespace kestrava {
 namespace {
 
-class CountingWindow final : public BoostWindowPort {
- public:
-  bool sysAbort = false;
-  std::vector<std::string> status;
-  mutable int abortReads = 0;
-  bool IsChecked(OptionBox) override { return true; }
-  std::string GamePath() override { return "C:\\Games"; }
-  bool SysAbort() const override {
-    ++abortReads;
-    return sysAbort;
-  }
-  void SetStatusText(const std::string& text) override { status.push_back(text); }
-  bool Synchronize(const std::function<void()>& routine) override {
-    routine();
-    return true;
-  }
-};
-
 TEST(EngineEvents, APathIsHandedToTheWindowOnlyWhenItChangesAndAbortIsCopiedEveryTime) {
-  CountingWindow window;
-  testing::FakeClock clock;
-  testing::FakeServiceManager services{clock};
-  testing::FakeRegistry registry;
-  BoostPorts ports;
-  ports.registry = &registry;
-  ports.services = &services;
-  ports.clock = &clock;
+  testing::FakeBoostWindow window;
+  window.gamePath = "C:\\Games";
+  testing::FakeBoostSystem system;
   std::atomic<bool> finished{false};
-  TThreadBoost worker(window, true, ports, NoDefragEngine, finished);
+  TThreadBoost worker(window, true, system.Ports(), NoDefragEngine, finished);
   const std::unique_ptr<DefragEngine> engine = NoDefragEngine();
 
   // A hole of a million clusters: one event per 64 clusters, all for the same path. The path

@@ -13,12 +13,8 @@
 #include "boost/thread_boost.h"
 #include "common/system_message.h"
 #include "defrag/fast_defrag_engine.h"
-#include "tests/doubles/catalogue_services.h"
+#include "tests/doubles/boost_doubles.h"
 #include "tests/doubles/debug_recorder.h"
-#include "tests/doubles/fixed_version.h"
-#include "tests/doubles/fake_process_list.h"
-#include "tests/doubles/fake_registry.h"
-#include "tests/doubles/fake_service_manager.h"
 #include "tests/sim/volume_file.h"
 
 namespace kestrava {
@@ -26,31 +22,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using Row = std::vector<std::string>;
-
-class Window final : public BoostWindowPort {
- public:
-  explicit Window(const PreviewRequest& request) : request_(request) {}
-  bool IsChecked(OptionBox box) override { return request_.checked[static_cast<int>(box)]; }
-  std::string GamePath() override { return request_.gamePath; }
-  bool SysAbort() const override { return false; }
-  void SetStatusText(const std::string&) override {}
-  bool Synchronize(const std::function<void()>& routine) override {
-    routine();
-    return true;
-  }
-
- private:
-  const PreviewRequest& request_;
-};
-
-class Privileges final : public PrivilegePort {
- public:
-  std::function<void(const std::string&)> onEnable;
-  WinError Enable(const std::string& name) override {
-    if (onEnable) onEnable(name);
-    return err::kSuccess;
-  }
-};
 
 constexpr char kVolume[] = R"(volume C clusters 8192 cluster_size 4096
 used 0:64 4000:16
@@ -60,14 +31,7 @@ file C:\Games\Quarry\save\slot1.sav extents 2400:3 2410:3 locked
 )";
 
 // Every catalogue service of every version installed and running; every box ticked.
-struct World {
-  testing::FakeClock clock;
-  testing::FakeServiceManager services{clock};
-  testing::FakeRegistry registry;
-  testing::FakeProcessList processes;
-  testing::FakeMemoryStatus memory;
-  FixedVersion version;
-  Privileges privileges;
+struct World : testing::FakeBoostSystem {
   sim::SimulatedVolume volume = sim::ReadVolumeText(kVolume);
   PreviewRequest request;
   std::atomic<bool> cancel{false};
@@ -75,24 +39,12 @@ struct World {
   std::function<void(const std::string&)> onProgress;
 
   World() {
-    testing::InstallCatalogueServices(services);
     request.checked.fill(true);
     request.gamePath = "C:\\Games\\Quarry";
     processes.Add(4, 256, 256, 1 << 20);
     processes.Add(8, 256, 256, 3 << 20);
     processes.Add(12, 0, 256, 100 << 20);
     memory.available = std::uint64_t{5} << 30;
-  }
-  BoostPorts Ports() {
-    BoostPorts ports;
-    ports.registry = &registry;
-    ports.services = &services;
-    ports.processes = &processes;
-    ports.memory = &memory;
-    ports.privileges = &privileges;
-    ports.version = &version;
-    ports.clock = &clock;
-    return ports;
   }
   DefragPorts Volume() {
     DefragPorts ports;
@@ -121,7 +73,12 @@ struct World {
   // A boost (or restore) on the same doubles, the folder run on the simulated volume or left
   // alone: its receipt.
   BoostReceipt Run(bool boost, bool defragment) {
-    Window window(request);
+    // The window the request was read from: its boxes and its folder.
+    testing::FakeBoostWindow window;
+    for (std::size_t box = 0; box < request.checked.size(); ++box) {
+      window.boxes[static_cast<OptionBox>(box)] = request.checked[box];
+    }
+    window.gamePath = request.gamePath;
     std::atomic<bool> finished{false};
     DefragEngineFactory engines = NoDefragEngine;
     if (defragment) {

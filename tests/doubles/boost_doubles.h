@@ -1,8 +1,8 @@
 #pragma once
-// The window and the system a boost, a restore or a preview meets, as the boost tests fake them: a
-// window whose boxes are all ticked unless a test unticks one, privileges that are only counted,
-// and every port of BoostPorts wired to a double, with every catalogue service installed and
-// running on Windows 7.
+// The window and the system a boost, a restore or a preview meets, as the boost tests and
+// bench/boost_bench fake them: a window whose boxes are all ticked unless a test unticks one,
+// privileges that are only recorded, and every port of BoostPorts wired to a double, with every
+// catalogue service installed and running on Windows 7.
 #include <functional>
 #include <map>
 #include <string>
@@ -25,10 +25,14 @@ class FakeBoostWindow final : public BoostWindowPort {
   bool sysAbort = false;
   std::vector<std::string> status;                   // every text shown in panel 0, in order
   std::function<void(const std::string&)> onStatus;  // called with every text shown
+  mutable int abortReads = 0;                        // how often the worker asked for SysAbort
 
   bool IsChecked(OptionBox box) override { return boxes.count(box) == 0 || boxes[box]; }
   std::string GamePath() override { return gamePath; }
-  bool SysAbort() const override { return sysAbort; }
+  bool SysAbort() const override {
+    ++abortReads;
+    return sysAbort;
+  }
   void SetStatusText(const std::string& text) override {
     status.push_back(text);
     if (onStatus) onStatus(text);
@@ -41,9 +45,11 @@ class FakeBoostWindow final : public BoostWindowPort {
 
 class RecordingPrivileges final : public PrivilegePort {
  public:
-  std::vector<std::string> enabled;  // in the order asked for
+  std::vector<std::string> enabled;                  // in the order asked for
+  std::function<void(const std::string&)> onEnable;  // called with every privilege enabled
   WinError Enable(const std::string& name) override {
     enabled.push_back(name);
+    if (onEnable) onEnable(name);
     return err::kSuccess;
   }
 };
