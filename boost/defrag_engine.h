@@ -26,6 +26,11 @@ struct DefragItemReport {
   DefragItemOutcome outcome = DefragItemOutcome::kContiguous;
   std::uint64_t clustersMoved = 0;
   std::string text;  // the failure's text; empty for the others
+  // The item's fragments (stretches of real clusters apart on the volume, sparse ranges left out,
+  // below the end of a file's data) before the engine worked on it and after, as read from the
+  // maps the engine reads anyway; the same for an item not moved, 0 for one not examined.
+  std::uint64_t fragmentsBefore = 0;
+  std::uint64_t fragmentsAfter = 0;
 };
 
 // Whether the folder's volume pays for reading far apart; kNone is a solid-state disk, where

@@ -72,6 +72,8 @@ void AddDefragRows(ReportTable& table, const BoostReceipt& receipt) {
   count("Items examined", tally.examined);
   count("Items moved", tally.moved);
   count("Clusters moved", tally.clustersMoved);
+  count("Fragments before the run", tally.fragmentsBefore);
+  count("Fragments after the run", tally.fragmentsAfter);
   count("Passed over: contiguous", tally.contiguous);
   count("Passed over: could not be opened", tally.notOpened);
   count("Passed over: no free run", tally.noFreeRun);
@@ -87,6 +89,8 @@ void AddDefragRows(ReportTable& table, const BoostReceipt& receipt) {
 void DefragTally::Add(const DefragItemReport& report) {
   ++examined;
   clustersMoved += report.clustersMoved;
+  fragmentsBefore += report.fragmentsBefore;
+  fragmentsAfter += report.fragmentsAfter;
   switch (report.outcome) {
     case DefragItemOutcome::kMoved: ++moved; break;
     case DefragItemOutcome::kContiguous: ++contiguous; break;

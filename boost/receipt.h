@@ -42,6 +42,9 @@ struct DefragTally {
   std::uint64_t examined = 0;
   std::uint64_t moved = 0;          // items made contiguous by a move
   std::uint64_t clustersMoved = 0;  // by every item, those moved only partly included
+  // The fragments of every item examined, before the run and after it: what the run removed.
+  std::uint64_t fragmentsBefore = 0;
+  std::uint64_t fragmentsAfter = 0;
   // Items passed over, by reason.
   std::uint64_t contiguous = 0;
   std::uint64_t notOpened = 0;

@@ -269,7 +269,6 @@ void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileI
   path.wide = AnsiToWide(path.ansi);
   const bool isFile = (fileInfo.Attributes & attr::kDirectory) == 0;
   DefragItemReport report{path.wide, DefragItemOutcome::kContiguous, 0, ""};
-  fragments_ = {};
   if ((fileInfo.Attributes & attr::kReparsePoint) != 0 || BeyondReparsePoint(path.ansi)) {
     // A junction or link may lead to another volume: what it leads to is not this volume's to
     // move, and a move through this volume's handle would only be refused. So neither it nor
@@ -283,7 +282,7 @@ void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileI
   } else {
     const ItemFacts facts{fileInfo.Attributes, isFile ? fileInfo.Size : -1};
     const Inspection inspection = Inspect(path.ansi, isFile, facts);
-    fragments_.before = fragments_.after = inspection.fragments;
+    report.fragmentsBefore = report.fragmentsAfter = inspection.fragments;
     if (inspection.contiguous) {
       DoSkipFile(path.wide, isFile, 0);
       report.outcome =
@@ -295,7 +294,7 @@ void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileI
       report.outcome = result.outcome;
       report.text = result.text;
       report.clustersMoved = result.clustersMoved;
-      if (result.clustersMoved > 0) fragments_.after = result.fragmentsAfter;
+      if (result.clustersMoved > 0) report.fragmentsAfter = result.fragmentsAfter;
     }
   }
   if (OnItemDone) OnItemDone(*this, report);

@@ -67,15 +67,6 @@ class TFastDefragEngine final : public DefragEngine {
   bool IsAborted() const { return Aborted; }
   std::uint64_t KnownClusterSize() const { return ClusterSize; }
 
-  // The fragments (stretches of real clusters apart on the volume, sparse ranges left out, below
-  // the end of a file's data) of the item OnItemDone reports, before the engine worked on it and
-  // after: as read from the maps the engine reads anyway. Both are the same for an item not moved.
-  struct ItemFragments {
-    std::uint64_t before = 0;
-    std::uint64_t after = 0;
-  };
-  const ItemFragments& LastItemFragments() const { return fragments_; }
-
  private:
   // Lists every item under folder (files only with filesOnly) in the calling thread, handing each
   // to onMatch: hidden and system items and the folders themselves too. The folder run and the
@@ -138,7 +129,6 @@ class TFastDefragEngine final : public DefragEngine {
   RunEvidence evidence_;              // what failed moves showed of the runs
   std::uint64_t itemSerial_ = 0;      // counts the items DefragItem was given
   std::vector<std::string> reparse_;  // folders passed over, folded, with a backslash
-  ItemFragments fragments_;
 };
 
 }  // namespace kestrava

@@ -21,13 +21,13 @@ TEST(Receipt, ATableRowForEverythingTheRunDid) {
   receipt.gameFolder = "D:\\Games\\Foo";
   using O = DefragItemOutcome;
   for (const DefragItemReport& item : std::vector<DefragItemReport>{
-           {L"D:\\a", O::kMoved, 6, ""},
-           {L"D:\\b", O::kContiguous, 0, ""},
+           {L"D:\\a", O::kMoved, 6, "", 5, 1},
+           {L"D:\\b", O::kContiguous, 0, "", 1, 1},
            {L"D:\\c", O::kNotOpened, 0, ""},
-           {L"D:\\d", O::kNoFreeRun, 0, "Fail to get the free space!"},
-           {L"D:\\e", O::kMovedPartly, 4, "Moved only partly: D:\\e"},
+           {L"D:\\d", O::kNoFreeRun, 0, "Fail to get the free space!", 3, 3},
+           {L"D:\\e", O::kMovedPartly, 4, "Moved only partly: D:\\e", 4, 2},
            {L"D:\\f", O::kAborted, 0, ""},
-           {L"D:\\g", O::kFailed, 2, "Move file D:\\g error: 5"},
+           {L"D:\\g", O::kFailed, 2, "Move file D:\\g error: 5", 2, 2},
        }) {
     receipt.defrag.Add(item);
   }
@@ -45,6 +45,8 @@ TEST(Receipt, ATableRowForEverythingTheRunDid) {
       {"Game folder", "Items examined", "7"},
       {"Game folder", "Items moved", "1"},
       {"Game folder", "Clusters moved", "12"},
+      {"Game folder", "Fragments before the run", "15"},
+      {"Game folder", "Fragments after the run", "9"},
       {"Game folder", "Passed over: contiguous", "1"},
       {"Game folder", "Passed over: could not be opened", "1"},
       {"Game folder", "Passed over: no free run", "1"},

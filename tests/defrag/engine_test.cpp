@@ -686,8 +686,8 @@ TEST(DefragFolder, EachItemGetsOneOutcomeThatAgreesWithTheLog) {
       eventsBefore = run.events.size();
       outcomes[path] = std::string(names[static_cast<int>(report.outcome)]) + " " +
                        std::to_string(report.clustersMoved) + " " +
-                       std::to_string(run.engine->LastItemFragments().before) + ">" +
-                       std::to_string(run.engine->LastItemFragments().after) + " " + report.text;
+                       std::to_string(report.fragmentsBefore) + ">" +
+                       std::to_string(report.fragmentsAfter) + " " + report.text;
       if (!report.text.empty()) failures.push_back("Defrag File Error:" + report.text);
     };
     run.engine->DefragFolder("C:\\G", false);

@@ -828,14 +828,18 @@ class RemoteList {
   RemoteBuffer remote_;
 };
 
-int Rows() {
+// The list view of the window the commands drive (a report window), or nullptr after saying why.
+HWND ListViewOrComplain() {
   HWND main = MainWindowOrComplain();
-  if (main == nullptr) return 1;
+  if (main == nullptr) return nullptr;
   HWND listView = FirstOfClass(main, WC_LISTVIEWA);
-  if (listView == nullptr) {
-    fprintf(stderr, "kdrive: no list view\n");
-    return 1;
-  }
+  if (listView == nullptr) fprintf(stderr, "kdrive: no list view\n");
+  return listView;
+}
+
+int Rows() {
+  HWND listView = ListViewOrComplain();
+  if (listView == nullptr) return 1;
   RemoteList list(listView);
   if (!list.Ok()) return 1;
   const int columns = list.Columns();
@@ -852,13 +856,8 @@ int Rows() {
 }
 
 int Columns() {
-  HWND main = MainWindowOrComplain();
-  if (main == nullptr) return 1;
-  HWND listView = FirstOfClass(main, WC_LISTVIEWA);
-  if (listView == nullptr) {
-    fprintf(stderr, "kdrive: no list view\n");
-    return 1;
-  }
+  HWND listView = ListViewOrComplain();
+  if (listView == nullptr) return 1;
   RemoteList list(listView);
   if (!list.Ok()) return 1;
   RECT client{};
