@@ -14,7 +14,8 @@
 // disturbs them little. The ratios are what to look at. Built for the host and, as the product is
 // built, for Windows (tools/defrag-bench-wine.sh runs it under Wine). On a 2-core AMD EPYC virtual
 // machine busy with other builds, the scan took 2.8 to 4.6 x the copy on the host in five runs,
-// within its 5 x target, and 5.05 to 5.44 x under Wine in five runs (4.87 to 7.10 x in four more),
+// within its 5 x target, and 5.05 to 5.44 x under Wine in five runs (4.87 to 7.10 x in four more;
+// 5.53 to 5.93 x in five runs with nothing else running),
 // against a target of 6 x: the copy is a read of the 64 MiB bitmap from memory, the scan that, a
 // pass that marks the words that change, the listing of two million changes between free and used,
 // and the list's 16 MiB of fresh pages, which the machine maps at 3.4 us a page (README,
