@@ -178,18 +178,27 @@ class Preview {
     return row;
   }
 
+  // Connects and opens name with access, as the boost or the restore itself would; the verdict
+  // when that already fails, else "" with manager and service open.
+  std::string OpenAsTheRunWould(const std::string& name, std::uint32_t access,
+                                ServiceHandle& manager, ServiceHandle& service) {
+    ServiceManagerPort& services = *ports_.services;
+    WinError error = services.OpenManager("", manager.Put());
+    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
+    error = services.OpenNamedService(manager.Get(), name, access, service.Put());
+    if (error == err::kServiceDoesNotExist) return "not installed";
+    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
+    return "";
+  }
+
   // The stop's own steps up to the control it would send, with the stop's access.
   std::string StopVerdict(const std::string& name) {
     ServiceManagerPort& services = *ports_.services;
-    ServiceHandle manager(services);
-    WinError error = services.OpenManager("", manager.Put());
-    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
-    ServiceHandle service(services);
-    error = services.OpenNamedService(manager.Get(), name, svc::kAccessStop, service.Put());
-    if (error == err::kServiceDoesNotExist) return "not installed";
-    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
+    ServiceHandle manager(services), service(services);
+    const std::string opened = OpenAsTheRunWould(name, svc::kAccessStop, manager, service);
+    if (!opened.empty()) return opened;
     ServiceStatus status;
-    error = services.QueryStatus(service.Get(), &status);
+    const WinError error = services.QueryStatus(service.Get(), &status);
     // The boost sends the stop to a service whose state it cannot read: what follows is unknown.
     if (error != err::kSuccess) return "could not be queried: " + SystemMessage(error);
     if (status.currentState == svc::kStopped) return "already stopped";
@@ -254,13 +263,9 @@ class Preview {
   // The start's own steps up to the request it would send, with the start's access.
   std::string StartVerdict(const std::string& name, const ServiceRow& row) {
     ServiceManagerPort& services = *ports_.services;
-    ServiceHandle manager(services);
-    WinError error = services.OpenManager("", manager.Put());
-    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
-    ServiceHandle service(services);
-    error = services.OpenNamedService(manager.Get(), name, svc::kAccessStart, service.Put());
-    if (error == err::kServiceDoesNotExist) return "not installed";
-    if (error != err::kSuccess) return "would be refused: " + SystemMessage(error);
+    ServiceHandle manager(services), service(services);
+    const std::string opened = OpenAsTheRunWould(name, svc::kAccessStart, manager, service);
+    if (!opened.empty()) return opened;
     ServiceStatus status;
     if (services.QueryStatus(service.Get(), &status) == err::kSuccess &&
         status.currentState == svc::kRunning) {
