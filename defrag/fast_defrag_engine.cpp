@@ -227,18 +227,31 @@ TFastDefragEngine::ItemResult TFastDefragEngine::MoveToFreeRun(const ItemPath& p
 
 bool TFastDefragEngine::DefragFolder(const std::string& folder, bool filesOnly) {
   if (!ScanFreeSpace(DriveLetter(folder))) return false;
-  reparse_.clear();
-  SearchFolder(folder, filesOnly, [this](TFindFile& sender, const TFileDetails& fileInfo) {
-    DoFileMatch(sender, fileInfo);
-  });
+  SearchFolder(folder, filesOnly,
+               [this](TFindFile& sender, const TFileDetails& fileInfo, const std::string& path,
+                      ItemReach reach) { DoFileMatch(sender, path, fileInfo, reach); });
   return true;
 }
 
-void TFastDefragEngine::SearchFolder(
-    const std::string& folder, bool filesOnly,
-    std::function<void(TFindFile& sender, const TFileDetails& fileInfo)> onMatch) {
+void TFastDefragEngine::SearchFolder(const std::string& folder, bool filesOnly,
+                                     MatchHandler onMatch) {
   TFindFile finder(nullptr, ports_.search);
-  finder.OnFileMatch = std::move(onMatch);
+  reparse_.clear();
+  // The finder lists what lies below a junction as if it were inside the folder. Folders are
+  // listed even with filesOnly, so that a junction among them is known before what lies below it.
+  finder.OnFileMatch = [this, filesOnly, &onMatch](TFindFile& sender, const TFileDetails& info) {
+    const std::string path = AddBackslash(info.Folder) + info.Name;
+    const bool isFolder = (info.Attributes & attr::kDirectory) != 0;
+    ItemReach reach = ItemReach::kOnVolume;
+    if (BeyondReparsePoint(path)) {
+      reach = ItemReach::kBeyondReparsePoint;
+    } else if ((info.Attributes & attr::kReparsePoint) != 0) {
+      reach = ItemReach::kReparsePoint;
+      if (isFolder) reparse_.push_back(FoldAsciiLower(path) + "\\");
+    }
+    if (filesOnly && isFolder && reach != ItemReach::kReparsePoint) return;
+    onMatch(sender, info, path, reach);
+  };
   finder.OnFolderChange = nullptr;
   finder.Threaded = false;  // the search runs here, and the match handler with it
 
@@ -247,10 +260,8 @@ void TFastDefragEngine::SearchFolder(
   files.SetLocation(folder + ";");
   files.SetSubfolders(true);
   // Every item matches, hidden and system ones and the folders themselves included (the finder
-  // leaves those out by default); only files with filesOnly.
-  TAttributesCriteria& attributes = finder.Criteria().Attributes();
-  attributes.Clear();
-  if (filesOnly) attributes.SetDirectory(fsAnyUnset);
+  // leaves those out by default).
+  finder.Criteria().Attributes().Clear();
 
   finder.Execute();  // an error of an item leaves here, after the search has ended
 }
@@ -263,20 +274,18 @@ bool TFastDefragEngine::BeyondReparsePoint(const std::string& path) const {
   return false;
 }
 
-void TFastDefragEngine::DoFileMatch(TFindFile& sender, const TFileDetails& fileInfo) {
+void TFastDefragEngine::DoFileMatch(TFindFile& sender, const std::string& ansiPath,
+                                    const TFileDetails& fileInfo, ItemReach reach) {
   ItemPath path;
-  path.ansi = AddBackslash(fileInfo.Folder) + fileInfo.Name;
+  path.ansi = ansiPath;
   path.wide = AnsiToWide(path.ansi);
   const bool isFile = (fileInfo.Attributes & attr::kDirectory) == 0;
   DefragItemReport report{path.wide, DefragItemOutcome::kContiguous, 0, ""};
-  if ((fileInfo.Attributes & attr::kReparsePoint) != 0 || BeyondReparsePoint(path.ansi)) {
+  if (reach != ItemReach::kOnVolume) {
     // A junction or link may lead to another volume: what it leads to is not this volume's to
     // move, and a move through this volume's handle would only be refused. So neither it nor
     // what the finder lists through it is worked on.
-    if ((fileInfo.Attributes & attr::kReparsePoint) != 0) {
-      DebugLog("Reparse point passed over:" + path.ansi);
-      if (!isFile) reparse_.push_back(FoldAsciiLower(path.ansi) + "\\");
-    }
+    if (reach == ItemReach::kReparsePoint) DebugLog("Reparse point passed over:" + path.ansi);
     DoSkipFile(path.wide, isFile, 0);
     report.outcome = DefragItemOutcome::kNotOpened;
   } else {

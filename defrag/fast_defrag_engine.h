@@ -68,12 +68,19 @@ class TFastDefragEngine final : public DefragEngine {
   std::uint64_t KnownClusterSize() const { return ClusterSize; }
 
  private:
+  // Where an item lies as the run sees it: on the volume, or a junction or link (which may lead to
+  // another volume), or reached through one.
+  enum class ItemReach { kOnVolume, kReparsePoint, kBeyondReparsePoint };
+  using MatchHandler = std::function<void(TFindFile& sender, const TFileDetails& fileInfo,
+                                          const std::string& path, ItemReach reach)>;
   // Lists every item under folder (files only with filesOnly) in the calling thread, handing each
-  // to onMatch: hidden and system items and the folders themselves too. The folder run and the
-  // survey share it, so that the survey counts the items a run visits.
-  void SearchFolder(const std::string& folder, bool filesOnly,
-                    std::function<void(TFindFile& sender, const TFileDetails& fileInfo)> onMatch);
-  void DoFileMatch(TFindFile& sender, const TFileDetails& fileInfo);
+  // to onMatch: hidden and system items and the folders themselves too. A folder that is a
+  // reparse point is handed on even with filesOnly, so that it is seen to be passed over, and so
+  // is what lies below it. The folder run and the survey share it, so that the survey counts the
+  // items a run visits.
+  void SearchFolder(const std::string& folder, bool filesOnly, MatchHandler onMatch);
+  void DoFileMatch(TFindFile& sender, const std::string& ansiPath, const TFileDetails& fileInfo,
+                   ItemReach reach);
   bool DoSkipFile(const std::wstring& fileName, bool isFile, std::int64_t size);
   bool DoProgress(const std::wstring& fileName);
   // Learns the cluster size from the drive of path when it is not known yet; false while it is 0.
@@ -114,7 +121,7 @@ class TFastDefragEngine final : public DefragEngine {
   // The part of DefragItem from the choice of the run on; an open that fails raises.
   ItemResult MoveToFreeRun(const ItemPath& path, bool rescan, std::int64_t size, bool isFile,
                            const ItemFacts& facts);
-  // Whether path lies in a folder reached through a reparse point the run passed over.
+  // Whether path lies in a folder reached through a reparse point the search passed over.
   bool BeyondReparsePoint(const std::string& path) const;
 
   // The buffer every extent read of the engine uses, made at the first: one for the engine's life

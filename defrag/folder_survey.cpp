@@ -37,14 +37,16 @@ bool TFastDefragEngine::SurveyFolder(const std::string& folder, bool filesOnly,
   survey.seekPenalty = AskSeekPenalty(*ports_.volume, drive);
 
   // The items a folder run would visit, inspected as it inspects them.
-  SearchFolder(folder, filesOnly, [this, &survey](TFindFile& sender, const TFileDetails& fileInfo) {
-    const std::string path = AddBackslash(fileInfo.Folder) + fileInfo.Name;
+  SearchFolder(folder, filesOnly,
+               [this, &survey](TFindFile& sender, const TFileDetails& fileInfo,
+                               const std::string& path, ItemReach reach) {
     DoProgress(AnsiToWide(path));
     if (Aborted) {
       sender.Abort();
       return;
     }
     ++survey.items;
+    if (reach != ItemReach::kOnVolume) return;  // passed over by a run, never moved
     const bool isFile = (fileInfo.Attributes & attr::kDirectory) == 0;
     std::int64_t size = 0;
     if (!IsFileContiguous(path, isFile, size)) {

@@ -590,32 +590,35 @@ TEST(DefragFolder, HowAnItemIsMovedFollowsTheAttributesTheFinderReported) {
 TEST(DefragFolder, AJunctionOrLinkIsPassedOverWithWhatItLeadsTo) {
   // Link leads to another volume, with a fragmented file in it; ln.dat is a link to a file. A move
   // through this volume's handle would be refused with 87; neither is tried, and the run's free
-  // space stays for b.pak.
-  EngineRun run(
-      "volume C clusters 5000 cluster_size 4096\n"
-      "folder C:\\G\\Link\\ extents 10:1 20:1 junction\n"
-      "file C:\\G\\Link\\far.pak extents 30:2 40:2\n"
-      "file C:\\G\\ln.dat extents 50:2 60:2 junction\n"
-      "file C:\\G\\b.pak extents 70:2 80:2\n",
-      {{1000, 100}});
-  std::map<std::string, DefragItemOutcome> outcomes;
-  run.engine->OnItemDone = [&](DefragEngine&, const DefragItemReport& r) {
-    outcomes[WideToAnsi(r.fileName)] = r.outcome;
-  };
-  EXPECT_TRUE(run.engine->DefragFolder("C:\\G", false));
-  EXPECT_EQ(run.moves, (Lines{"0->1000:2", "2->1002:2"}));
-  EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:100",
-                              "Reparse point passed over:C:\\G\\Link",
-                              "Reparse point passed over:C:\\G\\ln.dat"}));
-  for (const char* item : {"C:\\G\\Link", "C:\\G\\ln.dat", "C:\\G\\Link\\far.pak"}) {
-    EXPECT_EQ(outcomes[item], DefragItemOutcome::kNotOpened) << item;
+  // space stays for b.pak. A run of files only passes over what lies below Link just the same.
+  for (const bool filesOnly : {false, true}) {
+    SCOPED_TRACE(filesOnly ? "files only" : "files and folders");
+    EngineRun run(
+        "volume C clusters 5000 cluster_size 4096\n"
+        "folder C:\\G\\Link\\ extents 10:1 20:1 junction\n"
+        "file C:\\G\\Link\\far.pak extents 30:2 40:2\n"
+        "file C:\\G\\ln.dat extents 50:2 60:2 junction\n"
+        "file C:\\G\\b.pak extents 70:2 80:2\n",
+        {{1000, 100}});
+    std::map<std::string, DefragItemOutcome> outcomes;
+    run.engine->OnItemDone = [&](DefragEngine&, const DefragItemReport& r) {
+      outcomes[WideToAnsi(r.fileName)] = r.outcome;
+    };
+    EXPECT_TRUE(run.engine->DefragFolder("C:\\G", filesOnly));
+    EXPECT_EQ(run.moves, (Lines{"0->1000:2", "2->1002:2"}));
+    EXPECT_EQ(run.Log(), (Lines{"New LCN for File:1000", "Lcn Count:100",
+                                "Reparse point passed over:C:\\G\\Link",
+                                "Reparse point passed over:C:\\G\\ln.dat"}));
+    for (const char* item : {"C:\\G\\Link", "C:\\G\\ln.dat", "C:\\G\\Link\\far.pak"}) {
+      EXPECT_EQ(outcomes[item], DefragItemOutcome::kNotOpened) << item;
+    }
+    for (const char* skip :
+         {"skip C:\\G\\Link 0 0", "skip C:\\G\\ln.dat 1 0", "skip C:\\G\\Link\\far.pak 1 0"}) {
+      EXPECT_NE(std::find(run.events.begin(), run.events.end(), skip), run.events.end()) << skip;
+    }
+    EXPECT_EQ(outcomes["C:\\G\\b.pak"], DefragItemOutcome::kMoved);
+    EXPECT_TRUE(run.volume.Check().Ok());
   }
-  for (const char* skip :
-       {"skip C:\\G\\Link 0 0", "skip C:\\G\\ln.dat 1 0", "skip C:\\G\\Link\\far.pak 1 0"}) {
-    EXPECT_NE(std::find(run.events.begin(), run.events.end(), skip), run.events.end()) << skip;
-  }
-  EXPECT_EQ(outcomes["C:\\G\\b.pak"], DefragItemOutcome::kMoved);
-  EXPECT_TRUE(run.volume.Check().Ok());
 }
 
 // One outcome per item, after its other events, agreeing with the log: each failure's text is the

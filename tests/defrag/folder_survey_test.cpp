@@ -15,7 +15,8 @@ namespace {
 
 using sim::SimulatedVolume;
 
-// Fragmented, sparse, resident, locked, denied and unmovable items, and a fragmented folder.
+// Fragmented, sparse, resident, locked, denied and unmovable items, a fragmented folder, and a
+// junction onto another volume with a fragmented file below it, which a run passes over.
 constexpr char kQuarry[] = R"(volume C clusters 8192 cluster_size 4096
 used 0:64 4000:16
 folder C:\Games\Quarry\
@@ -29,6 +30,8 @@ file C:\Games\Quarry\save\slot1.sav extents 2400:3 2410:3 locked
 file C:\Games\Quarry\save\acl.dat extents 2420:2 2430:2 denied
 file C:\Games\Quarry\logs\session.log extents 2460:2 2470:3
 file C:\Games\Quarry\system\boot.bin extents 2440:2 2450:2 unmovable
+folder C:\Games\Quarry\Link\ extents 10:1 20:1 junction
+file C:\Games\Quarry\Link\far.pak extents 30:2 40:2
 )";
 
 DefragPorts PortsOf(SimulatedVolume& volume) {
@@ -52,7 +55,7 @@ TEST(SurveyFolder, CountsWhatAFolderRunThenFindsAndMovesNothing) {
 
   // Locked and denied items cannot be examined and count as contiguous, as in a run; the unmovable
   // one is fragmented all the same.
-  EXPECT_EQ(survey.items, 14u);
+  EXPECT_EQ(survey.items, 16u);
   EXPECT_EQ(survey.fragmented, 6u);                  // level1, textures, sounds, mods, log, boot
   EXPECT_EQ(survey.fragmentedClusters, 191u);        // 150 + 22 + 8 + 2 + 5 + 4
   EXPECT_EQ(survey.freeClusters, 8192u - 80 - 241);  // less the used and the items' clusters
@@ -96,8 +99,8 @@ TEST(SurveyFolder, TheVolumesSeekPenaltyAndAnAbortAtAnItem) {
     int abortAt;  // the item (counted from 1) whose progress event aborts; 0: none
     std::uint64_t items;
   } cases[] = {
-      {"a solid-state disk", 0, SeekPenalty::kNone, 0, 14},
-      {"a disk that seeks", 1, SeekPenalty::kIncurs, 0, 14},
+      {"a solid-state disk", 0, SeekPenalty::kNone, 0, 16},
+      {"a disk that seeks", 1, SeekPenalty::kIncurs, 0, 16},
       {"aborted at the third item", -1, SeekPenalty::kUnknown, 3, 2},
   };
   for (const Case& c : cases) {
