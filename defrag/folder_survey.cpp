@@ -3,7 +3,6 @@
 // is what a folder run would move.
 #include <algorithm>
 
-#include "common/paths.h"
 #include "common/wide.h"
 #include "defrag/fast_defrag_engine.h"
 #include "search/find_file.h"
@@ -37,9 +36,8 @@ bool TFastDefragEngine::SurveyFolder(const std::string& folder, bool filesOnly,
   survey.seekPenalty = AskSeekPenalty(*ports_.volume, drive);
 
   // The items a folder run would visit, inspected as it inspects them.
-  SearchFolder(folder, filesOnly,
-               [this, &survey](TFindFile& sender, const TFileDetails& fileInfo,
-                               const std::string& path, ItemReach reach) {
+  const MatchHandler count = [this, &survey](TFindFile& sender, const TFileDetails& fileInfo,
+                                             const std::string& path, ItemReach reach) {
     DoProgress(AnsiToWide(path));
     if (Aborted) {
       sender.Abort();
@@ -53,7 +51,8 @@ bool TFastDefragEngine::SurveyFolder(const std::string& folder, bool filesOnly,
       ++survey.fragmented;
       survey.fragmentedClusters += GetClusterCount(path, isFile);
     }
-  });
+  };
+  SearchFolder(folder, filesOnly, count);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "defrag/bitmap_answer.h"
 #include "defrag/changing_words.h"
 #include "defrag/fsctl_layout.h"
 #include "defrag/mft_zone.h"
@@ -173,24 +174,14 @@ void AddFreeRunsOfWindow(TFreeRuns& runs, const unsigned char* bitmap, std::int6
 bool BitmapWindowReader::Next() {
   if (ended_ || callsLeft_-- <= 0) return false;
   ended_ = true;  // until this answer shows otherwise
-  // Only the head needs clearing, so that one the volume did not write reads as zero rather
-  // than as the last answer's: no bit past what the volume wrote is ever read (see count), and
-  // clearing the whole window each time would cost as much as the volume's answer itself.
-  std::memset(window_, 0, fsctl::kBitmapOffset);
-  unsigned char input[fsctl::kStartingNumberLength];
-  fsctl::WriteInt64(input, 0, lcn_);
-  std::uint32_t returned = 0;
-  const WinError error = volume_.Control(device_, fsctl::kGetVolumeBitmap, input, sizeof input,
-                                         window_, sizeof window_, &returned);
-  if (error != err::kSuccess && error != err::kMoreData) return false;
-
-  // The answer is the volume's: use its StartingLcn (a volume may round the request down) and
-  // scan no more bits than the window holds, the volume has, or it wrote.
-  const std::int64_t base = fsctl::ReadInt64(window_, fsctl::kBitmapStartingLcnOffset);
-  const std::int64_t bitmapSize = fsctl::ReadInt64(window_, fsctl::kBitmapSizeOffset);
-  if (base < 0 || bitmapSize <= 0 || base > std::numeric_limits<std::int64_t>::max() - bitmapSize) {
-    return false;
-  }
+  // Only the head is cleared (AskVolumeBitmap): no bit past what the volume wrote is ever read
+  // (see count), and clearing the whole window each time would cost as much as the answer itself.
+  // The answer is the volume's: its StartingLcn is used (a volume may round the request down), and
+  // no more bits are scanned than the window holds, the volume has, or it wrote.
+  BitmapAnswer answer;
+  if (!AskVolumeBitmap(volume_, device_, lcn_, window_, sizeof window_, answer)) return false;
+  const std::int64_t base = answer.base;
+  const std::int64_t bitmapSize = answer.size;
   if (volumeEnd_ < 0) {
     // No NTFS volume has more clusters than kMaxVolumeClusters: a size beyond is not read.
     volumeEnd_ = std::min(base + bitmapSize, kMaxVolumeClusters);
@@ -202,13 +193,8 @@ bool BitmapWindowReader::Next() {
     callsLeft_ = std::min(std::max<std::int64_t>(volumeEnd_ - base, 0) / 8 + 1,
                           kMaxVolumeClusters / kClustersPerWindow);
   }
-  const std::int64_t written =
-      returned > fsctl::kBitmapOffset
-          ? (static_cast<std::int64_t>(std::min<std::uint32_t>(returned, sizeof window_)) -
-             static_cast<std::int64_t>(fsctl::kBitmapOffset)) *
-                8
-          : 0;
-  const std::int64_t count = std::min({bitmapSize, kClustersPerWindow, written, volumeEnd_ - base});
+  const std::int64_t count =
+      std::min({bitmapSize, kClustersPerWindow, answer.written, volumeEnd_ - base});
   // An answer that would not move the reading forward, or would take it back over clusters
   // already seen, or past the end the volume first gave, ends it: the list stays ordered and the
   // loop finite whatever the volume says.
@@ -219,7 +205,7 @@ bool BitmapWindowReader::Next() {
   lcn_ = base + count;
   // A volume fills the window while clusters remain; a short one that came with success is the
   // last it has to give, one that came with ERROR_MORE_DATA held what its buffer let it write.
-  ended_ = count < kClustersPerWindow && error == err::kSuccess;
+  ended_ = count < kClustersPerWindow && answer.error == err::kSuccess;
   return true;
 }
 

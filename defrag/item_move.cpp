@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/debug_log.h"
+#include "defrag/bitmap_answer.h"
 #include "defrag/fsctl_layout.h"
 #include "defrag/item_map.h"
 
@@ -226,23 +227,13 @@ std::int64_t InUseStretchEnd(VolumeDevicePort& volume, VolumeDevicePort::Handle 
   std::int64_t at = lcn;        // the next cluster to look at
   unsigned char answer[fsctl::kBitmapOffset + kStretchBitmapBytes];
   for (int calls = 0; calls < kStretchBitmapCalls; ++calls) {
-    std::memset(answer, 0, fsctl::kBitmapOffset);
-    unsigned char input[fsctl::kStartingNumberLength];
-    fsctl::WriteInt64(input, 0, at);
-    std::uint32_t returned = 0;
-    const WinError error = volume.Control(device, fsctl::kGetVolumeBitmap, input, sizeof input,
-                                          answer, sizeof answer, &returned);
-    if (error != err::kSuccess && error != err::kMoreData) break;
-    // The answer is the volume's: from its StartingLcn (it may round the request down), no more
-    // bits than it has, holds or wrote.
-    const std::int64_t base = fsctl::ReadInt64(answer, fsctl::kBitmapStartingLcnOffset);
-    const std::int64_t size = fsctl::ReadInt64(answer, fsctl::kBitmapSizeOffset);
-    const std::int64_t written =
-        (static_cast<std::int64_t>(std::min<std::uint32_t>(returned, sizeof answer)) -
-         static_cast<std::int64_t>(fsctl::kBitmapOffset)) *
-        8;
-    if (base < 0 || base > at || size <= 0) break;
-    const std::int64_t count = std::min(size, written);
+    BitmapAnswer bitmap;
+    if (!AskVolumeBitmap(volume, device, at, answer, sizeof answer, bitmap)) break;
+    // From the volume's StartingLcn (it may round the request down), no more bits than it has,
+    // holds or wrote.
+    const std::int64_t base = bitmap.base;
+    if (base > at) break;
+    const std::int64_t count = std::min(bitmap.size, bitmap.written);
     if (count <= at - base) break;  // nothing new: the reading cannot go on
     for (std::int64_t c = at; c < base + count; ++c) {
       const std::int64_t bit = c - base;
@@ -259,7 +250,8 @@ std::int64_t InUseStretchEnd(VolumeDevicePort& volume, VolumeDevicePort::Handle 
     // Past the range with its last cluster free: the stretch ended inside it.
     if (at >= end && lastInUse >= 0 && lastInUse < end - 1) return lastInUse + 1;
     if (at >= end && lastInUse < 0) return -1;
-    if (error == err::kSuccess && count < static_cast<std::int64_t>(kStretchBitmapBytes) * 8) {
+    if (bitmap.error == err::kSuccess &&
+        count < static_cast<std::int64_t>(kStretchBitmapBytes) * 8) {
       break;  // the volume's end
     }
   }
