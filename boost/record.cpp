@@ -36,7 +36,12 @@ WinError OpenRecordParent(RegistryPort& registry, bool create, RegistryKey& pare
   for (std::size_t i = 0; i < steps.size(); ++i) {
     RegistryKey& step = i + 1 == steps.size() ? parent : above[i % 2];
     WinError code = step.OpenSub(from, steps[i], create);
-    if (create && IsMissing(code)) code = registry.CreateSubKey(from, steps[i], true, step.Put());
+    if (create && IsMissing(code)) {
+      // The create goes by name, and a link put there since the open would be followed: what is
+      // at the name now is opened again, a link as a link, and checked as every step is.
+      code = registry.CreateSubKey(from, steps[i], true, step.Put());
+      if (code == err::kSuccess) code = step.OpenSub(from, steps[i], create);
+    }
     if (code != err::kSuccess) return code;
     bool isLink = false;
     code = registry.IsLink(step.Get(), &isLink);

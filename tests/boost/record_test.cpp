@@ -256,7 +256,7 @@ TEST(BoostRecord, AKeyThatIsNotTheProgramsOwnIsMadeAnewBeforeTheFirstWrite) {
 // refuses the write.
 TEST(BoostRecord, ALinkIsNeverFollowed) {
   const std::string victim = "Software\\Policies\\Victim";
-  enum class Where { kRecord, kBelowTheRecord, kParent, kGrandParent };
+  enum class Where { kRecord, kBelowTheRecord, kParent, kGrandParent, kParentBeforeItsCreate };
   struct Case {
     const char* what;
     Where where;
@@ -267,6 +267,8 @@ TEST(BoostRecord, ALinkIsNeverFollowed) {
       {"a normal record key holds a link", Where::kBelowTheRecord, err::kSuccess, {"BITS"}},
       {"the record's parent is a link", Where::kParent, err::kCantAccessFile, {}},
       {"a step above the parent is a link", Where::kGrandParent, err::kCantAccessFile, {}},
+      {"the missing parent is made a link just before it is created",
+       Where::kParentBeforeItsCreate, err::kCantAccessFile, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -297,6 +299,12 @@ TEST(BoostRecord, ALinkIsNeverFollowed) {
         registry.SetDwordValue(product.Get(), "Spooler", 1);
         break;
       }
+      case Where::kParentBeforeItsCreate:
+        registry.beforeCreate = [&](const std::string& name) {
+          const std::string parent = BoostRecordParentPath();
+          if (name == parent.substr(parent.rfind('\\') + 1)) registry.MakeLink(parent, victim);
+        };
+        break;
     }
     registry.ForgetTouches();
     const auto untouched = [&] {

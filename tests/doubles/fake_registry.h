@@ -6,6 +6,7 @@
 // stop at a last step that is one, and the owner and label of each key.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -40,6 +41,9 @@ class FakeRegistry final : public RegistryPort {
   WinError failWriteWith = err::kSuccess;    // SetDwordValue, DeleteValue and DeleteKey
   WinError failInspectWith = err::kSuccess;  // IsLink, IsVolatile and QueryKeySecurity
   bool hasIntegrityLevels = true;            // false: as XP, where no key has a label
+  // Called with the name at the start of every CreateSubKey: another program acting between a
+  // caller's open and its create.
+  std::function<void(const std::string& name)> beforeCreate;
 
   WinError CreateKey(const std::string& path, bool isVolatile, Key* key) override {
     return CreateSubKey(kCurrentUser, path, isVolatile, key);
@@ -57,6 +61,7 @@ class FakeRegistry final : public RegistryPort {
   }
   WinError CreateSubKey(Key parent, const std::string& name, bool isVolatile, Key* key) override {
     if (failCreateWith != err::kSuccess) return failCreateWith;
+    if (beforeCreate) beforeCreate(name);
     std::string base;
     if (!BaseOf(parent, &base)) return err::kInvalidHandle;
     std::string path;
