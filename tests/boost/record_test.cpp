@@ -268,7 +268,9 @@ TEST(BoostRecord, ALinkIsNeverFollowed) {
       {"the record's parent is a link", Where::kParent, err::kCantAccessFile, {}},
       {"a step above the parent is a link", Where::kGrandParent, err::kCantAccessFile, {}},
       {"the missing parent is made a link just before it is created",
-       Where::kParentBeforeItsCreate, err::kCantAccessFile, {}},
+       Where::kParentBeforeItsCreate,
+       err::kCantAccessFile,
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
