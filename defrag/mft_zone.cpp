@@ -24,31 +24,39 @@ bool ReadMftZone(VolumeDevicePort& volume, VolumeDevicePort::Handle device, std:
 }
 
 void LeaveOutOfRuns(TFreeRuns& runs, std::int64_t start, std::int64_t end) {
+  if (start >= end) return;
   // The first run that ends past start; the runs from there on that begin before end meet it.
-  auto it = std::upper_bound(
+  auto first = std::upper_bound(
       runs.begin(), runs.end(), start,
       [](std::int64_t lcn, const TFreeRun& r) { return lcn < r.StartLcn + r.ClusterCount; });
-  while (it != runs.end() && it->StartLcn < end) {
-    const std::int64_t runEnd = it->StartLcn + it->ClusterCount;
-    if (it->StartLcn < start && runEnd > end) {  // the zone inside: the part after it is a run
+  if (first == runs.end() || first->StartLcn >= end) return;
+  if (first->StartLcn < start) {
+    const std::int64_t firstEnd = first->StartLcn + first->ClusterCount;
+    first->ClusterCount = start - first->StartLcn;
+    if (firstEnd > end) {  // the zone inside: the part after it is a run
       TFreeRun after;
       after.StartLcn = end;
-      after.ClusterCount = runEnd - end;
-      it->ClusterCount = start - it->StartLcn;
-      runs.insert(it + 1, after);
+      after.ClusterCount = firstEnd - end;
+      runs.insert(first + 1, after);
       return;
     }
-    if (it->StartLcn < start) {  // its end in the zone
-      it->ClusterCount = start - it->StartLcn;
-      ++it;
-    } else if (runEnd > end) {  // its start in the zone
-      it->StartLcn = end;
-      it->ClusterCount = runEnd - end;
-      return;
-    } else {  // wholly in the zone
-      it = runs.erase(it);
+    ++first;  // its end was in the zone
+  }
+  // The runs that begin in the zone go in one erase: a zone over many small runs, which a
+  // fragmented volume has, would otherwise move the rest of a long list once for each of them.
+  // The last of them keeps what lies past the zone.
+  auto past = std::lower_bound(
+      first, runs.end(), end, [](const TFreeRun& r, std::int64_t lcn) { return r.StartLcn < lcn; });
+  if (past != first) {
+    TFreeRun& last = *(past - 1);
+    const std::int64_t lastEnd = last.StartLcn + last.ClusterCount;
+    if (lastEnd > end) {
+      last.StartLcn = end;
+      last.ClusterCount = lastEnd - end;
+      --past;
     }
   }
+  runs.erase(first, past);
 }
 
 void LeaveOutMftZone(VolumeDevicePort& volume, VolumeDevicePort::Handle device, TFreeRuns& runs) {
