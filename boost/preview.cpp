@@ -109,6 +109,13 @@ class Preview {
     // Asked without the boost's log lines: a preview writes none of a boost's.
     const bool known = ports_.version->Query(report) == err::kSuccess;
     const int version = known ? ClassifyOsVersion(report) : static_cast<int>(kOsOther);
+    // Each stop writes the record first, and a write that fails ends the boost there.
+    if (ports_.registry != nullptr) {
+      const WinError blocked = RecordWayBlocked(*ports_.registry);
+      if (blocked != err::kSuccess) {
+        recordRefusal_ = "the record could not be written: " + SystemMessage(blocked);
+      }
+    }
     if (!HasCatalogue(version)) {
       table_.Add({kServices, "", "", "", "", "",
                   "no service would be stopped: " +
@@ -199,9 +206,14 @@ class Preview {
     if (!opened.empty()) return opened;
     ServiceStatus status;
     const WinError error = services.QueryStatus(service.Get(), &status);
+    if (error == err::kSuccess && status.currentState == svc::kStopped) return "already stopped";
+    // The boost records the service before it sends the stop; a record it cannot write ends it.
+    if (!recordRefusal_.empty()) {
+      endedEarly_ = recordRefusal_;
+      return "would not be stopped: " + recordRefusal_;
+    }
     // The boost sends the stop to a service whose state it cannot read: what follows is unknown.
     if (error != err::kSuccess) return "could not be queried: " + SystemMessage(error);
-    if (status.currentState == svc::kStopped) return "already stopped";
     if (status.currentState == svc::kStopPending || status.currentState == svc::kStartPending ||
         (status.controlsAccepted & svc::kAcceptStop) == 0) {
       return "does not accept a stop now";
@@ -364,6 +376,7 @@ class Preview {
   // What the walk carries from step to step: why the boost would have ended by now ("" while it
   // goes on), and the services it would have stopped by now (key names, folded).
   std::string endedEarly_;
+  std::string recordRefusal_;  // why the record would not be written; "" when nothing shows it
   std::set<std::string> stoppedByThen_;
 };
 

@@ -187,6 +187,13 @@ WinError OpenOwnRecord(RegistryPort& registry, RegistryKey& record) {
 
 }  // namespace
 
+WinError RecordWayBlocked(RegistryPort& registry) {
+  RegistryKey parent(registry);
+  // A missing step is no block: the write makes it, and nothing lies below it yet.
+  const WinError walked = OpenRecordParent(registry, false, parent);
+  return walked == err::kCantAccessFile ? walked : err::kSuccess;
+}
+
 std::string BoostRecordParentPath() { return std::string(SRegRootKey) + SRegProductKey; }
 
 std::string BoostRecordPath() { return BoostRecordParentPath() + '\\' + kRecordSubKey; }

@@ -45,6 +45,11 @@ WinError ReadBoostedServices(RegistryPort& registry, std::vector<std::string>& n
 // not hold, or forgetting with no record of the program's there, is no failure.
 WinError SetBoostedService(RegistryPort& registry, const std::string& serviceName, bool remove);
 
+// What the first write of a boost would meet that the registry shows now: kCantAccessFile when a
+// step on the way to the record is a registry link, which the write refuses; kSuccess otherwise.
+// It only reads. A registry that refuses the write itself shows only when it is made.
+WinError RecordWayBlocked(RegistryPort& registry);
+
 // Deletes the record key with everything under it; its parent stays. A record key that is a link
 // is deleted as a link, its target untouched. Nothing to delete is no failure.
 WinError ClearBoostedServices(RegistryPort& registry);
